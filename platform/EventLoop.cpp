@@ -1,0 +1,12 @@
+#include "platform/EventLoop.h"
+
+#include <QCoreApplication>
+
+namespace platform {
+
+void yieldToEventLoop() {
+    if (QCoreApplication::instance())
+        QCoreApplication::processEvents();
+}
+
+} // namespace platform

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+#include <array>
+
+/// One watched server: a slot of the server table.
+struct ServerEntry {
+    QString Name;      ///< host name or dotted IPv4 address
+    QString Message;   ///< outcome line of the latest probe (never stored in a file)
+    QString Remark;    ///< free remark, shown in the list editor only
+    qint16 Check = 0;  ///< 1 watched, -1 watching paused, anything else not probed
+    qint16 Status = 0; ///< 1 answered, -1 down in the latest cycle
+};
+
+/// The process-wide state of the program: the in-memory settings, the server
+/// table and the flags the windows share. main() owns the one instance and
+/// hands it on; tests make their own.
+struct AppState {
+    static constexpr int kMaxServers = 10;
+
+    /// Folder of the settings files, the event database and the text log,
+    /// with one trailing "/".
+    QString AppFolder;
+
+    // General settings, each named after its key in the file "Pulsewatch".
+    QString DIAL_ENTRY;
+    QString DIAL_USER;
+    QString DIAL_PWD;
+    QString EMARGE_SOUND;
+    qint16 mINTERVAL = 0;
+    QString EMARGE_SERVER;
+    QString EMARGE_MAIL;
+    QString EMARGE_MAIL2;
+    qint16 USED_LAN = 0;
+    QString TEL1, TEL2, TEL3, TEL4, TEL5, TEL6;
+    QString RETRY = QStringLiteral("0");
+    QString COMPORT;
+    QString COMSETTING;
+
+    // Server table: slots 1..SERVER_CNT are in use, slot 0 never is.
+    qint16 SERVER_CNT = 0;
+    std::array<ServerEntry, kMaxServers + 1> Servers;
+
+    qint16 WindowOpen = 0;    ///< 1 while a tool window is open
+    qint16 MonitorState = 1;  ///< 1 monitoring, -1 paused
+    QString DatabasePath;     ///< the event database file
+    qint32 LastProbeCode = 0; ///< outcome code of the latest probe
+    QString LastProbeText;    ///< outcome line of the latest probe
+    qint16 AllServersUp = -1; ///< -1 until a watched server is found down in a cycle
+
+    /// State rooted in folder (with or without a trailing "/").
+    explicit AppState(const QString& folder = QString());
+};

@@ -1,0 +1,124 @@
+#include "settings/NumericText.h"
+
+#include <cfenv>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <string>
+
+namespace settings {
+namespace {
+
+bool skipped(QChar c) {
+    return c == u' ' || c == u'\t' || c == u'\n';
+}
+
+// Radix numbers: up to 16 bits they read as a signed 16-bit value, up to 32
+// bits as a signed 32-bit one (&HFFFF is -1, &H10000 is 65536).
+double radixValue(const QString& text, qsizetype i, int base) {
+    quint64 value = 0;
+    bool any = false;
+    for (; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (skipped(c))
+            continue;
+        const char16_t u = c.toUpper().unicode();
+        const int digit = (u >= u'0' && u <= u'9')   ? u - u'0'
+                          : (u >= u'A' && u <= u'F') ? u - u'A' + 10
+                                                     : -1;
+        if (digit < 0 || digit >= base)
+            break;
+        any = true;
+        value = value * base + digit;
+        if (value > 0xFFFFFFFFull)
+            return static_cast<double>(value); // already beyond any setting's range
+    }
+    if (!any)
+        return 0;
+    if (value <= 0xFFFF)
+        return static_cast<qint16>(static_cast<quint16>(value));
+    return static_cast<qint32>(static_cast<quint32>(value));
+}
+
+} // namespace
+
+double numericValue(const QString& text) {
+    qsizetype i = 0;
+    auto next = [&]() {
+        while (i < text.size() && skipped(text[i]))
+            ++i;
+        return i < text.size() ? text[i] : QChar();
+    };
+
+    if (next() == u'&' && i + 1 < text.size()) {
+        const QChar radix = text[i + 1].toUpper();
+        if (radix == u'H')
+            return radixValue(text, i + 2, 16);
+        if (radix == u'O')
+            return radixValue(text, i + 2, 8);
+        return 0;
+    }
+
+    std::string number;
+    if (next() == u'+' || (i < text.size() && text[i] == u'-')) {
+        number += static_cast<char>(text[i].unicode());
+        ++i;
+    }
+    auto digits = [&]() {
+        bool any = false;
+        while (next().isDigit() && text[i].unicode() < 128) {
+            number += static_cast<char>(text[i++].unicode());
+            any = true;
+        }
+        return any;
+    };
+    bool mantissa = digits();
+    if (next() == u'.') {
+        number += '.';
+        ++i;
+        mantissa = digits() || mantissa;
+    }
+    if (!mantissa)
+        return 0;
+    const QChar e = next().toUpper();
+    if (e == u'E' || e == u'D') {
+        const qsizetype mark = i;
+        const std::size_t kept = number.size();
+        number += 'e';
+        ++i;
+        if (next() == u'+' || (i < text.size() && text[i] == u'-')) {
+            number += static_cast<char>(text[i].unicode());
+            ++i;
+        }
+        if (!digits()) { // "3E" or "2Dx": the letter ends the number
+            number.resize(kept);
+            i = mark;
+        }
+    }
+    return std::strtod(number.c_str(), nullptr);
+}
+
+qint16 toInt16(const QString& text) {
+    const double v = numericValue(text);
+    if (std::isnan(v))
+        return 0;
+    // nearbyint honours the current rounding mode, which is to-nearest-even
+    // unless someone changed it; std::round would send halves away from 0.
+    const int saved = std::fegetround();
+    std::fesetround(FE_TONEAREST);
+    const double r = std::nearbyint(v);
+    std::fesetround(saved);
+    if (r < std::numeric_limits<qint16>::min())
+        return std::numeric_limits<qint16>::min();
+    if (r > std::numeric_limits<qint16>::max())
+        return std::numeric_limits<qint16>::max();
+    return static_cast<qint16>(r);
+}
+
+QString numberText(double value) {
+    if (value == 0)
+        return QStringLiteral("0"); // never "-0"
+    return QString::number(value, 'g', 15).toUpper();
+}
+
+} // namespace settings

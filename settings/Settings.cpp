@@ -1,0 +1,109 @@
+#include "settings/Settings.h"
+
+#include "settings/IniFile.h"
+#include "settings/NumericText.h"
+
+#include <QCoreApplication>
+#include <QtDebug>
+
+namespace {
+
+enum class Kind { Text, Integer, Number };
+
+struct GeneralKey {
+    const char* key;
+    Kind kind;
+    QString AppState::*text;
+    qint16 AppState::*integer;
+};
+
+// Every key of the general settings file, in the order they are loaded.
+const GeneralKey kGeneralKeys[] = {
+    {"DIAL_ENTRY", Kind::Text, &AppState::DIAL_ENTRY, nullptr},
+    {"DIAL_USER", Kind::Text, &AppState::DIAL_USER, nullptr},
+    {"DIAL_PWD", Kind::Text, &AppState::DIAL_PWD, nullptr},
+    {"EMARGE_SOUND", Kind::Text, &AppState::EMARGE_SOUND, nullptr},
+    {"mINTERVAL", Kind::Integer, nullptr, &AppState::mINTERVAL},
+    {"EMARGE_SERVER", Kind::Text, &AppState::EMARGE_SERVER, nullptr},
+    {"EMARGE_MAIL", Kind::Text, &AppState::EMARGE_MAIL, nullptr},
+    {"EMARGE_MAIL2", Kind::Text, &AppState::EMARGE_MAIL2, nullptr},
+    {"USED_LAN", Kind::Integer, nullptr, &AppState::USED_LAN},
+    {"TEL1", Kind::Text, &AppState::TEL1, nullptr},
+    {"TEL2", Kind::Text, &AppState::TEL2, nullptr},
+    {"TEL3", Kind::Text, &AppState::TEL3, nullptr},
+    {"TEL4", Kind::Text, &AppState::TEL4, nullptr},
+    {"TEL5", Kind::Text, &AppState::TEL5, nullptr},
+    {"TEL6", Kind::Text, &AppState::TEL6, nullptr},
+    {"RETRY", Kind::Number, &AppState::RETRY, nullptr},
+    {"COMPORT", Kind::Text, &AppState::COMPORT, nullptr},
+    {"COMSETTING", Kind::Text, &AppState::COMSETTING, nullptr},
+};
+
+QString readServerKey(const AppState& state, const char* word, int index) {
+    return ReadIniKey(state, kSettingsSection, QLatin1String(word) + QString::number(index),
+                      kServerListFile);
+}
+
+} // namespace
+
+bool WriteIniKey(const AppState& state, const QString& section, const QString& key,
+                 const QString& value, const QString& fileName) {
+    return settings::writeProfileString(state.AppFolder + fileName, section, key, value);
+}
+
+QString ReadIniKey(const AppState& state, const QString& section, const QString& key,
+                   const QString& fileName) {
+    return settings::readProfileString(state.AppFolder + fileName, section, key, QString());
+}
+
+QString GetAppFolder() {
+    QString folder = QCoreApplication::applicationDirPath();
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    return folder;
+}
+
+void LoadSettings(AppState& state) {
+    qint16 count = settings::toInt16(
+        ReadIniKey(state, kSettingsSection, QStringLiteral("SERVER_CNT"), kServerListFile));
+    if (count > AppState::kMaxServers) {
+        qWarning().noquote() << "ServerList: SERVER_CNT" << count << "is more than"
+                             << AppState::kMaxServers << "- only the first" << AppState::kMaxServers
+                             << "servers are watched";
+        count = AppState::kMaxServers;
+    }
+    state.SERVER_CNT = std::max<qint16>(count, 0);
+    for (int i = 1; i <= state.SERVER_CNT; ++i) {
+        ServerEntry& s = state.Servers[i];
+        s.Name = readServerKey(state, "SERVER_NAME", i);
+        s.Remark = readServerKey(state, "SERVER_ETC", i);
+        s.Check = settings::toInt16(readServerKey(state, "SERVER_CHECK", i));
+    }
+
+    for (const GeneralKey& k : kGeneralKeys) {
+        const QString value =
+            ReadIniKey(state, kSettingsSection, QLatin1String(k.key), kGeneralFile);
+        switch (k.kind) {
+        case Kind::Text:
+            state.*k.text = value;
+            break;
+        case Kind::Integer:
+            state.*k.integer = settings::toInt16(value);
+            break;
+        case Kind::Number:
+            state.*k.text = settings::numberText(settings::numericValue(value));
+            break;
+        }
+    }
+}
+
+QString GetFileExt(const QString& path) {
+    for (qsizetype i = path.size() - 1; i >= 0; --i) {
+        const QChar c = path[i];
+        if (c == u'.')
+            return path.mid(i + 1).toUpper();
+        if (c == u'\\' || c == u'/')
+            return QString();
+    }
+    return QString();
+}

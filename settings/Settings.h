@@ -1,0 +1,33 @@
+#pragma once
+
+#include "settings/AppState.h"
+
+#include <QString>
+
+// The two settings files in the program folder, both with the one section
+// "Pulsewatch": "Pulsewatch" holds the general settings, "ServerList" the
+// watched servers.
+inline const QString kSettingsSection = QStringLiteral("Pulsewatch");
+inline const QString kGeneralFile = QStringLiteral("Pulsewatch");
+inline const QString kServerListFile = QStringLiteral("ServerList");
+
+/// Writes one key into fileName in the program folder of state. The result
+/// says whether the file was written; the program's callers ignore it, and
+/// the next LoadSettings shows what the file really holds.
+bool WriteIniKey(const AppState& state, const QString& section, const QString& key,
+                 const QString& value, const QString& fileName);
+
+/// The text of one key, or "" when the file, section or key is missing.
+QString ReadIniKey(const AppState& state, const QString& section, const QString& key,
+                   const QString& fileName);
+
+/// Folder of the running executable with exactly one trailing "/".
+QString GetAppFolder();
+
+/// Loads both files into the in-memory settings and the server table. A
+/// server count above 10 loads the first 10; below 0 loads none.
+void LoadSettings(AppState& state);
+
+/// Upper-cased extension of a file path; "" when the last name has no dot
+/// (a dot in a folder name does not count) or ends in one.
+QString GetFileExt(const QString& path);

@@ -1,0 +1,139 @@
+#include "settings/IniFile.h"
+
+#include "platform/AnsiText.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using settings::readProfileString;
+using settings::writeProfileString;
+
+namespace {
+
+class IniFileTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("Pulsewatch"));
+
+    void put(const QByteArray& content) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(content);
+    }
+    QByteArray content() const {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    QString read(const QString& key, const QString& section = QStringLiteral("Pulsewatch")) {
+        return readProfileString(path, section, key, QStringLiteral("<none>"));
+    }
+    bool write(const QString& key, const QString& value,
+               const QString& section = QStringLiteral("Pulsewatch")) {
+        return writeProfileString(path, section, key, value);
+    }
+};
+
+mode_t modeOf(const QString& path) {
+    struct stat st {};
+    ::stat(QFile::encodeName(path).constData(), &st);
+    return st.st_mode & 07777;
+}
+
+} // namespace
+
+TEST_F(IniFileTest, FirstWriteCreatesThePrivateFileWithCrLf) {
+    EXPECT_EQ(read(QStringLiteral("TEL1")), QStringLiteral("<none>"));
+    ASSERT_TRUE(write(QStringLiteral("TEL1"), QStringLiteral("03")));
+    ASSERT_TRUE(write(QStringLiteral("TEL2"), QStringLiteral("1234")));
+    EXPECT_EQ(content(), QByteArray("[Pulsewatch]\r\nTEL1=03\r\nTEL2=1234\r\n"));
+    EXPECT_EQ(modeOf(path), 0600u);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("Pulsewatch")});
+}
+
+TEST_F(IniFileTest, ReplacesInPlaceAndAppendsToItsSection) {
+    put("; operator notes\r\n[Other]\r\nTEL1=x\r\n\r\n[pulsewatch]\r\n tel1 = 03 \r\nCOMPORT=1\r\n"
+        "\r\n[Last]\r\nA=1\r\n");
+    EXPECT_EQ(read(QStringLiteral("TEL1")), QStringLiteral("03"));
+    ASSERT_TRUE(write(QStringLiteral("TEL1"), QStringLiteral("06")));
+    ASSERT_TRUE(write(QStringLiteral("RETRY"), QStringLiteral("2")));
+    ASSERT_TRUE(write(QStringLiteral("NEW"), QStringLiteral("v"), QStringLiteral("Fresh")));
+    EXPECT_EQ(content(), QByteArray("; operator notes\r\n[Other]\r\nTEL1=x\r\n\r\n[pulsewatch]\r\n"
+                                    "TEL1=06\r\nCOMPORT=1\r\nRETRY=2\r\n\r\n[Last]\r\nA=1\r\n"
+                                    "[Fresh]\r\nNEW=v\r\n"));
+    EXPECT_EQ(read(QStringLiteral("tel1"), QStringLiteral("OTHER")), QStringLiteral("x"));
+    EXPECT_EQ(read(QStringLiteral("A"), QStringLiteral("Pulsewatch")), QStringLiteral("<none>"));
+}
+
+TEST_F(IniFileTest, KeepsTheModeOfAnExistingFile) {
+    put("[Pulsewatch]\r\nA=1\r\n");
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0640), 0);
+    ASSERT_TRUE(write(QStringLiteral("A"), QStringLiteral("2")));
+    EXPECT_EQ(modeOf(path), 0640u);
+}
+
+TEST_F(IniFileTest, AFailedWriteLeavesNothingBehind) {
+    const QString missingFolder = dir.filePath(QStringLiteral("gone/Pulsewatch"));
+    EXPECT_FALSE(writeProfileString(missingFolder, QStringLiteral("S"), QStringLiteral("K"),
+                                    QStringLiteral("v")));
+    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files | QDir::NoDotAndDotDot).isEmpty());
+}
+
+TEST_F(IniFileTest, CodePage932TextSurvivesAWriteAndARead) {
+    const QString text = QStringLiteral("漢字①ｶﾅ～\\share");
+    ASSERT_TRUE(write(QStringLiteral("EMARGE_SOUND"), text));
+    EXPECT_EQ(read(QStringLiteral("EMARGE_SOUND")), text);
+    EXPECT_TRUE(content().contains(platform::toAnsi(text)));
+    EXPECT_TRUE(content().contains(QByteArray("\x8A\xBF\x8E\x9A\x87\x40")));
+}
+
+TEST_F(IniFileTest, LineBreaksInAValueCannotAddEntries) {
+    ASSERT_TRUE(write(QStringLiteral("SERVER_ETC1"), QStringLiteral("a\r\nSERVER_CNT=99\nb")));
+    EXPECT_EQ(read(QStringLiteral("SERVER_CNT")), QStringLiteral("<none>"));
+    EXPECT_EQ(read(QStringLiteral("SERVER_ETC1")), QStringLiteral("a  SERVER_CNT=99 b"));
+}
+
+TEST_F(IniFileTest, HostileFilesLoadAndKeepTheirOtherBytes) {
+    QByteArray hostile("\xEF\xBB\xBF[Pulsewatch]\nno equals sign here\r\n");
+    hostile += "BAD=\x81\x20\xFD\xFF\r\n";
+    hostile += "LONG=" + QByteArray(200000, 'x') + "\r\n";
+    hostile += "DUP=first\r\nDUP=second\r\n=orphan value\r\n";
+    hostile += "LAST=no line end";
+    put(hostile);
+
+    EXPECT_EQ(read(QStringLiteral("DUP")), QStringLiteral("first"));
+    EXPECT_EQ(read(QStringLiteral("LAST")), QStringLiteral("no line end"));
+    EXPECT_EQ(read(QStringLiteral("no equals sign here")), QStringLiteral("<none>"));
+    EXPECT_EQ(read(QStringLiteral("LONG")).size(), settings::kProfileBufferSize - 1);
+    EXPECT_TRUE(read(QStringLiteral("BAD")).contains(QChar(0xFFFD)));
+
+    ASSERT_TRUE(write(QStringLiteral("DUP"), QStringLiteral("third")));
+    ASSERT_TRUE(write(QStringLiteral("NEW"), QStringLiteral("1")));
+    const QByteArray after = content();
+    EXPECT_TRUE(after.startsWith("\xEF\xBB\xBF[Pulsewatch]\r\n"));
+    EXPECT_TRUE(after.contains("BAD=\x81\x20\xFD\xFF\r\n"));
+    EXPECT_TRUE(after.contains("DUP=third\r\nDUP=second\r\n"));
+    EXPECT_TRUE(after.endsWith("LAST=no line end\r\nNEW=1\r\n"));
+    EXPECT_EQ(read(QStringLiteral("LONG")), QString(settings::kProfileBufferSize - 1, u'x'));
+}
+
+TEST_F(IniFileTest, LongValuesAreCutBetweenCharacters) {
+    // 1022 ASCII bytes and then a double-byte character: the buffer holds
+    // 1023 bytes, which would split it, so the value ends before it.
+    put("[Pulsewatch]\r\nV=" + QByteArray(1022, 'a') + "\x93\xFA" + "\r\n");
+    EXPECT_EQ(read(QStringLiteral("V")), QString(1022, u'a'));
+    EXPECT_EQ(readProfileString(path, QStringLiteral("Pulsewatch"), QStringLiteral("V"), {}, 5),
+              QStringLiteral("aaaa"));
+}
+
+TEST_F(IniFileTest, OversizedFilesAreNeverRewritten) {
+    QByteArray big("[Pulsewatch]\r\nA=1\r\n");
+    big += QByteArray(settings::kMaxProfileFileSize, ';');
+    put(big);
+    EXPECT_EQ(read(QStringLiteral("A")), QStringLiteral("1"));
+    EXPECT_FALSE(write(QStringLiteral("A"), QStringLiteral("2")));
+    EXPECT_EQ(content().size(), big.size());
+}

@@ -1,0 +1,172 @@
+#include "settings/Settings.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+class SettingsTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    AppState state{dir.path()};
+
+    void general(const char* key, const QString& value) {
+        ASSERT_TRUE(WriteIniKey(state, kSettingsSection, QLatin1String(key), value, kGeneralFile));
+    }
+    void server(const QString& key, const QString& value) {
+        ASSERT_TRUE(WriteIniKey(state, kSettingsSection, key, value, kServerListFile));
+    }
+    void servers(int written, int count) {
+        for (int i = 1; i <= written; ++i) {
+            server(QStringLiteral("SERVER_NAME%1").arg(i), QStringLiteral("host%1").arg(i));
+            server(QStringLiteral("SERVER_ETC%1").arg(i), QStringLiteral("備考%1").arg(i));
+            server(QStringLiteral("SERVER_CHECK%1").arg(i), QStringLiteral("1"));
+        }
+        server(QStringLiteral("SERVER_CNT"), QString::number(count));
+    }
+};
+
+} // namespace
+
+TEST_F(SettingsTest, WithoutFilesEverythingIsEmpty) {
+    LoadSettings(state);
+    EXPECT_EQ(state.SERVER_CNT, 0);
+    EXPECT_EQ(state.mINTERVAL, 0);
+    EXPECT_EQ(state.USED_LAN, 0);
+    EXPECT_EQ(state.RETRY, QStringLiteral("0"));
+    EXPECT_TRUE(state.DIAL_ENTRY.isEmpty());
+    EXPECT_TRUE(state.COMSETTING.isEmpty());
+    EXPECT_FALSE(QFile::exists(dir.filePath(kGeneralFile)));
+}
+
+TEST_F(SettingsTest, GeneralKeysRoundTripThroughTheFile) {
+    general("DIAL_ENTRY", QStringLiteral("会社ﾀﾞｲﾔﾙ"));
+    general("DIAL_USER", QStringLiteral("user"));
+    general("DIAL_PWD", QStringLiteral("p=ss;word"));
+    general("EMARGE_SOUND", QStringLiteral("/usr/share/pulsewatch/①警報.wav"));
+    general("mINTERVAL", QStringLiteral("5"));
+    general("EMARGE_SERVER", QStringLiteral("smtp.example.jp"));
+    general("EMARGE_MAIL", QStringLiteral("ops@example.jp"));
+    general("EMARGE_MAIL2", QStringLiteral("night@example.jp"));
+    general("USED_LAN", QStringLiteral("1"));
+    general("TEL1", QStringLiteral("03"));
+    general("TEL6", QStringLiteral("5678"));
+    general("RETRY", QStringLiteral("3 times"));
+    general("COMPORT", QStringLiteral("/dev/ttyUSB0"));
+    general("COMSETTING", QStringLiteral("9600,N,8,1"));
+    LoadSettings(state);
+
+    EXPECT_EQ(state.DIAL_ENTRY, QStringLiteral("会社ﾀﾞｲﾔﾙ"));
+    EXPECT_EQ(state.DIAL_PWD, QStringLiteral("p=ss;word"));
+    EXPECT_EQ(state.EMARGE_SOUND, QStringLiteral("/usr/share/pulsewatch/①警報.wav"));
+    EXPECT_EQ(state.mINTERVAL, 5);
+    EXPECT_EQ(state.EMARGE_MAIL2, QStringLiteral("night@example.jp"));
+    EXPECT_EQ(state.USED_LAN, 1);
+    EXPECT_EQ(state.TEL1, QStringLiteral("03"));
+    EXPECT_TRUE(state.TEL2.isEmpty());
+    EXPECT_EQ(state.TEL6, QStringLiteral("5678"));
+    EXPECT_EQ(state.RETRY, QStringLiteral("3"));
+    EXPECT_EQ(state.COMPORT, QStringLiteral("/dev/ttyUSB0"));
+    EXPECT_EQ(state.COMSETTING, QStringLiteral("9600,N,8,1"));
+}
+
+TEST_F(SettingsTest, IntegersAndRetryAreConvertedOnLoad) {
+    struct Case {
+        const char* interval;
+        qint16 loaded;
+        const char* retry;
+        const char* retryLoaded;
+    } cases[] = {{"2.5", 2, "2.5", "2.5"},
+                 {"3.5", 4, "x1", "0"},
+                 {"70000", 32767, "", "0"},
+                 {"&H10", 16, " 1 0", "10"}};
+    for (const Case& c : cases) {
+        general("mINTERVAL", QLatin1String(c.interval));
+        general("RETRY", QLatin1String(c.retry));
+        LoadSettings(state);
+        EXPECT_EQ(state.mINTERVAL, c.loaded) << c.interval;
+        EXPECT_EQ(state.RETRY, QLatin1String(c.retryLoaded)) << c.retry;
+    }
+}
+
+TEST_F(SettingsTest, TenServersUseTheTwoDigitKeys) {
+    servers(10, 10);
+    LoadSettings(state);
+    ASSERT_EQ(state.SERVER_CNT, 10);
+    EXPECT_EQ(state.Servers[10].Name, QStringLiteral("host10"));
+    EXPECT_EQ(state.Servers[10].Remark, QStringLiteral("備考10"));
+    EXPECT_EQ(state.Servers[10].Check, 1);
+}
+
+TEST_F(SettingsTest, KeysBeyondTheCountAreNeverRead) {
+    servers(5, 3);
+    state.Servers[4].Name = QStringLiteral("kept");
+    state.Servers[1].Message = QStringLiteral("last line");
+    state.Servers[1].Status = -1;
+    LoadSettings(state);
+    EXPECT_EQ(state.SERVER_CNT, 3);
+    EXPECT_EQ(state.Servers[3].Name, QStringLiteral("host3"));
+    EXPECT_EQ(state.Servers[4].Name, QStringLiteral("kept"));
+    // Loading never touches what the monitoring cycle wrote.
+    EXPECT_EQ(state.Servers[1].Message, QStringLiteral("last line"));
+    EXPECT_EQ(state.Servers[1].Status, -1);
+}
+
+TEST_F(SettingsTest, CountsOutsideTheTableAreBounded) {
+    servers(12, 15);
+    LoadSettings(state);
+    EXPECT_EQ(state.SERVER_CNT, 10);
+    EXPECT_EQ(state.Servers[10].Name, QStringLiteral("host10"));
+
+    server(QStringLiteral("SERVER_CNT"), QStringLiteral("-3"));
+    LoadSettings(state);
+    EXPECT_EQ(state.SERVER_CNT, 0);
+
+    server(QStringLiteral("SERVER_CNT"), QStringLiteral("99999"));
+    LoadSettings(state);
+    EXPECT_EQ(state.SERVER_CNT, 10);
+}
+
+TEST_F(SettingsTest, AnAbsentCheckKeyLoadsAsNotWatched) {
+    server(QStringLiteral("SERVER_NAME1"), QStringLiteral("db01"));
+    server(QStringLiteral("SERVER_CNT"), QStringLiteral("1"));
+    LoadSettings(state);
+    EXPECT_EQ(state.Servers[1].Name, QStringLiteral("db01"));
+    EXPECT_EQ(state.Servers[1].Check, 0);
+}
+
+TEST_F(SettingsTest, AHostileServerListLoadsWithTheFirstKeyWinning) {
+    QFile f(dir.filePath(kServerListFile));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("\xEF\xBB\xBF[PULSEWATCH]\n\x82\xA0\x82\nserver_cnt=2\r\nSERVER_CNT=9\r\n"
+            "SERVER_NAME1=it's \"quoted\"\r\nSERVER_NAME1=second\r\nSERVER_CHECK1=1\r\n"
+            "SERVER_NAME2=" +
+            QByteArray(5000, 'n') + "\r\nSERVER_CHECK2=-1");
+    f.close();
+    LoadSettings(state);
+    ASSERT_EQ(state.SERVER_CNT, 2);
+    EXPECT_EQ(state.Servers[1].Name, QStringLiteral("it's \"quoted\""));
+    EXPECT_EQ(state.Servers[1].Check, 1);
+    EXPECT_EQ(state.Servers[2].Name.size(), 1023);
+    EXPECT_EQ(state.Servers[2].Check, -1);
+}
+
+TEST(SettingsPaths, AppFolderEndsInOneSlash) {
+    EXPECT_EQ(AppState(QStringLiteral("/")).AppFolder, QStringLiteral("/"));
+    EXPECT_EQ(AppState(QStringLiteral("/opt/pw")).AppFolder, QStringLiteral("/opt/pw/"));
+    EXPECT_EQ(AppState(QStringLiteral("/opt/pw/")).DatabasePath, QStringLiteral("/opt/pw/PLW"));
+    EXPECT_TRUE(GetAppFolder().endsWith(QLatin1Char('/')));
+    EXPECT_FALSE(GetAppFolder().endsWith(QStringLiteral("//")));
+}
+
+TEST(SettingsPaths, FileExtension) {
+    EXPECT_EQ(GetFileExt(QStringLiteral("/snd/alarm.wav")), QStringLiteral("WAV"));
+    EXPECT_EQ(GetFileExt(QStringLiteral("alarm.Wav")), QStringLiteral("WAV"));
+    EXPECT_EQ(GetFileExt(QStringLiteral("C:\\dir.x\\alarm")), QString());
+    EXPECT_EQ(GetFileExt(QStringLiteral("/dir.x/alarm")), QString());
+    EXPECT_EQ(GetFileExt(QStringLiteral("alarm.")), QString());
+    EXPECT_EQ(GetFileExt(QStringLiteral("alarm")), QString());
+    EXPECT_EQ(GetFileExt(QStringLiteral("a/b.c")), QStringLiteral("C"));
+    EXPECT_EQ(GetFileExt(QStringLiteral("alarm.wave")), QStringLiteral("WAVE"));
+}

@@ -1,0 +1,79 @@
+#include "support/Netns.h"
+
+#include <QFile>
+
+#include <atomic>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sched.h>
+#include <unistd.h>
+
+namespace testsupport {
+
+namespace {
+std::atomic<int> g_serial{0};
+}
+
+bool Netns::sh(const QString& command) {
+    const QByteArray c = (command + QStringLiteral(" >/dev/null 2>&1")).toLocal8Bit();
+    return std::system(c.constData()) == 0;
+}
+
+Netns::Netns() = default;
+
+Netns::~Netns() {
+    for (const QString& n : m_names)
+        sh(QStringLiteral("ip netns del ") + n);
+}
+
+QString Netns::add(const QString& shortName) {
+    const QString name =
+        QStringLiteral("pw%1-%2-%3").arg(::getpid()).arg(g_serial.fetch_add(1)).arg(shortName);
+    if (!sh(QStringLiteral("ip netns add ") + name))
+        return QString();
+    m_names << name;
+    sh(QStringLiteral("ip -n %1 link set lo up").arg(name));
+    return name;
+}
+
+bool Netns::link(const QString& nsA, const QString& ifA, const QString& addrA, const QString& nsB,
+                 const QString& ifB, const QString& addrB) {
+    return sh(QStringLiteral("ip link add %1 netns %2 type veth peer name %3 netns %4")
+                  .arg(ifA, nsA, ifB, nsB)) &&
+           sh(QStringLiteral("ip -n %1 addr add %2 dev %3").arg(nsA, addrA, ifA)) &&
+           sh(QStringLiteral("ip -n %1 addr add %2 dev %3").arg(nsB, addrB, ifB)) &&
+           sh(QStringLiteral("ip -n %1 link set %2 up").arg(nsA, ifA)) &&
+           sh(QStringLiteral("ip -n %1 link set %2 up").arg(nsB, ifB));
+}
+
+bool Netns::exec(const QString& ns, const QString& command) {
+    return sh(QStringLiteral("ip netns exec %1 %2").arg(ns, command));
+}
+
+QString Netns::unavailableReason() {
+    if (::geteuid() != 0)
+        return QStringLiteral("network namespaces need root (run the tests as root, as CI does)");
+    const QString probe = QStringLiteral("pw%1-check").arg(::getpid());
+    if (!sh(QStringLiteral("ip netns add ") + probe))
+        return QStringLiteral("`ip netns add` is not permitted on this machine");
+    sh(QStringLiteral("ip netns del ") + probe);
+    return QString();
+}
+
+EnterNetns::EnterNetns(const QString& ns) {
+    m_home = ::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
+    const int target = ::open(QFile::encodeName(QStringLiteral("/run/netns/") + ns).constData(),
+                              O_RDONLY | O_CLOEXEC);
+    m_ok = m_home >= 0 && target >= 0 && ::setns(target, CLONE_NEWNET) == 0;
+    if (target >= 0)
+        ::close(target);
+}
+
+EnterNetns::~EnterNetns() {
+    if (m_home >= 0) {
+        ::setns(m_home, CLONE_NEWNET);
+        ::close(m_home);
+    }
+}
+
+} // namespace testsupport
