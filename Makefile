@@ -32,6 +32,7 @@ test-sanitize: deps
 
 bench: build
 	$(BUILD)/bin/bench_probe
+	$(BUILD)/bin/bench_record
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

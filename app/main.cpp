@@ -1,7 +1,8 @@
-// Until the tray shell exists, the program loads its settings, probes every
-// watched server once and prints one outcome line per server.
-#include "monitor/OutcomeLine.h"
-#include "probe/C_PING.h"
+// Until the tray shell exists, the program loads its settings, runs one
+// monitoring cycle (rows go to PLW as usual) and prints each watched
+// server's outcome line.
+#include "monitor/EventLog.h"
+#include "monitor/MonitorCycle.h"
 #include "settings/Settings.h"
 
 #include <QCoreApplication>
@@ -17,19 +18,15 @@ int main(int argc, char** argv) {
         out << "検証サーバーが登録されていません (" << state.AppFolder << "ServerList)\n";
         return 0;
     }
+    platform::SystemClock clock;
+    monitor::EventLog log(state, clock);
+    monitor::MonitorCycle cycle(state, log);
+    cycle.IntervalCount = state.mINTERVAL; // the next tick runs a cycle
+    cycle.Timer1_Timer();
     for (int i = 1; i <= state.SERVER_CNT; ++i) {
         const ServerEntry& s = state.Servers[i];
-        if (s.Name.isEmpty() || s.Check != 1)
-            continue;
-        QString line = QStringLiteral("コンピュータ名またはIPアドレスが不正です。");
-        C_PING ping;
-        ping.onPing([&line](qint32 code, const QString& text, const QString& host,
-                            const QString& ip, qint32 bytes, qint32 rtt, qint32 ttl) {
-            line = monitor::outcomeLine(code, text, host, ip, bytes, rtt, ttl);
-        });
-        ping.Ping(s.Name);
-        out << s.Name << "\t" << line << "\n";
-        out.flush();
+        if (!s.Name.isEmpty() && s.Check == 1)
+            out << s.Name << "\t" << s.Message << "\n";
     }
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "settings/IniFile.h"
 
 #include "platform/AnsiText.h"
+#include "platform/FileIo.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -114,22 +115,6 @@ QByteArray oneLine(const QString& text) {
     return platform::toAnsi(t);
 }
 
-bool writeAll(int fd, const QByteArray& data) {
-    const char* p = data.constData();
-    qsizetype left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += n;
-        left -= n;
-    }
-    return true;
-}
-
 bool replaceFile(const QString& path, const QByteArray& data) {
     const QByteArray target = QFile::encodeName(path);
     mode_t mode = S_IRUSR | S_IWUSR;
@@ -141,7 +126,7 @@ bool replaceFile(const QString& path, const QByteArray& data) {
     const int fd = ::mkstemp(temp.data());
     if (fd < 0)
         return false;
-    bool ok = writeAll(fd, data) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+    bool ok = platform::writeAll(fd, data) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     if (ok && ::rename(temp.constData(), target.constData()) == 0) {
         // Make the rename itself durable before reporting success.

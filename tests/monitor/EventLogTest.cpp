@@ -1,0 +1,143 @@
+#include "monitor/EventLog.h"
+
+#include "platform/AnsiText.h"
+#include "support/TestFolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <gtest/gtest.h>
+
+using testsupport::eventRows;
+using testsupport::FixedClock;
+using testsupport::TestFolder;
+
+namespace {
+
+const QDateTime kMorning(QDate(2026, 12, 7), QTime(10, 15, 30));
+
+class EventLogTest : public ::testing::Test {
+protected:
+    explicit EventLogTest(bool withDatabase = true) : folder(withDatabase) {}
+    TestFolder folder;
+    AppState state{folder.folder()};
+    FixedClock clock{kMorning};
+    monitor::EventLog log{state, clock};
+
+    QStringList textLogLines() const {
+        return platform::fromAnsi(folder.read(QStringLiteral("Pulsewatch.LOG")))
+            .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    }
+};
+
+class EventLogWithoutDatabase : public EventLogTest {
+protected:
+    EventLogWithoutDatabase() : EventLogTest(false) {}
+};
+
+int openDescriptors() {
+    return QDir(QStringLiteral("/proc/self/fd")).count();
+}
+
+} // namespace
+
+TEST_F(EventLogTest, RowsAreStampedByTheDatabase) {
+    const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+    log.LOG_PRINT(QStringLiteral("fileserver"), QStringLiteral("Reply from 10.0.0.1:fs: ..."), 1);
+    log.LOG_PRINT(QStringLiteral("it's"), QStringLiteral("O'Brien's \"box\"; DROP TABLE x"), -1);
+    const QDateTime after = QDateTime::currentDateTime().addSecs(1);
+
+    EXPECT_EQ(eventRows(state.DatabasePath),
+              (QStringList{QStringLiteral("fileserver|Reply from 10.0.0.1:fs: ...|1"),
+                           QStringLiteral("it's|O'Brien's \"box\"; DROP TABLE x|-1")}));
+    EXPECT_FALSE(QFile::exists(log.textLogPath()));
+
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("check"));
+    db.setDatabaseName(state.DatabasePath);
+    ASSERT_TRUE(db.open());
+    {
+        QSqlQuery q(QStringLiteral("SELECT AddDate FROM Pulsewatch"), db);
+        int rows = 0;
+        while (q.next()) {
+            const QDateTime stamped =
+                QDateTime::fromString(q.value(0).toString(), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+            ASSERT_TRUE(stamped.isValid()) << q.value(0).toString().toStdString();
+            EXPECT_GE(stamped, before.addMSecs(-before.time().msec()));
+            EXPECT_LE(stamped, after);
+            ++rows;
+        }
+        EXPECT_EQ(rows, 2);
+    }
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("check"));
+}
+
+TEST_F(EventLogWithoutDatabase, EachLostRowBecomesOneTextLogLine) {
+    folder.write(QStringLiteral("Pulsewatch.LOG"), platform::toAnsi(QStringLiteral("前の行\r\n")));
+    log.LOG_PRINT(QStringLiteral("db01"), QStringLiteral("x"), 1);
+    clock.set(QDateTime(QDate(2026, 1, 2), QTime(9, 5, 3)));
+    log.LOG_PRINT(QStringLiteral("db02"), QStringLiteral("y"), -1);
+
+    // The driver would have made an empty file; the program never does.
+    EXPECT_FALSE(QFile::exists(state.DatabasePath));
+    const QStringList lines = textLogLines();
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_EQ(lines[0], QStringLiteral("前の行"));
+    const QString missing =
+        QStringLiteral("データベースファイル '%1' が見つかりません。").arg(state.DatabasePath);
+    EXPECT_EQ(lines[1], QStringLiteral("2026/12/07 10:15:30  -> ") + missing);
+    EXPECT_EQ(lines[2], QStringLiteral("2026/01/02 9:05:03  -> ") + missing);
+}
+
+TEST_F(EventLogWithoutDatabase, AFileThatIsNoDatabaseIsLoggedAndLeftAlone) {
+    folder.write(QStringLiteral("PLW"), QByteArray(4096, 'z'));
+    log.LOG_PRINT(QStringLiteral("db01"), QStringLiteral("x"), 1);
+    const QStringList lines = textLogLines();
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(lines[0].contains(QStringLiteral("file is not a database")))
+        << lines[0].toStdString();
+    EXPECT_EQ(folder.read(QStringLiteral("PLW")), QByteArray(4096, 'z'));
+}
+
+TEST_F(EventLogTest, ALockHeldPastTheTimeoutCostsOneRowOnly) {
+    log.setBusyTimeoutMs(200);
+    {
+        QSqlDatabase holder =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
+        holder.setDatabaseName(state.DatabasePath);
+        ASSERT_TRUE(holder.open());
+        QSqlQuery q(holder);
+        ASSERT_TRUE(q.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        log.LOG_PRINT(QStringLiteral("db01"), QStringLiteral("while locked"), -1);
+        ASSERT_TRUE(q.exec(QStringLiteral("COMMIT")));
+        holder.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("holder"));
+    log.LOG_PRINT(QStringLiteral("db01"), QStringLiteral("after"), 1);
+
+    const QStringList lines = textLogLines();
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("2026/12/07 10:15:30  -> ")));
+    EXPECT_TRUE(lines[0].contains(QStringLiteral("locked"))) << lines[0].toStdString();
+    EXPECT_EQ(eventRows(state.DatabasePath), QStringList{QStringLiteral("db01|after|1")});
+}
+
+TEST_F(EventLogWithoutDatabase, AnUnwritableTextLogIsSwallowedWithoutLeakingTheFile) {
+    ASSERT_TRUE(QDir(folder.folder()).mkdir(QStringLiteral("Pulsewatch.LOG")));
+    const int before = openDescriptors();
+    for (int i = 0; i < 20; ++i)
+        log.LOG_PRINT(QStringLiteral("db01"), QStringLiteral("x"), 1);
+    EXPECT_EQ(openDescriptors(), before);
+}
+
+TEST_F(EventLogTest, ConnectionsAreNotLeftOpen) {
+    log.LOG_PRINT(QStringLiteral("warm"), QStringLiteral("up"), 1);
+    const int before = openDescriptors();
+    for (int i = 0; i < 50; ++i)
+        log.LOG_PRINT(QStringLiteral("db01"), QString::number(i), 1);
+    EXPECT_EQ(openDescriptors(), before);
+    EXPECT_EQ(QSqlDatabase::connectionNames().size(), 0);
+    EXPECT_EQ(eventRows(state.DatabasePath).size(), 51);
+}
