@@ -4,8 +4,10 @@
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
 JOBS ?= $(shell nproc)
+PREFIX ?= $(HOME)/.local
+AUTOSTART_DIR ?= $(or $(XDG_CONFIG_HOME),$(HOME)/.config)/autostart
 
-.PHONY: all deps configure build run test test-sanitize bench format clean
+.PHONY: all deps configure build run test test-sanitize bench install format clean
 
 all: build
 
@@ -33,6 +35,12 @@ test-sanitize: deps
 bench: build
 	$(BUILD)/bin/bench_probe
 	$(BUILD)/bin/bench_record
+
+# Installs for the current user: program folder $(PREFIX)/lib/pulsewatch,
+# menu entry, hicolor icon, and an autostart entry so it starts at login.
+install: build
+	@cmake -S . -B $(BUILD) -DPW_AUTOSTART_DIR=$(AUTOSTART_DIR) >/dev/null
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

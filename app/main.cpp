@@ -1,32 +1,41 @@
-// Until the tray shell exists, the program loads its settings, runs one
-// monitoring cycle (rows go to PLW as usual) and prints each watched
-// server's outcome line.
-#include "monitor/EventLog.h"
-#include "monitor/MonitorCycle.h"
+#include "monitor/ToolWindows.h"
+#include "monitor/frmTray.h"
+#include "platform/Artwork.h"
+#include "platform/Display.h"
+#include "platform/QuitSignals.h"
+#include "platform/Services.h"
 #include "settings/Settings.h"
 
-#include <QCoreApplication>
-#include <QTextStream>
+#include <QApplication>
+#include <QGuiApplication>
+
+#include <cstdio>
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    AppState state(GetAppFolder());
-    LoadSettings(state);
+    const QString noDisplay = platform::missingDisplayReason();
+    if (!noDisplay.isEmpty()) {
+        std::fprintf(stderr, "Pulsewatch: %s\n", noDisplay.toLocal8Bit().constData());
+        return 1;
+    }
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Pulsewatch"));
+    QApplication::setApplicationVersion(QStringLiteral(PW_VERSION));
+    QApplication::setQuitOnLastWindowClosed(false); // it lives in the tray
+    QApplication::setWindowIcon(platform::svgIcon(platform::kRunningIcon));
 
-    QTextStream out(stdout);
-    if (state.SERVER_CNT == 0) {
-        out << "検証サーバーが登録されていません (" << state.AppFolder << "ServerList)\n";
-        return 0;
-    }
+    AppState state(GetAppFolder());
+    platform::QtWindowSystem ui;
     platform::SystemClock clock;
-    monitor::EventLog log(state, clock);
-    monitor::MonitorCycle cycle(state, log);
-    cycle.IntervalCount = state.mINTERVAL; // the next tick runs a cycle
-    cycle.Timer1_Timer();
-    for (int i = 1; i <= state.SERVER_CNT; ++i) {
-        const ServerEntry& s = state.Servers[i];
-        if (!s.Name.isEmpty() && s.Check == 1)
-            out << s.Name << "\t" << s.Message << "\n";
-    }
-    return 0;
+    platform::Services services{ui, clock};
+    monitor::ToolWindows tools;
+
+    frmTray tray(state, services, tools);
+    QObject::connect(&tray, &frmTray::quitRequested, &app, &QApplication::quit);
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &tray,
+                     [&tray](QSessionManager&) { tray.Form_QueryUnload(); });
+    QObject::connect(&app, &QApplication::aboutToQuit, &tray, [&tray] { tray.Form_QueryUnload(); });
+    platform::onQuitSignals([] { QApplication::quit(); });
+    if (!tray.Form_Load())
+        return 1;
+    return app.exec();
 }

@@ -1,9 +1,13 @@
-#include <QCoreApplication>
+#include <QApplication>
 #include <gtest/gtest.h>
 
-// The probe yields to the event loop, so tests run with an application object.
+// Widgets are tested without a display, and the probe yields to the event
+// loop, so every test binary runs with an offscreen application object.
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -1,0 +1,89 @@
+#pragma once
+
+#include "monitor/EventLog.h"
+#include "monitor/MonitorCycle.h"
+#include "monitor/ToolWindows.h"
+#include "platform/Services.h"
+#include "platform/SingleInstance.h"
+#include "settings/AppState.h"
+
+#include <QIcon>
+#include <QPointer>
+#include <QSystemTrayIcon>
+#include <QWidget>
+
+class QAction;
+class QMenu;
+class QTimer;
+
+/// The hidden tray window: owns the tray icon and its menu, the monitoring
+/// timer Timer1 and the cycle it drives, and opens the tool windows one at
+/// a time.
+class frmTray : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kTimerIntervalMs = 60000;
+    /// Where the feedback menu item sends mail; set with the CMake cache
+    /// variable PW_FEEDBACK_ADDRESS when packaging.
+    static const QString kFeedbackAddress;
+
+    frmTray(AppState& state, platform::Services& services, const monitor::ToolWindows& tools,
+            QWidget* parent = nullptr);
+    ~frmTray() override;
+
+    /// Start-up. False when another copy is already running: the caller ends
+    /// the program then, before anything else was touched.
+    bool Form_Load();
+
+    /// Removes the tray icon, closes the configuration dialog and releases
+    /// the single-copy lock; runs on quit and when the session ends.
+    void Form_QueryUnload();
+
+    void onTrayActivated(QSystemTrayIcon::ActivationReason reason);
+    void mnPing_Click() { openModal(monitor::Tool::Ping); }
+    void mnCal_Click() { openModal(monitor::Tool::Config); }
+    void mnLog_Click() { openModal(monitor::Tool::Log); }
+    void mnStart_Click();
+    void mnStop_Click();
+    void mnEM_Click();
+    void mnVersion_Click();
+    void mnFin_Click();
+
+    void ImageStart();
+    void ImageStop();
+
+    QTimer* Timer1() const { return m_timer; }
+    QMenu* mnuPopup() const { return m_menu; }
+    QSystemTrayIcon* trayIcon() const { return m_tray; }
+    monitor::MonitorCycle& cycle() { return m_cycle; }
+    monitor::EventLog& eventLog() { return m_log; }
+
+signals:
+    /// mnFin was chosen: the program should end.
+    void quitRequested();
+
+private:
+    QAction* addItem(const char* name, const QString& caption, void (frmTray::*handler)());
+    bool refuseWhileWindowOpen();
+    void openModal(monitor::Tool tool);
+    void startTimer();
+    void stopTimer();
+    void syncChecks();
+
+    AppState& m_state;
+    platform::Services& m_services;
+    const monitor::ToolWindows& m_tools;
+    platform::SingleInstance m_instance;
+    monitor::EventLog m_log;
+    monitor::MonitorCycle m_cycle;
+
+    QIcon m_image1; // running
+    QIcon m_image2; // paused
+    QTimer* m_timer;
+    QMenu* m_menu;
+    QSystemTrayIcon* m_tray;
+    QAction* m_mnStart = nullptr;
+    QAction* m_mnStop = nullptr;
+    QPointer<QWidget> m_openModal;
+    bool m_unloaded = false;
+};

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "platform/Clock.h"
+#include "platform/WindowSystem.h"
+
+namespace platform {
+
+/// The platform services the windows and the alarms use, handed in from
+/// main() (real ones) or from a test (recorders).
+struct Services {
+    WindowSystem& ui;
+    Clock& clock;
+};
+
+} // namespace platform

@@ -1,0 +1,53 @@
+#include "platform/WindowSystem.h"
+
+#include <QDesktopServices>
+#include <QDialog>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QScreen>
+#include <QWidget>
+#include <QtDebug>
+
+namespace platform {
+
+void QtWindowSystem::messageBox(const QString& text, MessageIcon icon, Modality modality) {
+    // Also on standard error: the tray program is often started from a
+    // terminal or an autostart log, where a box alone goes unseen.
+    qInfo().noquote() << kProgramTitle + QStringLiteral(": ") + text;
+    const QMessageBox::Icon qtIcon = icon == MessageIcon::Critical  ? QMessageBox::Critical
+                                     : icon == MessageIcon::Warning ? QMessageBox::Warning
+                                                                    : QMessageBox::Information;
+    QMessageBox box(qtIcon, kProgramTitle, text, QMessageBox::Ok);
+    box.setWindowModality(Qt::ApplicationModal);
+    if (modality == Modality::System)
+        box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    box.exec();
+}
+
+int QtWindowSystem::showModal(QDialog& dialog) {
+    centre(dialog);
+    return dialog.exec();
+}
+
+void QtWindowSystem::showModeless(QWidget& window) {
+    centre(window);
+    window.show();
+    window.raise();
+    window.activateWindow();
+}
+
+void QtWindowSystem::openUrl(const QUrl& url) {
+    QDesktopServices::openUrl(url);
+}
+
+void centre(QWidget& window) {
+    const QScreen* screen = window.screen() ? window.screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->geometry();
+    const QSize size = window.frameGeometry().size().expandedTo(window.sizeHint());
+    window.move(area.x() + (area.width() - size.width()) / 2,
+                area.y() + (area.height() - size.height()) / 2);
+}
+
+} // namespace platform

@@ -1,0 +1,266 @@
+#include "monitor/frmTray.h"
+
+#include "settings/Settings.h"
+#include "support/FakeWindowSystem.h"
+#include "support/TestFolder.h"
+
+#include <QAction>
+#include <QDialog>
+#include <QFile>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+using testsupport::FakeWindowSystem;
+using testsupport::FixedClock;
+using testsupport::TestFolder;
+
+namespace {
+
+const QString kCloseOpenWindow = QStringLiteral("現在開いているウインドウを閉じてください。");
+
+/// A tool window that marks WindowOpen while it lives, as the real ones do.
+class FakeTool : public QDialog {
+public:
+    FakeTool(AppState& state, const QString& name) : m_state(state) {
+        setObjectName(name);
+        m_state.WindowOpen = 1;
+    }
+    ~FakeTool() override { m_state.WindowOpen = 0; }
+
+private:
+    AppState& m_state;
+};
+
+class TrayTest : public ::testing::Test {
+protected:
+    TestFolder folder;
+    AppState state{folder.folder()};
+    FakeWindowSystem ui;
+    FixedClock clock{QDateTime(QDate(2026, 12, 7), QTime(10, 15, 30))};
+    platform::Services services{ui, clock};
+    monitor::ToolWindows tools;
+    std::unique_ptr<frmTray> tray;
+
+    // Timer1's state seen from inside each modal window.
+    QList<bool> timerActiveInModal;
+
+    void SetUp() override {
+        for (auto [tool, name] :
+             {std::pair{monitor::Tool::Ping, "frmPing"}, std::pair{monitor::Tool::Config, "Config"},
+              std::pair{monitor::Tool::Log, "frmLog"}})
+            tools.set(tool, [this, name = QString::fromLatin1(name)](QWidget*) {
+                return new FakeTool(state, name);
+            });
+        tools.set(monitor::Tool::About, [this](QWidget*) {
+            auto* w = new QWidget;
+            w->setObjectName(QStringLiteral("frmAbout"));
+            return w;
+        });
+        ui.onModal = [this](QDialog&) { timerActiveInModal << tray->Timer1()->isActive(); };
+    }
+
+    void withServers() {
+        WriteIniKey(state, kSettingsSection, QStringLiteral("SERVER_CNT"), QStringLiteral("1"),
+                    kServerListFile);
+        WriteIniKey(state, kSettingsSection, QStringLiteral("SERVER_NAME1"),
+                    QStringLiteral("127.0.0.1"), kServerListFile);
+    }
+
+    frmTray& load() {
+        tray = std::make_unique<frmTray>(state, services, tools);
+        EXPECT_TRUE(tray->Form_Load());
+        return *tray;
+    }
+
+    QAction* item(const char* name) { return tray->findChild<QAction*>(QLatin1String(name)); }
+    bool timerRunning() {
+        return tray->Timer1()->isActive() &&
+               tray->Timer1()->interval() == frmTray::kTimerIntervalMs;
+    }
+};
+
+} // namespace
+
+TEST_F(TrayTest, StartsMonitoringWithTheRunningIcon) {
+    withServers();
+    frmTray& t = load();
+    EXPECT_TRUE(timerRunning());
+    EXPECT_EQ(state.MonitorState, 1);
+    EXPECT_EQ(state.SERVER_CNT, 1);
+    EXPECT_EQ(state.DatabasePath, folder.path(QStringLiteral("PLW")));
+    EXPECT_EQ(t.cycle().IntervalCount, 1);
+    EXPECT_EQ(t.trayIcon()->toolTip(), QStringLiteral("Pulsewatch"));
+    EXPECT_TRUE(item("mnStart")->isChecked());
+    EXPECT_FALSE(item("mnStop")->isChecked());
+    EXPECT_TRUE(ui.modalShown.isEmpty());
+    EXPECT_TRUE(ui.messages.isEmpty());
+    EXPECT_EQ(t.windowTitle(), QStringLiteral("タスクトレイ常駐"));
+}
+
+TEST_F(TrayTest, TheMenuHasEveryItemInOrder) {
+    load();
+    QStringList captions;
+    for (QAction* a : tray->mnuPopup()->actions())
+        captions << (a->isSeparator() ? QStringLiteral("-")
+                                      : a->objectName() + QLatin1Char('=') + a->text());
+    EXPECT_EQ(captions,
+              (QStringList{QStringLiteral("mnPing=Ping(&P)"), QStringLiteral("-"),
+                           QStringLiteral("mnCal=設定(&C)"), QStringLiteral("mnLog=ログ表示"),
+                           QStringLiteral("-"), QStringLiteral("mnStart=開始(&S)"),
+                           QStringLiteral("mnStop=一時停止(&E)"), QStringLiteral("-"),
+                           QStringLiteral("mnEM=ご意見・ご要望窓口(&E)"),
+                           QStringLiteral("mnVersion=バージョン情報(&V)"), QStringLiteral("-"),
+                           QStringLiteral("mnFin=終了(&X)")}));
+}
+
+TEST_F(TrayTest, ASecondCopyIsRefusedBeforeItTouchesAnything) {
+    withServers();
+    load();
+    AppState second(folder.folder());
+    frmTray other(second, services, tools);
+    EXPECT_FALSE(other.Form_Load());
+    ASSERT_EQ(ui.messages.size(), 1);
+    EXPECT_EQ(ui.messages[0].text, QStringLiteral("Pulsewatchはすでに起動されています。"));
+    EXPECT_EQ(ui.messages[0].icon, platform::MessageIcon::Critical);
+    EXPECT_EQ(ui.messages[0].modality, platform::Modality::System);
+    EXPECT_EQ(second.SERVER_CNT, 0);
+    EXPECT_FALSE(other.Timer1()->isActive());
+    EXPECT_FALSE(other.trayIcon()->isVisible());
+    EXPECT_TRUE(timerRunning()); // the first copy goes on
+}
+
+TEST_F(TrayTest, TheLockIsReleasedOnQuitAndALeftoverOneIsTakenOver) {
+    withServers();
+    load();
+    QSignalSpy quit(tray.get(), &frmTray::quitRequested);
+    item("mnFin")->trigger();
+    EXPECT_EQ(quit.count(), 1);
+    EXPECT_FALSE(tray->trayIcon()->isVisible());
+    EXPECT_FALSE(tray->Timer1()->isActive());
+    EXPECT_FALSE(QFile::exists(folder.path(QStringLiteral("Pulsewatch.lock"))));
+
+    // A copy that crashed leaves its lock behind, naming a process that is gone.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        platform::SingleInstance crashed(state.AppFolder);
+        ::_exit(crashed.acquire() ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_EQ(status, 0);
+    ASSERT_TRUE(QFile::exists(folder.path(QStringLiteral("Pulsewatch.lock"))));
+    platform::SingleInstance again(state.AppFolder);
+    EXPECT_TRUE(again.acquire());
+}
+
+TEST_F(TrayTest, WithoutServersTheConfigurationDialogComesFirst) {
+    load();
+    EXPECT_EQ(ui.modalShown, QList<QString>{QStringLiteral("Config")});
+    EXPECT_EQ(timerActiveInModal, QList<bool>{false});
+    EXPECT_TRUE(timerRunning());
+    EXPECT_EQ(state.WindowOpen, 0);
+}
+
+TEST_F(TrayTest, PauseAndResumeAreEachOnlyDoneOnce) {
+    withServers();
+    load();
+    tray->cycle().IntervalCount = 3;
+
+    item("mnStart")->trigger(); // already monitoring: nothing
+    EXPECT_EQ(tray->trayIcon()->toolTip(), QStringLiteral("Pulsewatch"));
+
+    item("mnStop")->trigger();
+    EXPECT_EQ(state.MonitorState, -1);
+    EXPECT_FALSE(tray->Timer1()->isActive());
+    EXPECT_EQ(tray->Timer1()->interval(), 0);
+    EXPECT_FALSE(item("mnStart")->isChecked());
+    EXPECT_TRUE(item("mnStop")->isChecked());
+    EXPECT_EQ(tray->trayIcon()->toolTip(), QStringLiteral("Pulse Watch - STOP"));
+
+    item("mnStop")->trigger(); // the second pause does nothing
+    EXPECT_EQ(state.MonitorState, -1);
+    EXPECT_TRUE(item("mnStop")->isChecked());
+    EXPECT_EQ(tray->trayIcon()->toolTip(), QStringLiteral("Pulse Watch - STOP"));
+
+    item("mnStart")->trigger();
+    EXPECT_EQ(state.MonitorState, 1);
+    EXPECT_TRUE(timerRunning());
+    EXPECT_TRUE(item("mnStart")->isChecked());
+    EXPECT_FALSE(item("mnStop")->isChecked());
+    EXPECT_EQ(tray->trayIcon()->toolTip(), QStringLiteral("Pulse Watch"));
+    EXPECT_EQ(tray->cycle().IntervalCount, 3);
+}
+
+TEST_F(TrayTest, TheTimerRestsWhileAModalWindowIsOpen) {
+    withServers();
+    load();
+    item("mnLog")->trigger();
+    EXPECT_TRUE(timerRunning());
+
+    item("mnStop")->trigger();
+    item("mnCal")->trigger();
+    EXPECT_FALSE(tray->Timer1()->isActive()); // paused stays paused
+
+    EXPECT_EQ(ui.modalShown, (QList<QString>{QStringLiteral("frmLog"), QStringLiteral("Config")}));
+    EXPECT_EQ(timerActiveInModal, (QList<bool>{false, false}));
+    EXPECT_EQ(state.WindowOpen, 0);
+}
+
+TEST_F(TrayTest, OnlyOneToolWindowAtATime) {
+    withServers();
+    load();
+    // The About box is modeless, so the menu is still reachable.
+    item("mnVersion")->trigger();
+    EXPECT_EQ(ui.modelessShown, QList<QString>{QStringLiteral("frmAbout")});
+    EXPECT_TRUE(timerRunning());
+
+    state.WindowOpen = 1;
+    for (const char* name : {"mnPing", "mnCal", "mnLog", "mnVersion"})
+        item(name)->trigger();
+    tray->onTrayActivated(QSystemTrayIcon::Context);
+    ASSERT_EQ(ui.messages.size(), 5);
+    for (const auto& m : ui.messages) {
+        EXPECT_EQ(m.text, kCloseOpenWindow);
+        EXPECT_EQ(m.icon, platform::MessageIcon::Information);
+        EXPECT_EQ(m.modality, platform::Modality::System);
+    }
+    EXPECT_TRUE(ui.modalShown.isEmpty());
+    EXPECT_EQ(ui.modelessShown.size(), 1);
+    EXPECT_FALSE(tray->mnuPopup()->isVisible());
+    EXPECT_TRUE(timerRunning());
+}
+
+TEST_F(TrayTest, TrayClicksOnlyOpenTheMenuOnTheRightButton) {
+    withServers();
+    load();
+    tray->onTrayActivated(QSystemTrayIcon::DoubleClick);
+    tray->onTrayActivated(QSystemTrayIcon::Trigger);
+    EXPECT_FALSE(tray->mnuPopup()->isVisible());
+    tray->onTrayActivated(QSystemTrayIcon::Context);
+    EXPECT_TRUE(tray->mnuPopup()->isVisible());
+    tray->mnuPopup()->hide();
+    EXPECT_TRUE(ui.messages.isEmpty());
+}
+
+TEST_F(TrayTest, FeedbackOpensAMailToTheProject) {
+    load();
+    item("mnEM")->trigger();
+    ASSERT_EQ(ui.urls.size(), 1);
+    EXPECT_EQ(ui.urls[0].scheme(), QStringLiteral("mailto"));
+    EXPECT_EQ(ui.urls[0].path(), frmTray::kFeedbackAddress);
+}
+
+TEST_F(TrayTest, TimerTicksDriveTheCycle) {
+    withServers();
+    WriteIniKey(state, kSettingsSection, QStringLiteral("mINTERVAL"), QStringLiteral("5"),
+                kGeneralFile);
+    load();
+    QMetaObject::invokeMethod(tray->Timer1(), "timeout", Qt::DirectConnection);
+    QMetaObject::invokeMethod(tray->Timer1(), "timeout", Qt::DirectConnection);
+    EXPECT_EQ(tray->cycle().IntervalCount, 3);
+}
