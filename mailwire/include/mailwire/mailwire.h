@@ -1,19 +1,122 @@
 #pragma once
 
+// Mailwire: composes Japanese mail (ISO-2022-JP body, MIME encoded words in
+// the header) and delivers it over a plain SMTP dialogue.
+//
+// Objects are made by mailwire_create from their programmatic identifier and
+// released with mailwire_release. No method throws or returns a status:
+// after SendMail / Send the caller reads ErrorMessage ("" means the server
+// accepted the message) and may read Log for the details.
+
+#include <QString>
+#include <QtGlobal>
+
 #if defined(MAILWIRE_BUILDING)
 #define MAILWIRE_EXPORT __attribute__((visibility("default")))
 #else
 #define MAILWIRE_EXPORT
 #endif
 
+class _SmtpMailer;
+class _Mailwire;
+
+/// What mailwire_create hands out; ask it for the interface you need.
+class MailwireObject {
+public:
+    virtual _SmtpMailer* querySmtpMailer() { return nullptr; }
+    virtual _Mailwire* queryMailwire() { return nullptr; }
+
+protected:
+    virtual ~MailwireObject() = default;
+    friend void mailwire_destroy(MailwireObject*);
+};
+
+/// The SMTP dialogue: one message to the envelope recipients.
+class _Mailwire {
+public:
+    /// Envelope sender, without angle brackets (replaces the earlier one).
+    virtual void SetReversePath(const QString& strNewReversePath) = 0;
+    /// Adds an envelope recipient.
+    virtual void SetForwardPath(const QString& strAddress) = 0;
+    /// Appends message text; a CR LF is added when the text does not end in one.
+    virtual void SetData(const QString& strSentense) = 0;
+    /// Runs the whole dialogue; the outcome is in ErrorMessage.
+    virtual void Send() = 0;
+    virtual QString ServerName() const = 0;
+    virtual void setServerName(const QString& name) = 0;
+    virtual qint16 ServerPort() const = 0;
+    virtual void setServerPort(qint16 port) = 0;
+    /// The name sent with HELO.
+    virtual QString ClientName() const = 0;
+    virtual void setClientName(const QString& name) = 0;
+    /// "" after a successful Send, otherwise what went wrong.
+    virtual QString ErrorMessage() const = 0;
+    /// Transcript of the last connection.
+    virtual QString Log() const = 0;
+    /// Empties the shared error log of this thread (not the transcript).
+    virtual void LogClear() = 0;
+    /// How long any one wait for the server may take, in milliseconds
+    /// (default 60000). A wait that runs out, or a server that closes the
+    /// connection, ends the dialogue as a transport failure.
+    virtual int TimeoutMs() const = 0;
+    virtual void setTimeoutMs(int ms) = 0;
+
+protected:
+    virtual ~_Mailwire() = default;
+};
+
+/// The composer: builds a Japanese-capable message and sends it.
+class _SmtpMailer {
+public:
+    virtual void SetTo(const QString& strAddress) = 0;
+    virtual void SetCc(const QString& strAddress) = 0;
+    /// Blind copies get the mail through the envelope only; the message
+    /// itself never names them.
+    virtual void SetBcc(const QString& strAddress) = 0;
+    virtual void SetSubject(const QString& strSubject) = 0;
+    /// Appends body text; a CR LF is added when the text does not end in one.
+    virtual void SetSentense(const QString& strSentense) = 0;
+    /// Empties the recipient lists, the subject and the body.
+    virtual void Clear() = 0;
+    /// Composes and sends; the outcome is in ErrorMessage. A line break in
+    /// an address, the display name, the subject or the client name is
+    /// refused before connecting.
+    virtual void SendMail() = 0;
+    /// The shared error log + CR LF + the transcript of the last connection.
+    virtual QString Log() const = 0;
+    virtual QString ServerName() const = 0;
+    virtual void setServerName(const QString& name) = 0;
+    virtual qint16 ServerPort() const = 0;
+    virtual void setServerPort(qint16 port) = 0;
+    virtual QString ClientName() const = 0;
+    virtual void setClientName(const QString& name) = 0;
+    virtual QString ClientMailAddress() const = 0;
+    virtual void setClientMailAddress(const QString& address) = 0;
+    virtual QString ClientRealName() const = 0;
+    virtual void setClientRealName(const QString& name) = 0;
+    virtual QString ErrorMessage() const = 0;
+    virtual void LogClear() = 0;
+    /// See _Mailwire::TimeoutMs.
+    virtual int TimeoutMs() const = 0;
+    virtual void setTimeoutMs(int ms) = 0;
+
+protected:
+    virtual ~_SmtpMailer() = default;
+};
+
 extern "C" {
 
-/// Creates an object of the library from its programmatic identifier
-/// ("VBMailwire.SmtpMailer", "VBMailwire.Mailwire"). Returns null for an
-/// identifier the library does not know. The caller releases the object with
-/// mailwire_release.
-MAILWIRE_EXPORT void* mailwire_create(const char* progId);
+/// Makes an object from its programmatic identifier: "VBMailwire.SmtpMailer"
+/// or "VBMailwire.Mailwire". Null for an identifier the library does not
+/// know. Release it with mailwire_release.
+MAILWIRE_EXPORT MailwireObject* mailwire_create(const char* progId);
 
 /// Releases an object made by mailwire_create; null is ignored.
-MAILWIRE_EXPORT void mailwire_release(void* object);
+MAILWIRE_EXPORT void mailwire_release(MailwireObject* object);
 }
+
+/// Names of the two exported entry points, for run-time loading.
+inline constexpr const char* kMailwireCreateSymbol = "mailwire_create";
+inline constexpr const char* kMailwireReleaseSymbol = "mailwire_release";
+using MailwireCreateFn = MailwireObject* (*)(const char*);
+using MailwireReleaseFn = void (*)(MailwireObject*);

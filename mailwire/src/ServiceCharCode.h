@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+namespace mailwire {
+
+/// True for a character that goes into mail as itself: code page 932 gives
+/// it one byte below 128 (ASCII, or "?" for a character it lacks).
+bool isAsciiClass(const QString& character);
+
+/// "=?ISO-2022-JP?B?" + Base64 of the JIS form of text + "?=".
+QString EncodeWord(const QString& text);
+
+/// Replaces every run of non-ASCII characters by encoded words of at most
+/// 18 characters each; each run gets a space before it and each word one
+/// after it.
+QString EncodeHeaderText(const QString& text);
+
+/// Folds each CR LF line at single spaces so no line grows beyond 75
+/// characters (a continuation line starts with one space; a word longer
+/// than that is never split). Every output line ends in CR LF.
+QString FoldHeader(const QString& text);
+
+} // namespace mailwire

@@ -1,0 +1,144 @@
+#include "SmtpMailer.h"
+
+#include "ServiceCharCode.h"
+#include "ServiceJisSjis.h"
+#include "ServiceLog.h"
+
+#include "platform/AnsiText.h"
+
+namespace mailwire {
+namespace {
+
+const QString kCrLf = QStringLiteral("\r\n");
+
+// U+FF61..U+FF9F and their full-width forms, character for character (the
+// voiced marks stay separate marks, as a one-character conversion gives).
+const QString kHalfWidthKana = QStringLiteral(
+    "｡｢｣､･ｦｧｨｩｪｫｬｭｮｯｰｱｲｳｴｵｶｷｸｹｺｻｼｽｾｿﾀﾁﾂﾃﾄﾅﾆﾇﾈﾉﾊﾋﾌﾍﾎﾏﾐﾑﾒﾓﾔﾕﾖﾗﾘﾙﾚﾛﾜﾝﾞﾟ");
+const QString kFullWidthKana = QStringLiteral(
+    "。「」、・ヲァィゥェォャュョッーアイウエオカキクケコサシスセソタチツテトナニヌネノハヒフヘホマミムメモヤユヨラリルレロワン゛゜");
+
+} // namespace
+
+bool NormalizeKana(QString& text) {
+    bool japanese = false;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text[i];
+        if (c.unicode() < 0x80)
+            continue;
+        if (c.isSurrogate())
+            continue; // outside code page 932: it goes out as "?"
+        const qsizetype kana = kHalfWidthKana.indexOf(c);
+        if (kana >= 0) {
+            text[i] = kFullWidthKana[kana];
+            japanese = true;
+            continue;
+        }
+        const QByteArray b = platform::toAnsi(QString(c));
+        if (b.size() == 2)
+            japanese = true;
+        else if (static_cast<unsigned char>(b[0]) >= 0x80)
+            text[i] = QLatin1Char('.');
+    }
+    return japanese;
+}
+
+QString GetMultiAddressString(const QStringList& list) { return list.join(QStringLiteral(", ")); }
+
+QString rfc5322Date(const QDateTime& t) {
+    static const char* const kDays[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const int offset = t.offsetFromUtc() / 60;
+    const QChar sign = offset < 0 ? QLatin1Char('-') : QLatin1Char('+');
+    return QStringLiteral("%1, %2 %3 %4 %5 %6%7%8")
+        .arg(QLatin1String(kDays[t.date().dayOfWeek() - 1]))
+        .arg(t.date().day(), 2, 10, QLatin1Char('0'))
+        .arg(QLatin1String(kMonths[t.date().month() - 1]))
+        .arg(t.date().year())
+        .arg(t.time().toString(QStringLiteral("HH:mm:ss")))
+        .arg(sign)
+        .arg(std::abs(offset) / 60, 2, 10, QLatin1Char('0'))
+        .arg(std::abs(offset) % 60, 2, 10, QLatin1Char('0'));
+}
+
+SmtpMailer::SmtpMailer() { mailwire::LogClear(); }
+
+void SmtpMailer::SetSentense(const QString& strSentense) {
+    m_body += strSentense;
+    if (!strSentense.endsWith(kCrLf))
+        m_body += kCrLf;
+}
+
+void SmtpMailer::Clear() {
+    m_to.clear();
+    m_cc.clear();
+    m_bcc.clear();
+    m_subject.clear();
+    m_body.clear();
+}
+
+QString SmtpMailer::Log() const { return LogText() + kCrLf + m_smtp.Log(); }
+
+void SmtpMailer::ComposeMessage(const QDateTime& now) {
+    QString h = QStringLiteral("Subject: ") + m_subject + kCrLf;
+    h += QStringLiteral("From: ") + m_clientRealName + QStringLiteral(" <") + m_clientMailAddress +
+         QLatin1Char('>') + kCrLf;
+    if (!m_to.isEmpty())
+        h += QStringLiteral("To: ") + GetMultiAddressString(m_to) + kCrLf;
+    if (!m_cc.isEmpty())
+        h += QStringLiteral("cc: ") + GetMultiAddressString(m_cc) + kCrLf;
+    // No Bcc field: it would show every blind-copy address to everyone.
+    // A Date field is required (RFC 5322) and its absence makes filters
+    // score the alert as spam; MIME-Version gives the charset its meaning.
+    h += QStringLiteral("Date: ") + rfc5322Date(now) + kCrLf;
+    h += QStringLiteral("MIME-Version: 1.0") + kCrLf;
+    NormalizeKana(h);
+    const bool japanese = NormalizeKana(m_body);
+    h += japanese ? QStringLiteral("Content-Type: text/plain; charset=iso-2022-jp")
+                  : QStringLiteral("Content-Type: text/plain; charset=us-ascii");
+    h += kCrLf;
+    h = FoldHeader(EncodeHeaderText(h));
+    h += kCrLf;
+    if (!m_body.endsWith(kCrLf))
+        m_body += kCrLf;
+    bool ok = true;
+    m_body = h + SjisToJis(m_body, &ok);
+    if (!ok)
+        AddErrorLog("SmtpMailer", "ComposeMessage", 5,
+                    QStringLiteral("Invalid procedure call or argument"));
+}
+
+QString SmtpMailer::unsafeHeaderValue() const {
+    if (hasLineBreak(m_subject))
+        return QStringLiteral("the subject");
+    if (hasLineBreak(m_clientRealName))
+        return QStringLiteral("the sender's display name");
+    if (hasLineBreak(m_clientMailAddress))
+        return QStringLiteral("the sender address");
+    for (const QStringList* list : {&m_to, &m_cc, &m_bcc})
+        for (const QString& a : *list)
+            if (hasLineBreak(a))
+                return QStringLiteral("a recipient address");
+    return QString();
+}
+
+void SmtpMailer::SendMail() {
+    // A line break in a header value would add header fields or, through the
+    // envelope, SMTP commands of the sender's choosing.
+    const QString unsafe = unsafeHeaderValue();
+    if (!unsafe.isEmpty()) {
+        m_smtp.refuse(unsafe);
+        return;
+    }
+    ComposeMessage(QDateTime::currentDateTime());
+    m_smtp.SetReversePath(m_clientMailAddress);
+    for (const QStringList* list : {&m_to, &m_cc, &m_bcc})
+        for (const QString& a : *list)
+            m_smtp.SetForwardPath(a);
+    m_smtp.SetData(m_body);
+    m_smtp.Send();
+}
+
+} // namespace mailwire

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "Mailwire.h"
+#include "ServiceLog.h"
+#include "mailwire/mailwire.h"
+
+#include <QDateTime>
+#include <QStringList>
+
+namespace mailwire {
+
+/// The composer: header fields as ISO-2022-JP encoded words where needed,
+/// the body in JIS, handed to its own Mailwire for delivery.
+class SmtpMailer : public _SmtpMailer, public MailwireObject {
+public:
+    SmtpMailer();
+
+    _SmtpMailer* querySmtpMailer() override { return this; }
+
+    void SetTo(const QString& strAddress) override { m_to.append(strAddress); }
+    void SetCc(const QString& strAddress) override { m_cc.append(strAddress); }
+    void SetBcc(const QString& strAddress) override { m_bcc.append(strAddress); }
+    void SetSubject(const QString& strSubject) override { m_subject = strSubject; }
+    void SetSentense(const QString& strSentense) override;
+    void Clear() override;
+    void SendMail() override;
+    QString Log() const override;
+    QString ServerName() const override { return m_smtp.ServerName(); }
+    void setServerName(const QString& name) override { m_smtp.setServerName(name); }
+    qint16 ServerPort() const override { return m_smtp.ServerPort(); }
+    void setServerPort(qint16 port) override { m_smtp.setServerPort(port); }
+    QString ClientName() const override { return m_smtp.ClientName(); }
+    void setClientName(const QString& name) override { m_smtp.setClientName(name); }
+    QString ClientMailAddress() const override { return m_clientMailAddress; }
+    void setClientMailAddress(const QString& a) override { m_clientMailAddress = a; }
+    QString ClientRealName() const override { return m_clientRealName; }
+    void setClientRealName(const QString& n) override { m_clientRealName = n; }
+    QString ErrorMessage() const override { return m_smtp.ErrorMessage(); }
+    void LogClear() override { mailwire::LogClear(); }
+    int TimeoutMs() const override { return m_smtp.TimeoutMs(); }
+    void setTimeoutMs(int ms) override { m_smtp.setTimeoutMs(ms); }
+
+    /// Builds the whole message into the body; now is the Date field's time.
+    void ComposeMessage(const QDateTime& now);
+    QString body() const { return m_body; }
+
+private:
+    QString unsafeHeaderValue() const;
+
+    Mailwire m_smtp;
+    QString m_clientMailAddress;
+    QString m_clientRealName;
+    QStringList m_to;
+    QStringList m_cc;
+    QStringList m_bcc;
+    QString m_subject;
+    QString m_body;
+};
+
+/// Half-width katakana to full-width, one character at a time; other single
+/// 8-bit characters to "."; true when the text holds Japanese.
+bool NormalizeKana(QString& text);
+
+/// The items joined with ", ".
+QString GetMultiAddressString(const QStringList& list);
+
+/// An RFC 5322 date: "Mon, 07 Dec 2026 10:15:30 +0900", English names
+/// whatever the locale.
+QString rfc5322Date(const QDateTime& t);
+
+} // namespace mailwire
