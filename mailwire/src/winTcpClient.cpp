@@ -124,6 +124,10 @@ void winTcpClient::Send(const QString& text) {
 }
 
 void winTcpClient::GetResponseOneLine(QString& line) {
+    // Once a failure is recorded no line is handed out, not even one that
+    // is already complete in the buffer.
+    if (m_errorStatus != 0)
+        return;
     QString next;
     if (!waitFor(
             [&] {

@@ -1,0 +1,145 @@
+#include "ServiceBase64EncodeUC.h"
+#include "ServiceCharCode.h"
+#include "ServiceJisSjis.h"
+#include "support/SmtpSink.h"
+
+#include <gtest/gtest.h>
+
+using namespace mailwire;
+
+namespace {
+
+QByteArray bytes(const QString& oneCharPerByte) { return oneCharPerByte.toLatin1(); }
+
+std::pair<int, int> pair(int b1, int b2) {
+    unsigned char a = static_cast<unsigned char>(b1), b = static_cast<unsigned char>(b2);
+    SjisToJisPair(a, b);
+    return {a, b};
+}
+
+QStringList encodedWords(const QString& header) {
+    QStringList words;
+    for (const QString& w : header.split(QLatin1Char(' ')))
+        if (w.startsWith(QStringLiteral("=?")))
+            words << w;
+    return words;
+}
+
+} // namespace
+
+TEST(SjisToJis, PairsFollowTheRowAndCellArithmetic) {
+    EXPECT_EQ(pair(0x82, 0xA0), std::make_pair(0x24, 0x22)); // あ
+    EXPECT_EQ(pair(0x81, 0x40), std::make_pair(0x21, 0x21)); // ideographic space
+    EXPECT_EQ(pair(0x93, 0xFA), std::make_pair(0x46, 0x7C)); // 日
+    EXPECT_EQ(pair(0xE0, 0x40), std::make_pair(0x5F, 0x21)); // first lead of the upper area
+    EXPECT_EQ(pair(0xF0, 0x40), std::make_pair(0, 0));       // user-defined area
+    EXPECT_EQ(pair(0x82, 0x3F), std::make_pair(0, 0));       // trail byte out of range
+    EXPECT_EQ(pair(0x82, 0x7F), std::make_pair(0, 0));
+}
+
+TEST(SjisToJis, RunsAreWrappedInOneEscapePairEach) {
+    EXPECT_EQ(bytes(SjisToJis(QStringLiteral("plain ASCII\r\n"))), QByteArray("plain ASCII\r\n"));
+    EXPECT_EQ(bytes(SjisToJis(QStringLiteral("日本"))),
+              QByteArray::fromHex("1B2442467C4B5C1B2842"));
+    EXPECT_EQ(bytes(SjisToJis(QStringLiteral("a日本\r\nb本"))),
+              QByteArray("a\x1B$BF|K\\\x1B(B\r\nb\x1B$BK\\\x1B(B"));
+    // Extensions of code page 932 beyond JIS X 0208 keep their row and cell.
+    EXPECT_EQ(bytes(SjisToJis(QStringLiteral("①"))), QByteArray("\x1B$B-!\x1B(B"));
+    // A character code page 932 lacks goes out as "?".
+    EXPECT_EQ(bytes(SjisToJis(QStringLiteral("é"))), QByteArray("?"));
+}
+
+TEST(SjisToJis, HalfWidthKanaIsReportedNotSentRaw) {
+    bool ok = true;
+    const QByteArray jis = bytes(SjisToJis(QStringLiteral("ｱ日"), &ok));
+    EXPECT_FALSE(ok);
+    for (char c : jis)
+        EXPECT_LT(static_cast<unsigned char>(c), 0x80) << "8-bit byte in ISO-2022-JP output";
+}
+
+TEST(Base64, PaddingAndAlphabet) {
+    EXPECT_EQ(Base64Encode("M"), QStringLiteral("TQ=="));
+    EXPECT_EQ(Base64Encode("Ma"), QStringLiteral("TWE="));
+    EXPECT_EQ(Base64Encode("Man"), QStringLiteral("TWFu"));
+    EXPECT_EQ(Base64Encode(QByteArray::fromHex("FBFF")), QStringLiteral("+/8="));
+    EXPECT_EQ(Base64Encode(QByteArray()), QString());
+    const QByteArray all = [] {
+        QByteArray b;
+        for (int i = 0; i < 256; ++i)
+            b.append(static_cast<char>(i));
+        return b;
+    }();
+    EXPECT_EQ(Base64Encode(all), QString::fromLatin1(all.toBase64()));
+    EXPECT_EQ(Base64Char(0), QStringLiteral("A"));
+    EXPECT_EQ(Base64Char(26), QStringLiteral("a"));
+    EXPECT_EQ(Base64Char(52), QStringLiteral("0"));
+    EXPECT_EQ(Base64Char(62), QStringLiteral("+"));
+    EXPECT_EQ(Base64Char(63), QStringLiteral("/"));
+    EXPECT_EQ(Base64Char(64), QString());
+    EXPECT_EQ(Base64Char(-1), QString());
+}
+
+TEST(HeaderText, EncodedWordsAreSpacedAndLimitedTo18Characters) {
+    EXPECT_EQ(EncodeWord(QStringLiteral("日本")), QStringLiteral("=?ISO-2022-JP?B?GyRCRnxLXBsoQg==?="));
+    EXPECT_EQ(EncodeWord(QStringLiteral("日本")).size(), 34);
+
+    EXPECT_EQ(EncodeHeaderText(QStringLiteral("Subject: ASCII only\r\n")),
+              QStringLiteral("Subject: ASCII only\r\n"));
+    EXPECT_EQ(EncodeHeaderText(QStringLiteral("Subject: 日本\r\n")),
+              QStringLiteral("Subject:  =?ISO-2022-JP?B?GyRCRnxLXBsoQg==?= \r\n"));
+
+    QString forty;
+    for (int i = 0; i < 40; ++i)
+        forty += QChar(0x3041 + i); // hiragana: all double-byte in code page 932
+    const QString encoded = EncodeHeaderText(forty);
+    const QStringList words = encodedWords(encoded);
+    ASSERT_EQ(words.size(), 3);
+    EXPECT_EQ(words[0], EncodeWord(forty.mid(0, 18)));
+    EXPECT_EQ(words[1], EncodeWord(forty.mid(18, 18)));
+    EXPECT_EQ(words[2], EncodeWord(forty.mid(36, 4)));
+    EXPECT_EQ(encoded, QLatin1Char(' ') + words.join(QLatin1Char(' ')) + QLatin1Char(' '));
+    for (const QString& w : words)
+        EXPECT_LE(w.size(), 74);
+}
+
+TEST(HeaderText, FoldingAt75Characters) {
+    const QString exactly75 = QString(40, QLatin1Char('a')) + QLatin1Char(' ') +
+                              QString(34, QLatin1Char('b'));
+    ASSERT_EQ(exactly75.size(), 75);
+    EXPECT_EQ(FoldHeader(exactly75 + QStringLiteral("\r\n")), exactly75 + QStringLiteral("\r\n"));
+
+    const QString of76 = QStringLiteral("x y ") + QString(40, QLatin1Char('a')) +
+                         QLatin1Char(' ') + QString(31, QLatin1Char('b'));
+    ASSERT_EQ(of76.size(), 76);
+    EXPECT_EQ(FoldHeader(of76 + QStringLiteral("\r\n")),
+              QStringLiteral("x y ") + QString(40, QLatin1Char('a')) + QStringLiteral("\r\n ") +
+                  QString(31, QLatin1Char('b')) + QStringLiteral("\r\n"));
+
+    const QString longWord(100, QLatin1Char('w'));
+    EXPECT_EQ(FoldHeader(QStringLiteral("A: ") + longWord + QStringLiteral(" z\r\nB: c\r\n")),
+              QStringLiteral("A:\r\n ") + longWord + QStringLiteral("\r\n z\r\nB: c\r\n"));
+    EXPECT_EQ(FoldHeader(QString()), QStringLiteral("\r\n"));
+    EXPECT_EQ(FoldHeader(QStringLiteral("no line end")), QStringLiteral("no line end\r\n"));
+    EXPECT_EQ(FoldHeader(QStringLiteral("a  b\r\n")), QStringLiteral("a  b\r\n"));
+}
+
+// Python's email package and its iso-2022-jp codec read back what we wrote.
+TEST(HeaderText, AnIndependentDecoderReadsTheTextBack) {
+    const QString subject =
+        QStringLiteral("監視サーバー「ファイルサーバー」が応答しません。至急確認してください。"
+                       "（漢字・ひらがな・カタカナ）");
+    const QString body = QStringLiteral("日本語の本文です。\r\nASCII line\r\n全角スペース「　」\r\n");
+    const QString header = FoldHeader(EncodeHeaderText(
+        QStringLiteral("Subject: ") + subject + QStringLiteral("\r\nFrom: a@b\r\nMIME-Version: 1.0\r\n"
+                                                               "Content-Type: text/plain; "
+                                                               "charset=iso-2022-jp\r\n")));
+    for (const QString& line : header.split(QStringLiteral("\r\n")))
+        EXPECT_LE(line.size(), 76) << line.toStdString();
+    const QByteArray raw = (header + QStringLiteral("\r\n") + SjisToJis(body)).toLatin1();
+    const auto decoded = testsupport::decodeWithPython(raw);
+    ASSERT_EQ(decoded.error, QString());
+    EXPECT_EQ(decoded.subject.simplified(), subject);
+    EXPECT_EQ(decoded.charset, QStringLiteral("iso-2022-jp"));
+    EXPECT_EQ(QString(decoded.body).replace(QStringLiteral("\r\n"), QStringLiteral("\n")),
+              QString(body).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+}

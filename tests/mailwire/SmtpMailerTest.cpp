@@ -1,0 +1,209 @@
+#include "ServiceCharCode.h"
+#include "ServiceLog.h"
+#include "SmtpMailer.h"
+#include "support/ScriptedSmtp.h"
+#include "support/SmtpSink.h"
+
+#include <QLibrary>
+#include <QRegularExpression>
+#include <QTimeZone>
+#include <gtest/gtest.h>
+
+using mailwire::SmtpMailer;
+
+namespace {
+
+const QDateTime kMorning(QDate(2026, 12, 7), QTime(10, 15, 30), QTimeZone(9 * 3600));
+
+class ComposerTest : public ::testing::Test {
+protected:
+    SmtpMailer mailer;
+    void SetUp() override {
+        mailer.setClientMailAddress(QStringLiteral("watch@example.jp"));
+        mailer.setClientRealName(QStringLiteral("Pulsewatch"));
+    }
+    QString composed() {
+        mailer.ComposeMessage(kMorning);
+        return mailer.body();
+    }
+};
+
+} // namespace
+
+TEST_F(ComposerTest, AnAsciiMessageHasTheFixedHeaderOrder) {
+    mailer.SetTo(QStringLiteral("ops1@example.jp"));
+    mailer.SetTo(QStringLiteral("ops2@example.jp"));
+    mailer.SetCc(QStringLiteral("boss@example.jp"));
+    mailer.SetBcc(QStringLiteral("secret@example.jp"));
+    mailer.SetSubject(QStringLiteral("server down"));
+    mailer.SetSentense(QStringLiteral("fileserver is down"));
+    mailer.SetSentense(QString());
+    EXPECT_EQ(composed(), QStringLiteral("Subject: server down\r\n"
+                                         "From: Pulsewatch <watch@example.jp>\r\n"
+                                         "To: ops1@example.jp, ops2@example.jp\r\n"
+                                         "cc: boss@example.jp\r\n"
+                                         "Date: Mon, 07 Dec 2026 10:15:30 +0900\r\n"
+                                         "MIME-Version: 1.0\r\n"
+                                         "Content-Type: text/plain; charset=us-ascii\r\n"
+                                         "\r\n"
+                                         "fileserver is down\r\n"
+                                         "\r\n"));
+}
+
+TEST_F(ComposerTest, TheCharsetFollowsTheBodyAlone) {
+    mailer.SetTo(QStringLiteral("ops@example.jp"));
+    mailer.SetSubject(QStringLiteral("日本"));
+    mailer.SetSentense(QStringLiteral("ascii body\r\n"));
+    const QString m = composed();
+    EXPECT_TRUE(m.startsWith(QStringLiteral("Subject:  =?ISO-2022-JP?B?GyRCRnxLXBsoQg==?= \r\n")))
+        << m.toStdString();
+    EXPECT_TRUE(m.contains(QStringLiteral("charset=us-ascii\r\n\r\nascii body\r\n")));
+
+    SmtpMailer japanese;
+    japanese.SetSubject(QStringLiteral("ascii"));
+    japanese.SetSentense(QStringLiteral("障害: 日本"));
+    japanese.ComposeMessage(kMorning);
+    EXPECT_TRUE(japanese.body().endsWith(QStringLiteral(
+        "charset=iso-2022-jp\r\n\r\n\x1B$B>c32\x1B(B: \x1B$BF|K\\\x1B(B\r\n")))
+        << japanese.body().toStdString();
+    EXPECT_FALSE(japanese.body().contains(QStringLiteral("To:")));
+}
+
+TEST_F(ComposerTest, HalfWidthKanaBecomesFullWidth) {
+    QString text = QStringLiteral("ｻｰﾊﾞｰ abc");
+    EXPECT_TRUE(mailwire::NormalizeKana(text));
+    EXPECT_EQ(text, QStringLiteral("サーハ゛ー abc"));
+    QString ascii = QStringLiteral("abc é");
+    EXPECT_FALSE(mailwire::NormalizeKana(ascii));
+
+    mailer.SetSubject(QStringLiteral("ｱﾗｰﾄ"));
+    mailer.SetSentense(QStringLiteral("ｻｰﾊﾞｰ"));
+    const QString m = composed();
+    EXPECT_TRUE(m.contains(mailwire::EncodeWord(QStringLiteral("アラート"))));
+    EXPECT_TRUE(m.contains(QStringLiteral("charset=iso-2022-jp")));
+    for (QChar c : m)
+        ASSERT_LT(c.unicode(), 0x80) << "the composed message is not 7-bit";
+    EXPECT_EQ(mailwire::LogText(), QString());
+}
+
+TEST_F(ComposerTest, ALongToFieldIsFoldedAfterAComma) {
+    for (int i = 0; i < 5; ++i)
+        mailer.SetTo(QStringLiteral("operator%1@example.jp").arg(i));
+    const QString m = composed();
+    const QRegularExpression to(QStringLiteral("To: [^\r]*\r\n( [^\r]*\r\n)+"));
+    const auto match = to.match(m);
+    ASSERT_TRUE(match.hasMatch()) << m.toStdString();
+    for (const QString& line : match.captured(0).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) {
+        EXPECT_LE(line.size(), 76);
+        if (!line.startsWith(QStringLiteral("To:"))) {
+            EXPECT_TRUE(line.startsWith(QLatin1Char(' ')));
+        }
+    }
+    EXPECT_TRUE(match.captured(0).contains(QStringLiteral(",\r\n operator")));
+}
+
+TEST_F(ComposerTest, ClearEmptiesListsSubjectAndBody) {
+    mailer.SetTo(QStringLiteral("a@x"));
+    mailer.SetSubject(QStringLiteral("s"));
+    mailer.SetSentense(QStringLiteral("b"));
+    mailer.Clear();
+    EXPECT_EQ(composed(), QStringLiteral("Subject: \r\nFrom: Pulsewatch <watch@example.jp>\r\n"
+                                         "Date: Mon, 07 Dec 2026 10:15:30 +0900\r\n"
+                                         "MIME-Version: 1.0\r\n"
+                                         "Content-Type: text/plain; charset=us-ascii\r\n\r\n\r\n"));
+}
+
+TEST(SmtpMailerSend, LineBreaksInHeaderValuesAreRefusedBeforeConnecting) {
+    testsupport::ScriptedSmtp server;
+    const struct {
+        void (*set)(SmtpMailer&);
+        const char* named;
+    } cases[] = {
+        {[](SmtpMailer& m) { m.SetSubject(QStringLiteral("down\r\nBcc: all@evil")); }, "subject"},
+        {[](SmtpMailer& m) { m.setClientRealName(QStringLiteral("x\nTo: y")); }, "display name"},
+        {[](SmtpMailer& m) { m.SetBcc(QStringLiteral("a@x\r\nDATA")); }, "recipient"},
+        {[](SmtpMailer& m) { m.setClientMailAddress(QStringLiteral("a@x\r")); }, "sender"},
+        {[](SmtpMailer& m) { m.setClientName(QStringLiteral("me\r\nQUIT")); }, "HELO"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.named);
+        SmtpMailer m;
+        m.setServerName(QStringLiteral("127.0.0.1"));
+        m.setServerPort(static_cast<qint16>(server.port()));
+        m.SetTo(QStringLiteral("ops@example.jp"));
+        c.set(m);
+        m.SendMail();
+        EXPECT_TRUE(m.ErrorMessage().contains(QLatin1String(c.named))) << m.ErrorMessage();
+        EXPECT_TRUE(m.Log().contains(QStringLiteral("--Mailwire Send -- Error:9007")));
+    }
+    EXPECT_EQ(server.connections(), 0);
+}
+
+// The library as the program meets it: loaded at run time, an object made by
+// its identifier, a Japanese mail to a real SMTP server.
+TEST(SmtpMailerSend, AJapaneseMailReachesARealServerIntact) {
+    testsupport::SmtpSink sink;
+    if (!sink.failure().isEmpty())
+        GTEST_SKIP() << sink.failure().toStdString();
+
+    QLibrary lib(QStringLiteral(MAILWIRE_LIBRARY));
+    ASSERT_TRUE(lib.load()) << lib.errorString().toStdString();
+    auto create = reinterpret_cast<MailwireCreateFn>(lib.resolve(kMailwireCreateSymbol));
+    auto release = reinterpret_cast<MailwireReleaseFn>(lib.resolve(kMailwireReleaseSymbol));
+    ASSERT_TRUE(create && release);
+    EXPECT_EQ(create("VBMailwire.Unknown"), nullptr);
+    EXPECT_EQ(create(nullptr), nullptr);
+
+    MailwireObject* object = create("VBMailwire.SmtpMailer");
+    ASSERT_NE(object, nullptr);
+    _SmtpMailer* m = object->querySmtpMailer();
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(object->queryMailwire(), nullptr);
+    m->setServerName(QStringLiteral("127.0.0.1"));
+    m->setServerPort(static_cast<qint16>(sink.port()));
+    m->setTimeoutMs(10000);
+    m->setClientMailAddress(QStringLiteral("watch@example.jp"));
+    m->setClientRealName(QStringLiteral("サーバー監視"));
+    m->SetTo(QStringLiteral("ops1@example.jp"));
+    m->SetTo(QStringLiteral("ops2@example.jp"));
+    m->SetCc(QStringLiteral("boss@example.jp"));
+    m->SetBcc(QStringLiteral("hidden@example.jp"));
+    m->SetSubject(QStringLiteral("サーバーダウンの可能性"));
+    m->SetSentense(QStringLiteral("下記のサーバーが応答しません。"));
+    m->SetSentense(QStringLiteral("【fileserver】 - ICMP Request Timeout"));
+    m->SetSentense(QStringLiteral(".dot line"));
+    m->SendMail();
+    const QString error = m->ErrorMessage();
+    const QString log = m->Log();
+    release(object);
+
+    EXPECT_EQ(error, QString()) << log.toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("< RCPT TO:<hidden@example.jp>\r\n> 250 ")));
+    EXPECT_TRUE(log.contains(QStringLiteral("< QUIT\r\n> 221 ")));
+
+    const auto messages = sink.messages();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0].mailFrom, QStringLiteral("watch@example.jp"));
+    EXPECT_EQ(messages[0].rcptTos,
+              (QStringList{QStringLiteral("ops1@example.jp"), QStringLiteral("ops2@example.jp"),
+                           QStringLiteral("boss@example.jp"), QStringLiteral("hidden@example.jp")}));
+    const QByteArray& raw = messages[0].data;
+    EXPECT_FALSE(raw.contains("hidden@example.jp")) << "a blind copy shows in the message";
+    EXPECT_TRUE(raw.contains("\r\nMIME-Version: 1.0\r\n"));
+    EXPECT_TRUE(raw.contains("\r\nDate: "));
+    EXPECT_TRUE(raw.endsWith("\r\n\x1B$B2<5-$N%5!<%P!<$,1~Ez$7$^$;$s!#\x1B(B\r\n"
+                             "\x1B$B!Z\x1B(Bfileserver\x1B$B![\x1B(B - ICMP Request Timeout\r\n"
+                             ".dot line\r\n"))
+        << raw.toStdString();
+
+    const auto decoded = testsupport::decodeWithPython(raw);
+    ASSERT_EQ(decoded.error, QString());
+    EXPECT_EQ(decoded.subject.simplified(), QStringLiteral("サーバーダウンの可能性"));
+    EXPECT_EQ(decoded.from.simplified(), QStringLiteral("サーバー監視 <watch@example.jp>"));
+    EXPECT_EQ(decoded.to, QStringLiteral("ops1@example.jp, ops2@example.jp"));
+    EXPECT_EQ(decoded.cc, QStringLiteral("boss@example.jp"));
+    EXPECT_EQ(decoded.bcc, QString());
+    EXPECT_EQ(QString(decoded.body).replace(QStringLiteral("\r\n"), QStringLiteral("\n")),
+              QStringLiteral("下記のサーバーが応答しません。\n【fileserver】 - ICMP Request "
+                             "Timeout\n.dot line\n"));
+}

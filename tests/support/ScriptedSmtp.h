@@ -1,0 +1,152 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace testsupport {
+
+/// An SMTP peer in the test's own thread that answers from a script, for the
+/// failures a real server will not produce on demand. It serves while the
+/// client under test yields to the event loop.
+class ScriptedSmtp {
+public:
+    /// What the server does on a command (keyed by its first word, upper
+    /// case, or "." for the end of the data).
+    struct Action {
+        Action(QByteArray r = {}, bool c = false, bool s = false, QList<int> p = {})
+            : reply(std::move(r)), close(c), stall(s), pieces(std::move(p)) {}
+        QByteArray reply;  // written as it stands (give the CR LF)
+        bool close;        // close the connection after the reply
+        bool stall;        // never answer
+        QList<int> pieces; // write the reply in pieces of these sizes, 20 ms apart
+    };
+
+    ScriptedSmtp() {
+        m_server.listen(QHostAddress::LocalHost);
+        QObject::connect(&m_server, &QTcpServer::newConnection, [this] { accept(); });
+        on("HELO", "250 hello\r\n");
+        on("MAIL", "250 sender ok\r\n");
+        on("RCPT", "250 recipient ok\r\n");
+        on("DATA", "354 go ahead\r\n");
+        on(".", "250 queued\r\n");
+        on("QUIT", "221 bye\r\n");
+    }
+
+    quint16 port() const { return m_server.serverPort(); }
+    ScriptedSmtp& greeting(QByteArray g, QList<int> pieces = {}) {
+        m_greeting = {std::move(g), false, false, std::move(pieces)};
+        return *this;
+    }
+    ScriptedSmtp& on(const QByteArray& verb, QByteArray reply) {
+        m_actions[verb] = Action{std::move(reply)};
+        return *this;
+    }
+    ScriptedSmtp& on(const QByteArray& verb, Action a) {
+        m_actions[verb] = std::move(a);
+        return *this;
+    }
+    /// Replies for the n-th (from 0) use of a verb; later uses fall back.
+    ScriptedSmtp& onNth(const QByteArray& verb, int n, QByteArray reply) {
+        m_nth[verb + '#' + QByteArray::number(n)] = Action{std::move(reply)};
+        return *this;
+    }
+    /// Closes the connection once this many data lines have arrived.
+    ScriptedSmtp& closeInData(int lines) {
+        m_closeInData = lines;
+        return *this;
+    }
+
+    /// Every byte the client sent, in order.
+    QByteArray received() const { return m_received; }
+    /// The command lines (data lines left out), without CR LF.
+    QList<QByteArray> commands() const { return m_commands; }
+    /// The data lines as they arrived (dot-stuffed), without CR LF.
+    QList<QByteArray> dataLines() const { return m_dataLines; }
+    int connections() const { return m_connections; }
+
+private:
+    void accept() {
+        m_client = m_server.nextPendingConnection();
+        ++m_connections;
+        QObject::connect(m_client, &QTcpSocket::readyRead, [this] { read(); });
+        perform(m_greeting);
+    }
+
+    void read() {
+        m_pending += m_client->readAll();
+        qsizetype p;
+        while (m_client && (p = m_pending.indexOf("\r\n")) >= 0) {
+            const QByteArray line = m_pending.left(p);
+            m_received += m_pending.left(p + 2);
+            m_pending.remove(0, p + 2);
+            if (m_inData) {
+                if (line == ".") {
+                    m_inData = false;
+                    m_commands << line;
+                    respond(".");
+                } else {
+                    m_dataLines << line;
+                    if (m_closeInData >= 0 && m_dataLines.size() >= m_closeInData)
+                        m_client->disconnectFromHost();
+                }
+                continue;
+            }
+            m_commands << line;
+            const QByteArray verb = line.split(' ').first().toUpper();
+            respond(verb);
+            if (verb == "DATA" && m_lastReply.startsWith("354"))
+                m_inData = true;
+        }
+    }
+
+    void respond(const QByteArray& verb) {
+        const int n = m_uses[verb]++;
+        const QByteArray nth = verb + '#' + QByteArray::number(n);
+        const Action a = m_nth.contains(nth) ? m_nth[nth]
+                         : m_actions.contains(verb) ? m_actions[verb]
+                                                    : Action{"500 unknown\r\n"};
+        perform(a);
+    }
+
+    void perform(const Action& a) {
+        if (a.stall || !m_client)
+            return;
+        m_lastReply = a.reply;
+        if (a.pieces.isEmpty()) {
+            m_client->write(a.reply);
+        } else {
+            int at = 0, delay = 0;
+            for (int size : a.pieces) {
+                const QByteArray piece = a.reply.mid(at, size);
+                at += size;
+                QPointer<QTcpSocket> c = m_client;
+                QTimer::singleShot(delay, [c, piece] {
+                    if (c)
+                        c->write(piece);
+                });
+                delay += 20;
+            }
+        }
+        if (a.close)
+            m_client->disconnectFromHost();
+    }
+
+    QTcpServer m_server;
+    QPointer<QTcpSocket> m_client;
+    Action m_greeting{"220 scripted ESMTP\r\n"};
+    QHash<QByteArray, Action> m_actions;
+    QHash<QByteArray, Action> m_nth;
+    QHash<QByteArray, int> m_uses;
+    QByteArray m_pending, m_received, m_lastReply;
+    QList<QByteArray> m_commands, m_dataLines;
+    bool m_inData = false;
+    int m_closeInData = -1;
+    int m_connections = 0;
+};
+
+} // namespace testsupport
