@@ -35,6 +35,8 @@ test-sanitize: deps
 bench: build
 	$(BUILD)/bin/bench_probe
 	$(BUILD)/bin/bench_record
+	$(BUILD)/bin/bench_jis
+	$(BUILD)/bin/bench_sendmail
 
 # Installs for the current user: program folder $(PREFIX)/lib/pulsewatch,
 # menu entry, hicolor icon, and an autostart entry so it starts at login.

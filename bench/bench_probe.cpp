@@ -4,6 +4,8 @@
 // ping, and a raw socket where ping sockets are not allowed).
 #include "probe/C_PING.h"
 
+#include "BenchUtil.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -11,16 +13,6 @@
 
 #include <algorithm>
 #include <vector>
-
-namespace {
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);

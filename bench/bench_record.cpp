@@ -4,6 +4,8 @@
 #include "monitor/EventLog.h"
 #include "platform/Clock.h"
 
+#include "BenchUtil.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -16,12 +18,6 @@
 #include <vector>
 
 namespace {
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
 
 constexpr int kRowsPerCycle = 10;
 

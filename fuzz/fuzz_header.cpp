@@ -1,0 +1,29 @@
+// Any header text a caller can hand the composer (subject, names,
+// addresses): encoding and folding must not crash, every encoded word stays
+// within its limit, and folding only turns single spaces into CR LF + space.
+#include "ServiceCharCode.h"
+
+#include <QStringList>
+
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data),
+                                           static_cast<qsizetype>(size));
+    const QString encoded = mailwire::EncodeHeaderText(text);
+    if (!text.contains(QStringLiteral("=?")))
+        for (const QString& word : encoded.split(QLatin1Char(' ')))
+            if (word.startsWith(QStringLiteral("=?")) && word.size() > 74)
+                abort();
+    const QString folded = mailwire::FoldHeader(encoded + QStringLiteral("\r\n"));
+    if (!folded.endsWith(QStringLiteral("\r\n")))
+        abort();
+    if (!encoded.contains(QStringLiteral("\r\n "))) {
+        QString unfolded = folded;
+        unfolded.replace(QStringLiteral("\r\n "), QStringLiteral(" "));
+        if (unfolded != encoded + QStringLiteral("\r\n"))
+            abort();
+    }
+    return 0;
+}
