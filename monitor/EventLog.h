@@ -28,10 +28,13 @@ public:
     /// Path of the text log in the program folder.
     QString textLogPath() const;
 
+    /// Appends one line (date and time, "  -> ", description) to the text
+    /// log, for what went wrong where no row can say it.
+    void appendTextLog(const QString& description);
+
 private:
     bool insertRow(const QString& serverName, const QString& message, qint16 error,
                    QString* failure);
-    void appendTextLog(const QString& description);
 
     const AppState& m_state;
     const platform::Clock& m_clock;

@@ -16,19 +16,23 @@ static void initArtwork() {
 
 namespace platform {
 
-QIcon svgIcon(const QString& resource) {
+QPixmap svgPixmap(const QString& resource, int width, int height) {
     initArtwork();
     QSvgRenderer renderer(resource);
-    QIcon icon;
+    QPixmap pixmap(width, height);
+    pixmap.fill(Qt::transparent);
     if (!renderer.isValid())
-        return icon;
+        return pixmap;
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    renderer.render(&painter);
+    return pixmap;
+}
+
+QIcon svgIcon(const QString& resource) {
+    QIcon icon;
     for (int size : {16, 22, 24, 32, 48, 64, 128}) {
-        QPixmap pixmap(size, size);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
-        renderer.render(&painter);
-        painter.end();
+        const QPixmap pixmap = svgPixmap(resource, size, size);
         icon.addPixmap(pixmap);
     }
     return icon;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QIcon>
+#include <QPixmap>
 #include <QString>
 
 namespace platform {
@@ -9,7 +10,11 @@ namespace platform {
 /// tray and a window frame ask for.
 QIcon svgIcon(const QString& resource);
 
+/// A picture rendered from an SVG resource at exactly width x height.
+QPixmap svgPixmap(const QString& resource, int width, int height);
+
 inline const QString kRunningIcon = QStringLiteral(":/pulsewatch/pulsewatch-running.svg");
 inline const QString kPausedIcon = QStringLiteral(":/pulsewatch/pulsewatch-paused.svg");
+inline const QString kAlarmPicture = QStringLiteral(":/pulsewatch/emergency-alarm.svg");
 
 } // namespace platform

@@ -50,6 +50,7 @@ QList<SmtpSink::Message> SmtpSink::messages() const {
         const QJsonObject o = QJsonDocument::fromJson(line).object();
         Message m;
         m.mailFrom = o.value(QStringLiteral("mail_from")).toString();
+        m.rawMailFrom = o.value(QStringLiteral("raw_mail_from")).toString();
         for (const auto& r : o.value(QStringLiteral("rcpt_tos")).toArray())
             m.rcptTos << r.toString();
         m.data = QByteArray::fromBase64(o.value(QStringLiteral("data")).toString().toLatin1());

@@ -15,6 +15,7 @@ class SmtpSink {
 public:
     struct Message {
         QString mailFrom;
+        QString rawMailFrom; // the MAIL FROM argument as sent ("FROM:<...>")
         QStringList rcptTos;
         QByteArray data;
     };

@@ -11,6 +11,21 @@ import socket
 import sys
 
 from aiosmtpd.controller import Controller
+from aiosmtpd.smtp import SMTP
+
+
+class RawMailFromSMTP(SMTP):
+    """Keeps the MAIL FROM argument as it was sent: aiosmtpd's own parsing
+    drops what looks like an address comment."""
+
+    async def smtp_MAIL(self, arg):
+        self.raw_mail_from = arg
+        await super().smtp_MAIL(arg)
+
+
+class RawController(Controller):
+    def factory(self):
+        return RawMailFromSMTP(self.handler, **self.SMTP_kwargs)
 
 
 class Sink:
@@ -20,6 +35,7 @@ class Sink:
     async def handle_DATA(self, server, session, envelope):
         record = {
             "mail_from": envelope.mail_from,
+            "raw_mail_from": getattr(server, "raw_mail_from", ""),
             "rcpt_tos": envelope.rcpt_tos,
             "data": base64.b64encode(envelope.original_content).decode("ascii"),
         }
@@ -37,7 +53,7 @@ def free_port():
 def main():
     for attempt in range(5):  # another process may take the port meanwhile
         port = free_port()
-        controller = Controller(Sink(sys.argv[1]), hostname="127.0.0.1", port=port,
+        controller = RawController(Sink(sys.argv[1]), hostname="127.0.0.1", port=port,
                                 decode_data=False)
         try:
             controller.start()

@@ -1,0 +1,89 @@
+#include "alerts/EmargMSG.h"
+
+#include "platform/Artwork.h"
+
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QVBoxLayout>
+
+namespace {
+
+QString reasonOf(const ServerEntry& s) {
+    return s.Message.isEmpty() ? QStringLiteral("原因不明") : s.Message;
+}
+
+} // namespace
+
+EmargMSG::EmargMSG(const AppState& state, platform::SoundPlayer& sound, monitor::EventLog& log,
+                   QWidget* parent)
+    : QDialog(parent), m_sound(sound) {
+    setObjectName(QStringLiteral("EmargMSG"));
+    setWindowTitle(QStringLiteral("SERVER ERROR"));
+    // An alarm must not hide behind other windows.
+    setWindowFlags(windowFlags() | Qt::WindowStaysOnTopHint);
+    setWindowIcon(platform::svgIcon(platform::kRunningIcon));
+
+    auto* image = new QLabel(this);
+    image->setObjectName(QStringLiteral("Image1"));
+    image->setPixmap(platform::svgPixmap(platform::kAlarmPicture, 182, 227));
+    image->setFixedSize(182, 227);
+
+    auto* frame = new QGroupBox(QStringLiteral("ERROR REPORT"), this);
+    frame->setObjectName(QStringLiteral("Frame1"));
+    QFont ocr;
+    ocr.setFamilies({QStringLiteral("OCR A"), QStringLiteral("DejaVu Sans Mono"),
+                     QStringLiteral("Liberation Mono"), QStringLiteral("monospace")});
+    ocr.setStyleHint(QFont::Monospace);
+    ocr.setBold(true);
+    frame->setFont(ocr);
+
+    auto* text = new QPlainTextEdit(frame);
+    text->setObjectName(QStringLiteral("Text1"));
+    text->setReadOnly(true);
+    QFont mincho;
+    mincho.setFamilies({QStringLiteral("Noto Serif CJK JP"), QStringLiteral("IPAexMincho"),
+                        QStringLiteral("IPAMincho"), QStringLiteral("serif")});
+    mincho.setStyleHint(QFont::Serif);
+    mincho.setPointSize(11);
+    text->setFont(mincho);
+
+    auto* frameLayout = new QVBoxLayout(frame);
+    frameLayout->addWidget(text);
+    auto* layout = new QHBoxLayout(this);
+    layout->addWidget(image, 0, Qt::AlignTop);
+    layout->addWidget(frame, 1);
+    resize(640, 260);
+
+    const int count = std::clamp<int>(state.SERVER_CNT, 0, AppState::kMaxServers);
+    for (int i = 1; i <= count; ++i) {
+        const ServerEntry& s = state.Servers[i];
+        if (s.Check == 1 && s.Status == -1)
+            m_list += QStringLiteral("【") + s.Name + QStringLiteral("】 - ") + reasonOf(s) +
+                      QStringLiteral("\r\n");
+    }
+    text->setPlainText(QString(m_list).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+
+    // A silent alarm is still an alarm on screen; the log says why it was
+    // silent.
+    m_sound.onLateFailure = [&log](const QString& why) { log.appendTextLog(why); };
+    const QString problem = m_sound.playLoop(state.EMARGE_SOUND);
+    if (!problem.isEmpty())
+        log.appendTextLog(problem);
+}
+
+EmargMSG::~EmargMSG() { Form_Unload(); }
+
+void EmargMSG::Form_Unload() {
+    if (m_unloaded)
+        return;
+    m_unloaded = true;
+    m_sound.stop();
+    m_sound.onLateFailure = nullptr;
+}
+
+void EmargMSG::done(int result) {
+    Form_Unload();
+    QDialog::done(result);
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "monitor/EventLog.h"
+#include "platform/SoundPlayer.h"
+#include "settings/AppState.h"
+
+#include <QDialog>
+
+class QGroupBox;
+class QLabel;
+class QPlainTextEdit;
+
+/// The emergency window: lists every watched server the cycle found down
+/// and loops the alarm sound until the operator closes it.
+class EmargMSG : public QDialog {
+    Q_OBJECT
+public:
+    /// Loads the window: builds the list from the server table and starts
+    /// EMARGE_SOUND. A sound that cannot play leaves one line in the text
+    /// log; the window opens all the same.
+    EmargMSG(const AppState& state, platform::SoundPlayer& sound, monitor::EventLog& log,
+             QWidget* parent = nullptr);
+    ~EmargMSG() override;
+
+    /// The list as built, one line per server, each ending in CR LF.
+    QString listText() const { return m_list; }
+
+    /// Stops the sound; runs when the window closes, however it closes.
+    void Form_Unload();
+
+    void done(int result) override;
+
+private:
+    platform::SoundPlayer& m_sound;
+    QString m_list;
+    bool m_unloaded = false;
+};

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "platform/Clock.h"
+#include "settings/AppState.h"
+
+#include <QString>
+
+namespace alerts {
+
+/// The server-down report mail, sent through the mail library that the
+/// program loads at run time from its own folder.
+class MailAlert {
+public:
+    /// libraryPath "" means libmailwire.so in the program folder.
+    MailAlert(const AppState& state, const platform::Clock& clock,
+              QString libraryPath = QString());
+
+    /// Sends one report to strTo. Arguments as the alarm dispatch passes
+    /// them: mail server, subject, recipient, sender display name, closing
+    /// text, sender address. True when the library reported no error; every
+    /// step runs even when an earlier one failed, and a library that cannot
+    /// be loaded gives false.
+    bool SendEmail(const QString& strServer, const QString& strSubject, const QString& strTo,
+                   const QString& strRealName, const QString& strClosing,
+                   const QString& strFrom);
+
+    /// What the library said about the last mail ("" after success), for
+    /// diagnostics.
+    QString lastError() const { return m_lastError; }
+
+    /// How long the library waits for the server at each step, in ms
+    /// (0: the library's own default).
+    void setTimeoutMs(int ms) { m_timeoutMs = ms; }
+
+    /// The report: title, time block, one block per watched server that is
+    /// down, the closing separator and the closing text (no final line end).
+    static QString reportBody(const AppState& state, const QDateTime& now,
+                              const QString& closing);
+
+private:
+    const AppState& m_state;
+    const platform::Clock& m_clock;
+    QString m_libraryPath;
+    QString m_lastError;
+    int m_timeoutMs = 0;
+};
+
+} // namespace alerts

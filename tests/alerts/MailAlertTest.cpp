@@ -1,0 +1,101 @@
+#include "alerts/MailAlert.h"
+
+#include "support/SmtpSink.h"
+#include "support/TestFolder.h"
+
+#include <QTcpServer>
+#include <gtest/gtest.h>
+
+using alerts::MailAlert;
+using testsupport::FixedClock;
+
+namespace {
+
+const QString kSubject = QStringLiteral("サーバーダウンの可能性");
+const QString kClosing = QStringLiteral("以上サーバーダウンの可能性がありますご検証ください。");
+const QString kFrom = QStringLiteral("P/L/W(Pulsewatch)");
+const QString kSep = QString(100, QLatin1Char('-'));
+
+class MailAlertTest : public ::testing::Test {
+protected:
+    AppState state{QStringLiteral("/nonexistent")};
+    FixedClock clock{QDateTime(QDate(2026, 12, 7), QTime(9, 5, 3))};
+
+    void SetUp() override {
+        state.SERVER_CNT = 6;
+        set(1, "up-but-paused", -1, -1, "old");
+        set(2, "fileserver", -1, 1, "Reply from 10.0.0.2:fileserver: ICMP Request Timeout");
+        set(3, "mail", 1, 1, "Reply from 10.0.0.3:mail: Bytes = 32 RTT = 0 ms TTL = 64");
+        set(4, "unwatched", -1, 0, "x");
+        set(5, "db'5", -1, 1, "コンピュータ名またはIPアドレスが不正です。");
+        set(6, "", 0, 1, "");
+    }
+    void set(int i, const char* name, qint16 status, qint16 check, const char* message) {
+        state.Servers[i] = {QString::fromUtf8(name), QString::fromUtf8(message), QString(), check,
+                            status};
+    }
+};
+
+} // namespace
+
+TEST_F(MailAlertTest, TheReportListsExactlyTheWatchedServersDown) {
+    const QString block2 = kSep + QStringLiteral("\r\nサーバー名　　　　= fileserver\r\n") +
+                           QStringLiteral("エラーメッセージ  = Reply from 10.0.0.2:fileserver: "
+                                          "ICMP Request Timeout\r\n") +
+                           kSep + QStringLiteral("\r\n\r\n");
+    const QString block5 = kSep + QStringLiteral("\r\nサーバー名　　　　= db'5\r\n") +
+                           QStringLiteral("エラーメッセージ  = コンピュータ名またはIPアドレスが不正です。\r\n") +
+                           kSep + QStringLiteral("\r\n\r\n");
+    const QString head = QStringLiteral("☆サーバーダウン報告書（可能性）\r\n\r\n") + kSep +
+                         QStringLiteral("\r\n発生時刻　　　　　= 2026/12/07 9:05:03\r\n") + kSep +
+                         QStringLiteral("\r\n\r\n");
+    const QString tail = kSep + QStringLiteral("\r\n\r\n") + kClosing;
+    EXPECT_EQ(MailAlert::reportBody(state, clock.now(), kClosing), head + block2 + block5 + tail);
+
+    for (int i = 1; i <= 6; ++i)
+        state.Servers[i].Status = 1;
+    EXPECT_EQ(MailAlert::reportBody(state, clock.now(), kClosing), head + tail);
+}
+
+TEST_F(MailAlertTest, TheMailArrivesThroughTheLoadedLibrary) {
+    testsupport::SmtpSink sink;
+    if (!sink.failure().isEmpty())
+        GTEST_SKIP() << sink.failure();
+    MailAlert mail(state, clock, QStringLiteral(MAILWIRE_LIBRARY));
+    mail.setTimeoutMs(10000);
+    EXPECT_TRUE(mail.SendEmail(QStringLiteral("127.0.0.1:%1").arg(sink.port()), kSubject,
+                               QStringLiteral("ops@example.jp"), QStringLiteral("Pulsewatch"),
+                               kClosing, kFrom))
+        << mail.lastError();
+
+    const auto messages = sink.messages();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0].rawMailFrom, QStringLiteral("FROM:<P/L/W(Pulsewatch)>"));
+    EXPECT_EQ(messages[0].rcptTos, QStringList{QStringLiteral("ops@example.jp")});
+    const auto decoded = testsupport::decodeWithPython(messages[0].data);
+    ASSERT_EQ(decoded.error, QString());
+    EXPECT_EQ(decoded.subject.simplified(), kSubject);
+    EXPECT_EQ(decoded.charset, QStringLiteral("iso-2022-jp"));
+    const auto lf = [](QString t) { return t.replace(QStringLiteral("\r\n"), QStringLiteral("\n")); };
+    EXPECT_EQ(lf(decoded.body), lf(MailAlert::reportBody(state, clock.now(), kClosing)) + "\n");
+    EXPECT_TRUE(messages[0].data.contains("\r\nFrom: Pulsewatch <P/L/W(Pulsewatch)>\r\n"));
+}
+
+TEST_F(MailAlertTest, AnUnreachableServerOrAMissingLibraryIsFalse) {
+    quint16 closedPort;
+    {
+        QTcpServer s;
+        s.listen(QHostAddress::LocalHost);
+        closedPort = s.serverPort();
+    }
+    MailAlert mail(state, clock, QStringLiteral(MAILWIRE_LIBRARY));
+    EXPECT_FALSE(mail.SendEmail(QStringLiteral("127.0.0.1:%1").arg(closedPort), kSubject,
+                                QStringLiteral("ops@example.jp"), QStringLiteral("Pulsewatch"),
+                                kClosing, kFrom));
+    EXPECT_TRUE(mail.lastError().startsWith(QStringLiteral("??? "))) << mail.lastError();
+
+    MailAlert none(state, clock); // libmailwire.so in /nonexistent
+    EXPECT_FALSE(none.SendEmail(QStringLiteral("127.0.0.1"), kSubject,
+                                QStringLiteral("ops@example.jp"), QStringLiteral("Pulsewatch"),
+                                kClosing, kFrom));
+}

@@ -1,0 +1,144 @@
+#include "alerts/Telephone.h"
+
+#include "support/FakePlatform.h"
+#include "support/TestFolder.h"
+#include "support/VirtualModem.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+#include <gtest/gtest.h>
+
+using alerts::parseSerialSettings;
+using alerts::serialDevice;
+using testsupport::eventRows;
+using testsupport::RecordingSleeper;
+using testsupport::TestFolder;
+using testsupport::VirtualModem;
+using Pieces = QList<VirtualModem::Piece>;
+
+namespace {
+
+const QString kComRow = QStringLiteral(
+    "COM|このポートは使用できません。ComPortプロパテイーを別のポートに設定してください。|-1");
+
+// A modem that answers every command at once with "OK".
+Pieces answerOk(const QByteArray&) { return {{0, "\r\nOK\r\n"}}; }
+
+class TelephoneTest : public ::testing::Test {
+protected:
+    TestFolder folder;
+    AppState state{folder.folder()};
+    testsupport::FixedClock clock{QDateTime(QDate(2026, 12, 7), QTime(3, 4, 5))};
+    monitor::EventLog log{state, clock};
+    RecordingSleeper sleeper;
+    alerts::TelephoneAlert phone{log, sleeper};
+
+    void SetUp() override {
+        state.DatabasePath = state.AppFolder + QStringLiteral("PLW");
+        phone.setAnswerWaitMs(1500);
+        phone.setHangUpAnswerMs(300);
+    }
+};
+
+#define SKIP_WITHOUT(modem)                                                                        \
+    if (!(modem).failure().isEmpty())                                                              \
+    GTEST_SKIP() << (modem).failure()
+
+} // namespace
+
+TEST(SerialSettings, TheFourFieldsAndWhatIsRefused) {
+    const auto s = parseSerialSettings(QStringLiteral("19200,E,7,1.5"));
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->baudRate, 19200);
+    EXPECT_EQ(s->parity, QSerialPort::EvenParity);
+    EXPECT_EQ(s->dataBits, QSerialPort::Data7);
+    EXPECT_EQ(s->stopBits, QSerialPort::OneAndHalfStop);
+    EXPECT_TRUE(parseSerialSettings(QStringLiteral("9600,n,8,1")));
+    EXPECT_EQ(parseSerialSettings(QStringLiteral("9600,S,8,2"))->parity, QSerialPort::SpaceParity);
+    for (const char* bad : {"", "9600", "9600,N,8", "fast,N,8,1", "0,N,8,1", "9600,X,8,1",
+                            "9600,N,9,1", "9600,N,8,3", "9600,N,8,1,1"})
+        EXPECT_FALSE(parseSerialSettings(QLatin1String(bad))) << bad;
+
+    EXPECT_EQ(serialDevice(QStringLiteral("1")), QStringLiteral("/dev/ttyS0"));
+    EXPECT_EQ(serialDevice(QStringLiteral(" 3")), QStringLiteral("/dev/ttyS2"));
+    EXPECT_EQ(serialDevice(QStringLiteral("/dev/ttyACM0")), QStringLiteral("/dev/ttyACM0"));
+    EXPECT_EQ(serialDevice(QStringLiteral("0")), QString());
+    EXPECT_EQ(serialDevice(QStringLiteral("COM1")), QString());
+}
+
+TEST_F(TelephoneTest, DialsHoldsAfterOkAndHangsUp) {
+    VirtualModem modem(answerOk);
+    SKIP_WITHOUT(modem);
+    phone.GoToTelephone(QStringLiteral("03") + QStringLiteral("1234") + QStringLiteral("5678"),
+                        modem.programSide(), QStringLiteral("9600,N,8,1"));
+    EXPECT_EQ(modem.received(), QByteArray("ATDT0312345678;\rATH\r"));
+    EXPECT_EQ(sleeper.waits, QList<int>{alerts::TelephoneAlert::kHoldMs});
+    EXPECT_EQ(eventRows(state.DatabasePath), QStringList());
+}
+
+TEST_F(TelephoneTest, AnOkInPiecesIsFound) {
+    VirtualModem modem([](const QByteArray& command) -> Pieces {
+        if (command.startsWith("ATDT"))
+            return {{0, "\r\nO"}, {150, "K"}, {150, "\r\n"}};
+        return {{0, "OK\r\n"}};
+    });
+    SKIP_WITHOUT(modem);
+    phone.GoToTelephone(QStringLiteral("117"), modem.programSide(), QStringLiteral("9600,N,8,1"));
+    EXPECT_EQ(sleeper.waits, QList<int>{alerts::TelephoneAlert::kHoldMs});
+    EXPECT_EQ(modem.received(), QByteArray("ATDT117;\rATH\r"));
+}
+
+TEST_F(TelephoneTest, NoOkMeansHangUpWithoutTheHold) {
+    for (const QByteArray& answer : {QByteArray("\r\nERROR\r\n"), QByteArray()}) {
+        SCOPED_TRACE(answer.isEmpty() ? "silent modem" : "ERROR");
+        sleeper.waits.clear();
+        VirtualModem modem([answer](const QByteArray& command) -> Pieces {
+            if (command.startsWith("ATDT") && !answer.isEmpty())
+                return {{0, answer}};
+            return {};
+        });
+        SKIP_WITHOUT(modem);
+        QElapsedTimer t;
+        t.start();
+        phone.GoToTelephone(QStringLiteral("117"), modem.programSide(),
+                            QStringLiteral("9600,N,8,1"));
+        EXPECT_LT(t.elapsed(), 10000);
+        EXPECT_EQ(sleeper.waits, QList<int>());
+        EXPECT_EQ(modem.received(), QByteArray("ATDT117;\rATH\r"));
+    }
+}
+
+TEST_F(TelephoneTest, ALateAnswerFromTheLastCallIsNotThisCallsOk) {
+    int calls = 0;
+    VirtualModem modem([&calls](const QByteArray& command) -> Pieces {
+        // First call: the answer to ATH comes after the port is closed.
+        if (command == "ATH")
+            return calls++ == 0 ? Pieces{{600, "\r\nOK\r\n"}} : Pieces{};
+        return {}; // never answers a dial
+    });
+    SKIP_WITHOUT(modem);
+    phone.GoToTelephone(QStringLiteral("1"), modem.programSide(), QStringLiteral("9600,N,8,1"));
+    QThread::msleep(900);
+    phone.GoToTelephone(QStringLiteral("2"), modem.programSide(), QStringLiteral("9600,N,8,1"));
+    EXPECT_EQ(sleeper.waits, QList<int>()) << "a stale OK was taken for an answer";
+    EXPECT_EQ(modem.received(), QByteArray("ATDT1;\rATH\rATDT2;\rATH\r"));
+}
+
+TEST_F(TelephoneTest, AnUnusablePortIsOneComRowAndNothingSent) {
+    VirtualModem modem(answerOk);
+    SKIP_WITHOUT(modem);
+    const QString cases[][2] = {
+        {folder.path(QStringLiteral("no-such-tty")), QStringLiteral("9600,N,8,1")},
+        {QStringLiteral("0"), QStringLiteral("9600,N,8,1")},
+        {modem.programSide(), QStringLiteral("9600;N;8;1")},
+    };
+    QStringList expected;
+    for (const auto& c : cases) {
+        phone.GoToTelephone(QStringLiteral("117"), c[0], c[1]);
+        expected << kComRow;
+        EXPECT_EQ(eventRows(state.DatabasePath), expected) << c[0] << " " << c[1];
+    }
+    QThread::msleep(100);
+    EXPECT_EQ(modem.received(), QByteArray());
+    EXPECT_EQ(sleeper.waits, QList<int>());
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace testsupport {
+
+/// A virtual serial pair from socat: the program opens programSide(); a
+/// scripted modem on its own thread reads commands on the other end and
+/// answers them.
+class VirtualModem {
+public:
+    /// One answer: bytes written after delayMs, in order.
+    struct Piece {
+        int delayMs;
+        QByteArray bytes;
+    };
+    /// The answers to one command (the command without its CR).
+    using Script = std::function<QList<Piece>(const QByteArray& command)>;
+
+    explicit VirtualModem(Script script);
+    ~VirtualModem();
+
+    /// Why the pair could not be made ("" when it runs).
+    QString failure() const { return m_failure; }
+    QString programSide() const { return m_dir.filePath(QStringLiteral("ttyA")); }
+    /// Every byte the modem received, in order.
+    QByteArray received() const;
+
+private:
+    void run();
+
+    QTemporaryDir m_dir;
+    QProcess m_socat;
+    QString m_failure;
+    Script m_script;
+    int m_fd = -1;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+    mutable std::mutex m_mutex;
+    QByteArray m_received;
+};
+
+} // namespace testsupport
