@@ -1,3 +1,4 @@
+#include "dialup/PppdService.h"
 #include "monitor/ToolWindows.h"
 #include "monitor/frmTray.h"
 #include "platform/Artwork.h"
@@ -26,10 +27,13 @@ int main(int argc, char** argv) {
     AppState state(GetAppFolder());
     platform::QtWindowSystem ui;
     platform::SystemClock clock;
-    platform::Services services{ui, clock};
+    platform::QtSoundPlayer sound;
+    platform::ThreadSleeper sleeper;
+    platform::Services services{ui, clock, sound, sleeper};
+    dialup::PppdService ras;
     monitor::ToolWindows tools;
 
-    frmTray tray(state, services, tools);
+    frmTray tray(state, services, tools, ras);
     QObject::connect(&tray, &frmTray::quitRequested, &app, &QApplication::quit);
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &tray,
                      [&tray](QSessionManager&) { tray.Form_QueryUnload(); });

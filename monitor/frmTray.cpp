@@ -21,9 +21,11 @@ const QString kAlreadyRunning = QStringLiteral("Pulsewatchはすでに起動さ�
 } // namespace
 
 frmTray::frmTray(AppState& state, platform::Services& services, const monitor::ToolWindows& tools,
-                 QWidget* parent)
+                 dialup::RemoteAccessService& ras, QWidget* parent)
     : QWidget(parent), m_state(state), m_services(services), m_tools(tools),
       m_instance(state.AppFolder), m_log(state, services.clock), m_cycle(state, m_log),
+      m_alarms(state, services, m_log, ras),
+      m_dispatch(state, m_cycle, m_log, m_alarms, services.sleeper),
       m_image1(platform::svgIcon(platform::kRunningIcon)),
       m_image2(platform::svgIcon(platform::kPausedIcon)), m_timer(new QTimer(this)),
       m_menu(new QMenu(QStringLiteral("PopUp"), this)), m_tray(new QSystemTrayIcon(this)) {
@@ -31,6 +33,7 @@ frmTray::frmTray(AppState& state, platform::Services& services, const monitor::T
     setWindowTitle(QStringLiteral("タスクトレイ常駐"));
     setWindowIcon(m_image1);
 
+    m_cycle.setAlarmSteps(m_dispatch.steps());
     m_timer->setObjectName(QStringLiteral("Timer1"));
     connect(m_timer, &QTimer::timeout, this, [this] { m_cycle.Timer1_Timer(); });
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "alerts/AlarmSet.h"
+#include "monitor/AlarmDispatch.h"
 #include "monitor/EventLog.h"
 #include "monitor/MonitorCycle.h"
 #include "monitor/ToolWindows.h"
@@ -27,8 +29,9 @@ public:
     /// variable PW_FEEDBACK_ADDRESS when packaging.
     static const QString kFeedbackAddress;
 
+    /// ras is the dial-up service the cycle dials through when USED_LAN is 0.
     frmTray(AppState& state, platform::Services& services, const monitor::ToolWindows& tools,
-            QWidget* parent = nullptr);
+            dialup::RemoteAccessService& ras, QWidget* parent = nullptr);
     ~frmTray() override;
 
     /// Start-up. False when another copy is already running: the caller ends
@@ -56,6 +59,7 @@ public:
     QMenu* mnuPopup() const { return m_menu; }
     QSystemTrayIcon* trayIcon() const { return m_tray; }
     monitor::MonitorCycle& cycle() { return m_cycle; }
+    alerts::AlarmSet& alarms() { return m_alarms; }
     monitor::EventLog& eventLog() { return m_log; }
 
 signals:
@@ -76,6 +80,8 @@ private:
     platform::SingleInstance m_instance;
     monitor::EventLog m_log;
     monitor::MonitorCycle m_cycle;
+    alerts::AlarmSet m_alarms;
+    monitor::AlarmDispatch m_dispatch;
 
     QIcon m_image1; // running
     QIcon m_image2; // paused

@@ -4,9 +4,9 @@
 #include <QPixmap>
 #include <QSvgRenderer>
 
-// The artwork is compiled into the static program library, whose resource
-// initialiser no one references: register it explicitly once.
-static void initArtwork() {
+// The resources are compiled into the static program library, whose
+// resource initialiser no one references: register them explicitly once.
+static void initResources() {
     static const bool done = [] {
         Q_INIT_RESOURCE(pulsewatch);
         return true;
@@ -16,8 +16,10 @@ static void initArtwork() {
 
 namespace platform {
 
+void ensureResources() { initResources(); }
+
 QPixmap svgPixmap(const QString& resource, int width, int height) {
-    initArtwork();
+    initResources();
     QSvgRenderer renderer(resource);
     QPixmap pixmap(width, height);
     pixmap.fill(Qt::transparent);

@@ -6,6 +6,9 @@
 
 namespace platform {
 
+/// Makes the program's built-in resources (":/pulsewatch/...") readable.
+void ensureResources();
+
 /// An icon rendered from one of the program's SVG resources at the sizes a
 /// tray and a window frame ask for.
 QIcon svgIcon(const QString& resource);

@@ -1,6 +1,11 @@
 #include "platform/FileIo.h"
 
+#include <QFile>
+#include <QFileInfo>
+
 #include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
@@ -19,6 +24,33 @@ bool writeAll(int fd, const QByteArray& data) {
         left -= n;
     }
     return true;
+}
+
+bool replaceFile(const QString& path, const QByteArray& data) {
+    const QByteArray target = QFile::encodeName(path);
+    mode_t mode = S_IRUSR | S_IWUSR;
+    struct stat st {};
+    if (::stat(target.constData(), &st) == 0)
+        mode = st.st_mode & 07777;
+
+    QByteArray temp = target + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0)
+        return false;
+    bool ok = writeAll(fd, data) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (ok && ::rename(temp.constData(), target.constData()) == 0) {
+        // Make the rename itself durable before reporting success.
+        const QByteArray dir = QFile::encodeName(QFileInfo(path).absolutePath());
+        const int dfd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY);
+        if (dfd >= 0) {
+            ::fsync(dfd);
+            ::close(dfd);
+        }
+        return true;
+    }
+    ::unlink(temp.constData());
+    return false;
 }
 
 } // namespace platform

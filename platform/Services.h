@@ -1,6 +1,8 @@
 #pragma once
 
 #include "platform/Clock.h"
+#include "platform/Sleeper.h"
+#include "platform/SoundPlayer.h"
 #include "platform/WindowSystem.h"
 
 namespace platform {
@@ -10,6 +12,8 @@ namespace platform {
 struct Services {
     WindowSystem& ui;
     Clock& clock;
+    SoundPlayer& sound;
+    Sleeper& sleeper;
 };
 
 } // namespace platform

@@ -115,33 +115,6 @@ QByteArray oneLine(const QString& text) {
     return platform::toAnsi(t);
 }
 
-bool replaceFile(const QString& path, const QByteArray& data) {
-    const QByteArray target = QFile::encodeName(path);
-    mode_t mode = S_IRUSR | S_IWUSR;
-    struct stat st {};
-    if (::stat(target.constData(), &st) == 0)
-        mode = st.st_mode & 07777;
-
-    QByteArray temp = target + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0)
-        return false;
-    bool ok = platform::writeAll(fd, data) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok && ::rename(temp.constData(), target.constData()) == 0) {
-        // Make the rename itself durable before reporting success.
-        const QByteArray dir = QFile::encodeName(QFileInfo(path).absolutePath());
-        const int dfd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY);
-        if (dfd >= 0) {
-            ::fsync(dfd);
-            ::close(dfd);
-        }
-        return true;
-    }
-    ::unlink(temp.constData());
-    return false;
-}
-
 } // namespace
 
 QString readProfileString(const QString& path, const QString& section, const QString& key,
@@ -198,7 +171,7 @@ bool writeProfileString(const QString& path, const QString& section, const QStri
     QByteArray out = bom ? kUtf8Bom : QByteArray();
     for (const QByteArray& line : lines)
         out += line + "\r\n";
-    return replaceFile(path, out);
+    return platform::replaceFile(path, out);
 }
 
 } // namespace settings

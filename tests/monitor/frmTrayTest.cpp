@@ -1,6 +1,8 @@
 #include "monitor/frmTray.h"
 
 #include "settings/Settings.h"
+#include "support/FakePlatform.h"
+#include "support/FakeRemoteAccess.h"
 #include "support/FakeWindowSystem.h"
 #include "support/TestFolder.h"
 
@@ -42,7 +44,10 @@ protected:
     AppState state{folder.folder()};
     FakeWindowSystem ui;
     FixedClock clock{QDateTime(QDate(2026, 12, 7), QTime(10, 15, 30))};
-    platform::Services services{ui, clock};
+    testsupport::FakeSoundPlayer sound;
+    testsupport::RecordingSleeper sleeper;
+    platform::Services services{ui, clock, sound, sleeper};
+    testsupport::FakeRemoteAccess ras;
     monitor::ToolWindows tools;
     std::unique_ptr<frmTray> tray;
 
@@ -72,7 +77,7 @@ protected:
     }
 
     frmTray& load() {
-        tray = std::make_unique<frmTray>(state, services, tools);
+        tray = std::make_unique<frmTray>(state, services, tools, ras);
         EXPECT_TRUE(tray->Form_Load());
         return *tray;
     }
@@ -122,7 +127,7 @@ TEST_F(TrayTest, ASecondCopyIsRefusedBeforeItTouchesAnything) {
     withServers();
     load();
     AppState second(folder.folder());
-    frmTray other(second, services, tools);
+    frmTray other(second, services, tools, ras);
     EXPECT_FALSE(other.Form_Load());
     ASSERT_EQ(ui.messages.size(), 1);
     EXPECT_EQ(ui.messages[0].text, QStringLiteral("Pulsewatchはすでに起動されています。"));

@@ -1,0 +1,43 @@
+#include "alerts/AlarmSet.h"
+
+#include "alerts/EmargMSG.h"
+
+namespace alerts {
+
+AlarmSet::AlarmSet(AppState& state, platform::Services& services, monitor::EventLog& log,
+                   dialup::RemoteAccessService& ras)
+    : m_state(state), m_services(services), m_log(log), m_ras(ras),
+      m_mail(state, services.clock), m_phone(log, services.sleeper) {}
+
+bool AlarmSet::Dialup(const QString& Entry, const QString& User, const QString& Pwd) {
+    // The new object replaces the held one; an earlier connection is not
+    // hung up by that.
+    m_held = std::make_unique<VBRas>(m_ras);
+    m_held->setEntry(Entry);
+    m_held->setUserID(User);
+    m_held->setPassWord(Pwd);
+    return m_held->Dialup() == 0;
+}
+
+void AlarmSet::hangUp() {
+    if (!m_held)
+        return;
+    m_held->HangUp();
+    m_held.reset();
+}
+
+bool AlarmSet::SendEmail(const QString& server, const QString& subject, const QString& to,
+                         const QString& realName, const QString& closing, const QString& from) {
+    return m_mail.SendEmail(server, subject, to, realName, closing, from);
+}
+
+void AlarmSet::GoToTelephone(const QString& TEMP, const QString& PORT, const QString& C_Setting) {
+    m_phone.GoToTelephone(TEMP, PORT, C_Setting);
+}
+
+void AlarmSet::showEmergencyWindow() {
+    EmargMSG window(m_state, m_services.sound, m_log);
+    m_services.ui.showModal(window);
+}
+
+} // namespace alerts

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "alerts/MailAlert.h"
+#include "alerts/Telephone.h"
+#include "dialup/VBRas.h"
+#include "monitor/AlarmDispatch.h"
+#include "platform/Services.h"
+
+#include <memory>
+
+namespace alerts {
+
+/// The real alarms of the tray window, and the dial-up object it holds
+/// from a cycle's dial to that cycle's hang-up.
+class AlarmSet : public monitor::Alarms {
+public:
+    AlarmSet(AppState& state, platform::Services& services, monitor::EventLog& log,
+             dialup::RemoteAccessService& ras);
+
+    bool Dialup(const QString& Entry, const QString& User, const QString& Pwd) override;
+    void hangUp() override;
+    bool SendEmail(const QString& server, const QString& subject, const QString& to,
+                   const QString& realName, const QString& closing,
+                   const QString& from) override;
+    void GoToTelephone(const QString& TEMP, const QString& PORT,
+                       const QString& C_Setting) override;
+    void showEmergencyWindow() override;
+
+    /// The dial-up object of the last Dialup, until the hang-up.
+    VBRas* held() const { return m_held.get(); }
+    MailAlert& mail() { return m_mail; }
+    TelephoneAlert& telephone() { return m_phone; }
+
+private:
+    AppState& m_state;
+    platform::Services& m_services;
+    monitor::EventLog& m_log;
+    dialup::RemoteAccessService& m_ras;
+    MailAlert m_mail;
+    TelephoneAlert m_phone;
+    std::unique_ptr<VBRas> m_held;
+};
+
+} // namespace alerts

@@ -1,0 +1,62 @@
+#include "monitor/AlarmDispatch.h"
+
+namespace monitor {
+namespace {
+
+const QString kSubject = QStringLiteral("サーバーダウンの可能性");
+const QString kSenderName = QStringLiteral("Pulsewatch");
+const QString kClosing = QStringLiteral("以上サーバーダウンの可能性がありますご検証ください。");
+const QString kSenderAddress = QStringLiteral("P/L/W(Pulsewatch)");
+
+bool complete(const QString& a, const QString& b, const QString& c) {
+    return !a.isEmpty() && !b.isEmpty() && !c.isEmpty();
+}
+
+} // namespace
+
+AlarmDispatch::AlarmDispatch(AppState& state, MonitorCycle& cycle, EventLog& log, Alarms& alarms,
+                             platform::Sleeper& sleeper)
+    : m_state(state), m_cycle(cycle), m_log(log), m_alarms(alarms), m_sleeper(sleeper) {}
+
+AlarmSteps AlarmDispatch::steps() {
+    return {[this] { return dialupStep(); }, [this](bool last) { alarmStep(last); }};
+}
+
+bool AlarmDispatch::dialupStep() {
+    if (m_state.USED_LAN != 0)
+        return true;
+    if (m_alarms.Dialup(m_state.DIAL_ENTRY, m_state.DIAL_USER, m_state.DIAL_PWD))
+        return true;
+    m_log.LOG_PRINT(QStringLiteral("DIAL UP"), QStringLiteral("ダイアルアップ接続に失敗。"), -1);
+    m_cycle.IntervalCount = 1;
+    return false;
+}
+
+void AlarmDispatch::alarmStep(bool lastResult) {
+    const bool dialled = m_state.USED_LAN == 0;
+    if (m_state.AllServersUp == -1) {
+        if (dialled)
+            m_alarms.hangUp();
+        return;
+    }
+    if (!m_state.EMARGE_SERVER.isEmpty()) {
+        for (const QString& to : {m_state.EMARGE_MAIL, m_state.EMARGE_MAIL2})
+            if (!to.isEmpty())
+                m_alarms.SendEmail(m_state.EMARGE_SERVER, kSubject, to, kSenderName, kClosing,
+                                   kSenderAddress);
+    }
+    if (dialled) {
+        m_alarms.hangUp();
+        if (!lastResult)
+            m_sleeper.sleepMs(kHangUpPauseMs);
+    }
+    if (complete(m_state.TEL1, m_state.TEL2, m_state.TEL3))
+        m_alarms.GoToTelephone(m_state.TEL1 + m_state.TEL2 + m_state.TEL3, m_state.COMPORT,
+                               m_state.COMSETTING);
+    if (complete(m_state.TEL4, m_state.TEL5, m_state.TEL6))
+        m_alarms.GoToTelephone(m_state.TEL4 + m_state.TEL5 + m_state.TEL6, m_state.COMPORT,
+                               m_state.COMSETTING);
+    m_alarms.showEmergencyWindow();
+}
+
+} // namespace monitor
