@@ -203,8 +203,16 @@ qint64 PppdService::linkPid(const QString& entry) const {
     if (!f.open(QIODevice::ReadOnly))
         return 0;
     const qint64 pid = f.readLine().trimmed().toLongLong();
-    // A pid file left by a pppd that is gone names no link.
-    return pid > 1 && ::kill(static_cast<pid_t>(pid), 0) == 0 ? pid : 0;
+    if (pid <= 1)
+        return 0;
+    // A pid file left by a pppd that is gone (or has ended and waits to be
+    // reaped) names no link.
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray s = stat.read(512);
+    const qsizetype close = s.lastIndexOf(')');
+    return close > 0 && s.mid(close + 2, 1) != "Z" ? pid : 0;
 }
 
 qint32 PppdService::hangUp(qint32 handle) {
