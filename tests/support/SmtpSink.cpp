@@ -14,9 +14,11 @@ const QString kPython = QStringLiteral("/usr/bin/python3");
 const QString kSupport = QStringLiteral(PW_TEST_SUPPORT_DIR);
 } // namespace
 
-SmtpSink::SmtpSink() {
-    m_process.start(kPython, {kSupport + QStringLiteral("/smtp_sink.py"),
-                              m_dir.filePath(QStringLiteral("mail.jsonl"))});
+SmtpSink::SmtpSink(const QStringList& prefix) {
+    QStringList command = prefix;
+    command << kPython << kSupport + QStringLiteral("/smtp_sink.py")
+            << m_dir.filePath(QStringLiteral("mail.jsonl"));
+    m_process.start(command.takeFirst(), command);
     if (!m_process.waitForStarted(5000)) {
         m_failure = QStringLiteral("cannot start %1").arg(kPython);
         return;

@@ -20,7 +20,9 @@ public:
         QByteArray data;
     };
 
-    SmtpSink();
+    /// prefix runs the server through another command, such as
+    /// {"ip", "netns", "exec", NS} to put it in a namespace.
+    explicit SmtpSink(const QStringList& prefix = {});
     ~SmtpSink();
     /// Why the server could not start ("" when it runs).
     QString failure() const { return m_failure; }

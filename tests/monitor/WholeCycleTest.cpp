@@ -1,0 +1,109 @@
+// One whole cycle with every alarm for real: echoes on loopback and to a
+// host in a namespace that does not answer, the event database, the mail
+// library loaded from the program folder and a real SMTP server, a modem
+// on a virtual serial pair, and the emergency window (offscreen). Only the
+// sound and the 10 s holds are recorded instead.
+#include "alerts/AlarmSet.h"
+#include "alerts/EmargMSG.h"
+#include "monitor/AlarmDispatch.h"
+
+#include "support/FakePlatform.h"
+#include "support/FakeRemoteAccess.h"
+#include "support/FakeWindowSystem.h"
+#include "support/Netns.h"
+#include "support/SmtpSink.h"
+#include "support/TestFolder.h"
+#include "support/VirtualModem.h"
+
+#include <QFile>
+#include <gtest/gtest.h>
+
+using namespace testsupport;
+
+TEST(WholeCycle, AServerDownRaisesEveryAlarm) {
+    const QString reason = Netns::unavailableReason();
+    if (!reason.isEmpty())
+        GTEST_SKIP() << reason;
+    Netns netns;
+    const QString a = netns.add(QStringLiteral("A"));
+    const QString b = netns.add(QStringLiteral("B"));
+    ASSERT_TRUE(netns.link(a, QStringLiteral("vA"), QStringLiteral("10.99.1.2/24"), b,
+                           QStringLiteral("vB"), QStringLiteral("10.99.1.1/24")));
+    ASSERT_TRUE(netns.exec(b, QStringLiteral("sysctl -qw net.ipv4.icmp_echo_ignore_all=1")));
+
+    // The mail server lives where the cycle runs: in namespace A.
+    SmtpSink sink({QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("exec"), a});
+    ASSERT_EQ(sink.failure(), QString());
+    VirtualModem modem([](const QByteArray&) { return QList<VirtualModem::Piece>{{50, "\r\nOK\r\n"}}; });
+    if (!modem.failure().isEmpty())
+        GTEST_SKIP() << modem.failure();
+
+    TestFolder folder;
+    ASSERT_TRUE(QFile::copy(QStringLiteral(MAILWIRE_LIBRARY), folder.path(QStringLiteral("libmailwire.so"))));
+    AppState state(folder.folder());
+    state.DatabasePath = state.AppFolder + QStringLiteral("PLW");
+    state.SERVER_CNT = 3;
+    state.Servers[1] = {QStringLiteral("127.0.0.1"), QString(), QString(), 1, 0};
+    state.Servers[2] = {QStringLiteral("10.99.1.1"), QString(), QString(), 1, 0};
+    state.Servers[3] = {QStringLiteral("localhost"), QString(), QString(), 1, 0};
+    state.USED_LAN = 1;
+    state.EMARGE_SERVER = QStringLiteral("127.0.0.1:%1").arg(sink.port());
+    state.EMARGE_MAIL = QStringLiteral("ops@example.jp");
+    state.EMARGE_MAIL2 = QStringLiteral("boss@example.jp");
+    state.TEL1 = QStringLiteral("03");
+    state.TEL2 = QStringLiteral("1234");
+    state.TEL3 = QStringLiteral("5678");
+    state.TEL4 = QStringLiteral("090");
+    state.TEL5 = QStringLiteral("1111");
+    state.TEL6 = QStringLiteral("2222");
+    state.COMPORT = modem.programSide();
+    state.COMSETTING = QStringLiteral("9600,N,8,1");
+    state.EMARGE_SOUND = QStringLiteral(PW_DEFAULT_ALARM);
+
+    FakeWindowSystem ui;
+    FixedClock clock(QDateTime(QDate(2026, 12, 7), QTime(10, 15, 30)));
+    FakeSoundPlayer sound;
+    RecordingSleeper sleeper;
+    platform::Services services{ui, clock, sound, sleeper};
+    FakeRemoteAccess ras;
+    monitor::EventLog log(state, clock);
+    monitor::MonitorCycle cycle(state, log);
+    alerts::AlarmSet alarms(state, services, log, ras);
+    alarms.telephone().setHangUpAnswerMs(500);
+    monitor::AlarmDispatch dispatch(state, cycle, log, alarms, sleeper);
+    cycle.setAlarmSteps(dispatch.steps());
+
+    QStringList windowLists;
+    ui.onModal = [&](QDialog& d) {
+        if (auto* w = qobject_cast<EmargMSG*>(&d))
+            windowLists << w->listText();
+        EXPECT_TRUE(sound.playing);
+        d.reject(); // the operator closes it
+    };
+    {
+        EnterNetns inA(a);
+        ASSERT_TRUE(inA.ok());
+        cycle.Timer1_Timer();
+    }
+
+    const QStringList rows = eventRows(state.DatabasePath);
+    ASSERT_EQ(rows.size(), 3);
+    EXPECT_TRUE(rows[0].endsWith(QStringLiteral("|1")));
+    EXPECT_EQ(rows[1], QStringLiteral("10.99.1.1|Reply from 10.99.1.1: : ICMP Request Timeout|-1"));
+    EXPECT_TRUE(rows[2].endsWith(QStringLiteral("|1")));
+
+    const auto mails = sink.messages();
+    ASSERT_EQ(mails.size(), 2);
+    EXPECT_EQ(mails[0].rcptTos, QStringList{QStringLiteral("ops@example.jp")});
+    EXPECT_EQ(mails[1].rcptTos, QStringList{QStringLiteral("boss@example.jp")});
+    const auto decoded = decodeWithPython(mails[0].data);
+    EXPECT_TRUE(decoded.body.contains(QStringLiteral("サーバー名　　　　= 10.99.1.1"))) << decoded.body;
+    EXPECT_FALSE(decoded.body.contains(QStringLiteral("= localhost")));
+
+    EXPECT_EQ(modem.received(), QByteArray("ATDT0312345678;\rATH\rATDT09011112222;\rATH\r"));
+    EXPECT_EQ(sleeper.waits, (QList<int>{10000, 10000}));
+    EXPECT_EQ(windowLists,
+              QStringList{QStringLiteral("【10.99.1.1】 - Reply from 10.99.1.1: : ICMP Request Timeout\r\n")});
+    EXPECT_FALSE(sound.playing);
+    EXPECT_TRUE(ras.calls.isEmpty()) << "dialled on a LAN";
+}
