@@ -5,6 +5,7 @@
 #include "platform/Display.h"
 #include "platform/QuitSignals.h"
 #include "platform/Services.h"
+#include "settings/Config.h"
 #include "settings/Settings.h"
 
 #include <QApplication>
@@ -32,6 +33,8 @@ int main(int argc, char** argv) {
     platform::Services services{ui, clock, sound, sleeper};
     dialup::PppdService ras;
     monitor::ToolWindows tools;
+    tools.set(monitor::Tool::Config,
+              [&](QWidget* parent) { return new Config(state, ui, ras, parent); });
 
     frmTray tray(state, services, tools, ras);
     QObject::connect(&tray, &frmTray::quitRequested, &app, &QApplication::quit);

@@ -2,6 +2,7 @@
 
 #include <QDesktopServices>
 #include <QDialog>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
@@ -38,6 +39,11 @@ void QtWindowSystem::showModeless(QWidget& window) {
 
 void QtWindowSystem::openUrl(const QUrl& url) {
     QDesktopServices::openUrl(url);
+}
+
+QString QtWindowSystem::getOpenFileName(QWidget* parent, const QString& folder) {
+    // No filter and no title of its own, like the chooser it stands for.
+    return QFileDialog::getOpenFileName(parent, QString(), folder);
 }
 
 void centre(QWidget& window) {

@@ -34,6 +34,10 @@ public:
 
     /// Opens a link (mailto:, https:) in the user's own program.
     virtual void openUrl(const QUrl& url) = 0;
+
+    /// The standard open-file chooser, starting in folder; the full path
+    /// chosen, or "" when the chooser was cancelled.
+    virtual QString getOpenFileName(QWidget* parent, const QString& folder) = 0;
 };
 
 /// The real window system, on Qt Widgets.
@@ -43,6 +47,7 @@ public:
     int showModal(QDialog& dialog) override;
     void showModeless(QWidget& window) override;
     void openUrl(const QUrl& url) override;
+    QString getOpenFileName(QWidget* parent, const QString& folder) override;
 };
 
 /// Moves a window to the middle of its screen.

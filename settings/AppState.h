@@ -50,6 +50,12 @@ struct AppState {
     QString LastProbeText;    ///< outcome line of the latest probe
     qint16 AllServersUp = -1; ///< -1 until a watched server is found down in a cycle
 
+    // The server list editor's exchange values: the selected or entered
+    // server and its 1-based row (0 when none).
+    QString EditName;
+    QString EditRemark;
+    qint16 EditIndex = 0;
+
     /// State rooted in folder (with or without a trailing "/").
     explicit AppState(const QString& folder = QString());
 };

@@ -38,6 +38,13 @@ public:
     }
     void showModeless(QWidget& window) override { modelessShown << window.objectName(); }
     void openUrl(const QUrl& url) override { urls << url; }
+
+    QList<QString> nextFileNames; // what the chooser returns, one per call ("" when empty)
+    QList<QString> chooserFolders;
+    QString getOpenFileName(QWidget*, const QString& folder) override {
+        chooserFolders << folder;
+        return nextFileNames.isEmpty() ? QString() : nextFileNames.takeFirst();
+    }
 };
 
 } // namespace testsupport

@@ -1,0 +1,297 @@
+#include "settings/Config.h"
+
+#include "dialup/VBRas.h"
+#include "settings/LIST.h"
+#include "settings/NumericText.h"
+#include "settings/Settings.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+
+QLineEdit* field(QWidget* parent, const char* name, const QString& text = QString(), int width = 0) {
+    auto* e = new QLineEdit(text, parent);
+    e->setObjectName(QLatin1String(name));
+    if (width > 0)
+        e->setFixedWidth(width);
+    return e;
+}
+
+QPushButton* dots(QWidget* parent, const char* name) {
+    auto* b = new QPushButton(QStringLiteral("．．．"), parent);
+    b->setObjectName(QLatin1String(name));
+    b->setAutoDefault(false);
+    b->setFixedWidth(48);
+    return b;
+}
+
+QString countText(int n) { return QString::number(n) + QStringLiteral(" 件"); }
+
+} // namespace
+
+Config::Config(AppState& state, platform::WindowSystem& ui, dialup::RemoteAccessService& ras,
+               QWidget* parent)
+    : QDialog(parent), m_state(state), m_ui(ui) {
+    setObjectName(QStringLiteral("Config"));
+    setWindowTitle(QStringLiteral("CONFIG"));
+    // A title bar without minimize, maximize or close: OK is the way out.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+
+    auto* general = new QGroupBox(QStringLiteral("Pulsewatch Configration"), this);
+    S_CNT = new QLabel(QStringLiteral("???件"), general);
+    S_CNT->setObjectName(QStringLiteral("S_CNT"));
+    auto* command1 = dots(general, "Command1");
+    auto* generalRow = new QHBoxLayout(general);
+    generalRow->addWidget(new QLabel(QStringLiteral("検証サーバー件数"), general));
+    generalRow->addWidget(S_CNT, 1);
+    generalRow->addWidget(command1);
+
+    auto* dial = new QGroupBox(QStringLiteral("DialUp-Configration"), this);
+    RASENT = new QComboBox(dial);
+    RASENT->setObjectName(QStringLiteral("RASENT"));
+    RASUSER = field(dial, "RASUSER");
+    RASPWD = field(dial, "RASPWD"); // shown in clear, as the operator expects here
+    LAN = new QCheckBox(QStringLiteral("Used-LAN"), dial);
+    LAN->setObjectName(QStringLiteral("LAN"));
+    auto* dialForm = new QFormLayout(dial);
+    dialForm->addRow(QStringLiteral("検証エントリー"), RASENT);
+    dialForm->addRow(QStringLiteral("検証ユーザー名"), RASUSER);
+    dialForm->addRow(QStringLiteral("検証パスワード"), RASPWD);
+    dialForm->addRow(QString(), LAN);
+
+    auto* mail = new QGroupBox(QStringLiteral("EmargeMail-Configration"), this);
+    ESERVER = field(mail, "ESERVER");
+    EMAIL = field(mail, "EMAIL");
+    EMAIL2 = field(mail, "EMAIL2");
+    static const char* const kTelNames[] = {nullptr, "TEL1", "TEL2", "TEL3", "TEL4", "TEL5", "TEL6"};
+    for (int i = 1; i <= 6; ++i)
+        TEL[i] = field(mail, kTelNames[i], QString(), 64);
+    TEL[0] = nullptr;
+    auto telRow = [&](int first) {
+        auto* row = new QHBoxLayout;
+        for (int i = first; i < first + 3; ++i) {
+            if (i > first)
+                row->addWidget(new QLabel(QStringLiteral("-"), mail));
+            row->addWidget(TEL[i]);
+        }
+        row->addStretch();
+        return row;
+    };
+    Com = field(mail, "Com", QStringLiteral("1"), 64);
+    Setting = field(mail, "Setting", QStringLiteral("9600,N,8,1"));
+    auto* mailForm = new QFormLayout(mail);
+    mailForm->addRow(QStringLiteral("緊急時SMTP-HOST"), ESERVER);
+    mailForm->addRow(QStringLiteral("緊急送信先Email"), EMAIL);
+    mailForm->addRow(QStringLiteral("緊急送信先Email"), EMAIL2);
+    mailForm->addRow(QStringLiteral("緊急連絡先"), telRow(1));
+    mailForm->addRow(QStringLiteral("緊急連絡先2"), telRow(4));
+    mailForm->addRow(QStringLiteral("ComPort"), Com);
+    mailForm->addRow(QStringLiteral("ComSetting"), Setting);
+
+    auto* other = new QGroupBox(QStringLiteral("Other-Configration"), this);
+    EMARGE = field(other, "EMARGE");
+    EMARGE->setMinimumWidth(240);
+    auto* mselect = dots(other, "MSELECT");
+    MIN = field(other, "MIN", QStringLiteral("1"), 64);
+    RETRY = field(other, "RETRY", QStringLiteral("1"), 64);
+    auto* soundRow = new QHBoxLayout;
+    soundRow->addWidget(EMARGE, 1);
+    soundRow->addWidget(mselect);
+    auto withUnit = [&](QLineEdit* e, const QString& unit) {
+        auto* row = new QHBoxLayout;
+        row->addWidget(e);
+        row->addWidget(new QLabel(unit, other));
+        row->addStretch();
+        return row;
+    };
+    auto* otherForm = new QFormLayout(other);
+    otherForm->addRow(QStringLiteral("異常時音"), soundRow);
+    otherForm->addRow(QStringLiteral("検証間隔"), withUnit(MIN, QStringLiteral("分")));
+    otherForm->addRow(QStringLiteral("リトライ回数"), withUnit(RETRY, QStringLiteral("回")));
+
+    auto* ok = new QPushButton(QStringLiteral("O　K"), this);
+    ok->setObjectName(QStringLiteral("OK"));
+    ok->setAutoDefault(false);
+
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(general, 0, 0);
+    grid->addWidget(dial, 0, 1);
+    grid->addWidget(mail, 1, 0);
+    grid->addWidget(other, 1, 1, Qt::AlignTop);
+    grid->addWidget(ok, 2, 1, Qt::AlignRight);
+
+    connect(LAN, &QCheckBox::clicked, this, &Config::LAN_Click);
+    connect(mselect, &QPushButton::clicked, this, &Config::MSELECT_Click);
+    connect(command1, &QPushButton::clicked, this, &Config::Command1_Click);
+    connect(ok, &QPushButton::clicked, this, &Config::OK_Click);
+
+    Form_Load(ras);
+}
+
+void Config::Form_Load(dialup::RemoteAccessService& ras) {
+    m_state.WindowOpen = 1;
+    {
+        VBRas entries(ras);
+        for (qint32 i = 0; i < entries.EntryCount(); ++i)
+            RASENT->addItem(entries.EnumEntries(static_cast<qint16>(i)));
+    }
+    LoadSettings(m_state);
+    S_CNT->setText(countText(m_state.SERVER_CNT));
+    // An entry the phone book no longer holds is not offered: OK then asks
+    // for one.
+    RASENT->setCurrentIndex(-1);
+    if (m_state.USED_LAN != 0) {
+        RASUSER->clear();
+        RASPWD->clear();
+        LAN->setChecked(true);
+    } else {
+        LAN->setChecked(false);
+        if (!m_state.DIAL_ENTRY.isEmpty())
+            RASENT->setCurrentIndex(RASENT->findText(m_state.DIAL_ENTRY));
+        RASUSER->setText(m_state.DIAL_USER);
+        RASPWD->setText(m_state.DIAL_PWD);
+    }
+    LAN_Click();
+    ESERVER->setText(m_state.EMARGE_SERVER);
+    EMAIL->setText(m_state.EMARGE_MAIL);
+    EMAIL2->setText(m_state.EMARGE_MAIL2);
+    EMARGE->setText(m_state.EMARGE_SOUND);
+    const QString tels[] = {QString(), m_state.TEL1, m_state.TEL2, m_state.TEL3,
+                            m_state.TEL4, m_state.TEL5, m_state.TEL6};
+    for (int i = 1; i <= 6; ++i)
+        TEL[i]->setText(tels[i]);
+    if (m_state.mINTERVAL != 0)
+        MIN->setText(QString::number(m_state.mINTERVAL));
+    if (settings::numericValue(m_state.RETRY) != 0)
+        RETRY->setText(m_state.RETRY);
+    if (settings::numericValue(m_state.COMPORT) != 0 || m_state.COMPORT.startsWith(QLatin1Char('/')))
+        Com->setText(m_state.COMPORT);
+    if (!m_state.COMSETTING.isEmpty())
+        Setting->setText(m_state.COMSETTING);
+}
+
+void Config::closeEvent(QCloseEvent* event) { event->ignore(); }
+
+void Config::LAN_Click() {
+    const bool lan = LAN->isChecked();
+    RASENT->setEnabled(!lan);
+    RASUSER->setEnabled(!lan);
+    RASPWD->setEnabled(!lan);
+}
+
+void Config::MSELECT_Click() {
+    // The program folder holds the default alarm sound.
+    const QString chosen = m_ui.getOpenFileName(this, m_state.AppFolder);
+    if (!chosen.isEmpty())
+        m_chosenFile = chosen;
+    EMARGE->setText(m_chosenFile);
+}
+
+void Config::Command1_Click() {
+    LIST list(m_state, m_ui, S_CNT, this);
+    m_ui.showModal(list);
+}
+
+bool Config::refuse(const QString& message, QWidget* focus) {
+    m_ui.messageBox(message, platform::MessageIcon::Critical);
+    if (focus)
+        focus->setFocus();
+    return false;
+}
+
+void Config::write(const QString& key, const QString& value) {
+    WriteIniKey(m_state, kSettingsSection, key, value, kGeneralFile);
+}
+
+void Config::OK_Click() {
+    const bool lan = LAN->isChecked();
+    const auto zero = [](const QLineEdit* e) {
+        return e->text().isEmpty() || settings::numericValue(e->text()) == 0;
+    };
+    if (m_state.SERVER_CNT == 0) {
+        refuse(QStringLiteral("【検証サーバー】を入力してください。"), nullptr);
+        return;
+    }
+    if (!lan) {
+        if (RASENT->currentText().isEmpty()) {
+            refuse(QStringLiteral("【検証エントリー】を選択してください。"), RASENT);
+            return;
+        }
+        if (RASUSER->text().isEmpty()) {
+            refuse(QStringLiteral("【検証ユーザー名】を入力してください。"), RASUSER);
+            return;
+        }
+        if (RASPWD->text().isEmpty()) {
+            refuse(QStringLiteral("【検証パスワード】を入力してください。"), RASPWD);
+            return;
+        }
+    }
+    if (EMARGE->text().isEmpty()) {
+        refuse(QStringLiteral("【異常時音】を入力してください。"), EMARGE);
+        return;
+    }
+    if (GetFileExt(EMARGE->text()) != QLatin1String("WAV")) {
+        EMARGE->clear();
+        refuse(QStringLiteral("【異常時音】にはWAVファイルを指定してください。"), EMARGE);
+        return;
+    }
+    if (zero(MIN)) {
+        refuse(QStringLiteral("【検証間隔】を入力してください。"), MIN);
+        return;
+    }
+    if (zero(RETRY)) {
+        refuse(QStringLiteral("【リトライ回数】を入力してください。"), RETRY);
+        return;
+    }
+
+    const int count = std::clamp<int>(m_state.SERVER_CNT, 0, AppState::kMaxServers);
+    for (int i = 1; i <= count; ++i) {
+        const ServerEntry& s = m_state.Servers[i];
+        const QString n = QString::number(i);
+        WriteIniKey(m_state, kSettingsSection, QStringLiteral("SERVER_NAME") + n, s.Name, kServerListFile);
+        WriteIniKey(m_state, kSettingsSection, QStringLiteral("SERVER_ETC") + n, s.Remark, kServerListFile);
+        WriteIniKey(m_state, kSettingsSection, QStringLiteral("SERVER_CHECK") + n,
+                    QString::number(s.Check), kServerListFile);
+    }
+    WriteIniKey(m_state, kSettingsSection, QStringLiteral("SERVER_CNT"), QString::number(count),
+                kServerListFile);
+    if (!lan) {
+        write(QStringLiteral("DIAL_ENTRY"), RASENT->currentText());
+        write(QStringLiteral("DIAL_USER"), RASUSER->text());
+        write(QStringLiteral("DIAL_PWD"), RASPWD->text());
+    }
+    write(QStringLiteral("EMARGE_SOUND"), EMARGE->text());
+    write(QStringLiteral("mINTERVAL"), MIN->text());
+    write(QStringLiteral("USED_LAN"), lan ? QStringLiteral("1") : QStringLiteral("0"));
+    write(QStringLiteral("EMARGE_SERVER"), ESERVER->text());
+    write(QStringLiteral("EMARGE_MAIL"), EMAIL->text());
+    write(QStringLiteral("EMARGE_MAIL2"), EMAIL2->text());
+    write(QStringLiteral("RETRY"), RETRY->text());
+    const auto filled = [](std::initializer_list<const QLineEdit*> fields) {
+        for (const QLineEdit* f : fields)
+            if (f->text().isEmpty())
+                return false;
+        return true;
+    };
+    if (filled({TEL[1], TEL[2], TEL[3], Com, Setting})) {
+        for (int i = 1; i <= 3; ++i)
+            write(QStringLiteral("TEL%1").arg(i), TEL[i]->text());
+        if (filled({TEL[4], TEL[5], TEL[6]}))
+            for (int i = 4; i <= 6; ++i)
+                write(QStringLiteral("TEL%1").arg(i), TEL[i]->text());
+        write(QStringLiteral("COMPORT"), Com->text());
+        write(QStringLiteral("COMSETTING"), Setting->text());
+    }
+    LoadSettings(m_state);
+    m_state.WindowOpen = 0;
+    accept();
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "dialup/RemoteAccessService.h"
+#include "platform/WindowSystem.h"
+#include "settings/AppState.h"
+
+#include <QDialog>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+/// The configuration dialog: every general setting, the server count and
+/// the way to the server list editor. It is left only through OK, which
+/// checks the fields in a fixed order, writes both files and reloads them.
+class Config : public QDialog {
+    Q_OBJECT
+public:
+    Config(AppState& state, platform::WindowSystem& ui, dialup::RemoteAccessService& ras,
+           QWidget* parent = nullptr);
+
+    void LAN_Click();
+    void MSELECT_Click();
+    void Command1_Click();
+    void OK_Click();
+
+    /// No way out but OK: Escape and the window manager's close do nothing.
+    void reject() override {}
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void Form_Load(dialup::RemoteAccessService& ras);
+    bool refuse(const QString& message, QWidget* focus);
+    void write(const QString& key, const QString& value);
+
+    AppState& m_state;
+    platform::WindowSystem& m_ui;
+    QString m_chosenFile; // the chooser's FileName while this window is open
+
+    QLabel* S_CNT;
+    QComboBox* RASENT;
+    QLineEdit* RASUSER;
+    QLineEdit* RASPWD;
+    QCheckBox* LAN;
+    QLineEdit* ESERVER;
+    QLineEdit* EMAIL;
+    QLineEdit* EMAIL2;
+    QLineEdit* TEL[7]; // 1..6
+    QLineEdit* Com;
+    QLineEdit* Setting;
+    QLineEdit* EMARGE;
+    QLineEdit* MIN;
+    QLineEdit* RETRY;
+};

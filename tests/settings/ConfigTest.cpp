@@ -1,0 +1,268 @@
+#include "settings/Config.h"
+
+#include "platform/AnsiText.h"
+#include "settings/Settings.h"
+#include "support/FakeRemoteAccess.h"
+#include "support/FakeWindowSystem.h"
+#include "support/TestFolder.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using testsupport::FakeWindowSystem;
+using testsupport::TestFolder;
+
+namespace {
+
+class ConfigTest : public ::testing::Test {
+protected:
+    TestFolder folder{false};
+    AppState state{folder.folder()};
+    FakeWindowSystem ui;
+    testsupport::FakeRemoteAccess ras;
+
+    void SetUp() override {
+        ras.entries = {QStringLiteral("isp"), QStringLiteral("backup")};
+        general("DIAL_ENTRY", "isp");
+        general("DIAL_USER", "operator");
+        general("DIAL_PWD", "secret");
+        general("EMARGE_SOUND", "/usr/share/sounds/alarm.wav");
+        general("mINTERVAL", "5");
+        general("USED_LAN", "0");
+        general("RETRY", "2");
+        general("TEL1", "03");
+        general("TEL2", "1234");
+        general("TEL3", "5678");
+        general("TEL4", "090");
+        general("TEL5", "1111");
+        general("TEL6", "2222");
+        general("COMPORT", "2");
+        general("COMSETTING", "19200,N,8,1");
+        WriteIniKey(state, kSettingsSection, QStringLiteral("SERVER_CNT"), QStringLiteral("1"), kServerListFile);
+        WriteIniKey(state, kSettingsSection, QStringLiteral("SERVER_NAME1"), QStringLiteral("127.0.0.1"), kServerListFile);
+        WriteIniKey(state, kSettingsSection, QStringLiteral("SERVER_CHECK1"), QStringLiteral("1"), kServerListFile);
+    }
+    void general(const char* key, const char* value) {
+        WriteIniKey(state, kSettingsSection, QLatin1String(key), QString::fromUtf8(value), kGeneralFile);
+    }
+    QString stored(const char* key) const {
+        return ReadIniKey(state, kSettingsSection, QLatin1String(key), kGeneralFile);
+    }
+    template <typename T> static T* get(Config& c, const char* name) {
+        return c.findChild<T*>(QLatin1String(name));
+    }
+    static QLineEdit* edit(Config& c, const char* name) { return get<QLineEdit>(c, name); }
+    static void ok(Config& c) { get<QPushButton>(c, "OK")->click(); }
+};
+
+} // namespace
+
+TEST_F(ConfigTest, LoadsTheSettingsAndTheDialupEntries) {
+    Config c(state, ui, ras);
+    EXPECT_EQ(c.windowTitle(), QStringLiteral("CONFIG"));
+    EXPECT_EQ(state.WindowOpen, 1);
+    EXPECT_EQ(get<QLabel>(c, "S_CNT")->text(), QStringLiteral("1 件"));
+    auto* rasent = get<QComboBox>(c, "RASENT");
+    EXPECT_EQ(rasent->count(), 2);
+    EXPECT_EQ(rasent->currentText(), QStringLiteral("isp"));
+    EXPECT_EQ(edit(c, "RASPWD")->text(), QStringLiteral("secret"));
+    EXPECT_EQ(edit(c, "MIN")->text(), QStringLiteral("5"));
+    EXPECT_EQ(edit(c, "Com")->text(), QStringLiteral("2"));
+    EXPECT_EQ(edit(c, "TEL6")->text(), QStringLiteral("2222"));
+    EXPECT_FALSE(get<QCheckBox>(c, "LAN")->isChecked());
+    EXPECT_EQ(get<QPushButton>(c, "OK")->text(), QStringLiteral("O　K"));
+
+    // No way out but OK.
+    c.show();
+    c.close();
+    EXPECT_TRUE(c.isVisible());
+    EXPECT_FALSE(c.windowFlags() & Qt::WindowCloseButtonHint);
+}
+
+TEST_F(ConfigTest, DefaultsShowWhereTheStoredValueIsZeroOrEmpty) {
+    general("mINTERVAL", "0");
+    general("RETRY", "");
+    general("COMPORT", "");
+    general("COMSETTING", "");
+    general("DIAL_ENTRY", "gone-from-the-phone-book");
+    Config c(state, ui, ras);
+    EXPECT_EQ(edit(c, "MIN")->text(), QStringLiteral("1"));
+    EXPECT_EQ(edit(c, "RETRY")->text(), QStringLiteral("1"));
+    EXPECT_EQ(edit(c, "Com")->text(), QStringLiteral("1"));
+    EXPECT_EQ(edit(c, "Setting")->text(), QStringLiteral("9600,N,8,1"));
+    EXPECT_EQ(get<QComboBox>(c, "RASENT")->currentText(), QString());
+}
+
+TEST_F(ConfigTest, EveryCheckInItsOrderWithItsFocus) {
+    Config c(state, ui, ras);
+    c.show();
+    QApplication::setActiveWindow(&c);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&c));
+    struct Step {
+        std::function<void()> spoil;
+        const char* message;
+        const char* focus;
+    };
+    const Step steps[] = {
+        {[&] { get<QComboBox>(c, "RASENT")->setCurrentIndex(-1); }, "【検証エントリー】を選択してください。", "RASENT"},
+        {[&] { get<QComboBox>(c, "RASENT")->setCurrentIndex(1); edit(c, "RASUSER")->clear(); },
+         "【検証ユーザー名】を入力してください。", "RASUSER"},
+        {[&] { edit(c, "RASUSER")->setText(QStringLiteral("u")); edit(c, "RASPWD")->clear(); },
+         "【検証パスワード】を入力してください。", "RASPWD"},
+        {[&] { edit(c, "RASPWD")->setText(QStringLiteral("p")); edit(c, "EMARGE")->clear(); },
+         "【異常時音】を入力してください。", "EMARGE"},
+        {[&] { edit(c, "EMARGE")->setText(QStringLiteral("/snd/alarm.wave")); },
+         "【異常時音】にはWAVファイルを指定してください。", "EMARGE"},
+        {[&] { edit(c, "EMARGE")->setText(QStringLiteral("/snd/alarm.WAV")); edit(c, "MIN")->setText(QStringLiteral("0")); },
+         "【検証間隔】を入力してください。", "MIN"},
+        {[&] { edit(c, "MIN")->setText(QStringLiteral("-3")); edit(c, "RETRY")->clear(); },
+         "【リトライ回数】を入力してください。", "RETRY"},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.message);
+        ui.messages.clear();
+        s.spoil();
+        ok(c);
+        ASSERT_EQ(ui.messages.size(), 1);
+        EXPECT_EQ(ui.messages[0].text, QString::fromUtf8(s.message));
+        EXPECT_EQ(ui.messages[0].icon, platform::MessageIcon::Critical);
+        ASSERT_NE(QApplication::focusWidget(), nullptr);
+        EXPECT_EQ(QApplication::focusWidget()->objectName(), QLatin1String(s.focus));
+        EXPECT_EQ(state.WindowOpen, 1);
+        EXPECT_EQ(stored("DIAL_USER"), QStringLiteral("operator")) << "saved before every check passed";
+    }
+    EXPECT_EQ(edit(c, "EMARGE")->text(), QStringLiteral("/snd/alarm.WAV"));
+    ui.messages.clear();
+    edit(c, "EMARGE")->setText(QStringLiteral("/snd/alarm.wave"));
+    edit(c, "RETRY")->setText(QStringLiteral("3"));
+    ok(c);
+    EXPECT_EQ(edit(c, "EMARGE")->text(), QString()) << "a refused sound file is emptied";
+
+    edit(c, "EMARGE")->setText(QStringLiteral("/snd/alarm.wav"));
+    ui.messages.clear();
+    ok(c);
+    EXPECT_TRUE(ui.messages.isEmpty());
+    EXPECT_EQ(state.WindowOpen, 0);
+    EXPECT_EQ(c.result(), QDialog::Accepted);
+    EXPECT_EQ(stored("mINTERVAL"), QStringLiteral("-3"));
+    EXPECT_EQ(state.mINTERVAL, -3);
+    EXPECT_EQ(stored("DIAL_ENTRY"), QStringLiteral("backup"));
+}
+
+TEST_F(ConfigTest, NoServersStopsEveryOk) {
+    WriteIniKey(state, kSettingsSection, QStringLiteral("SERVER_CNT"), QStringLiteral("0"), kServerListFile);
+    Config c(state, ui, ras);
+    EXPECT_EQ(get<QLabel>(c, "S_CNT")->text(), QStringLiteral("0 件"));
+    ok(c);
+    ASSERT_EQ(ui.messages.size(), 1);
+    EXPECT_EQ(ui.messages[0].text, QStringLiteral("【検証サーバー】を入力してください。"));
+
+    // Raised through the editor, the count lets OK pass.
+    ui.onModal = [](QDialog& d) {
+        if (d.objectName() == QLatin1String("LIST")) {
+            d.findChild<QPushButton*>(QStringLiteral("Command1"))->click();
+            d.reject();
+        }
+    };
+    ui.onModal = [&, outer = ui.onModal](QDialog& d) {
+        if (d.objectName() == QLatin1String("frmINPUT")) {
+            d.findChild<QLineEdit*>(QStringLiteral("Sname"))->setText(QStringLiteral("10.0.0.1"));
+            d.reject();
+        } else {
+            outer(d);
+        }
+    };
+    get<QPushButton>(c, "Command1")->click();
+    EXPECT_EQ(get<QLabel>(c, "S_CNT")->text(), QStringLiteral("1 件"));
+    ui.messages.clear();
+    ok(c);
+    EXPECT_TRUE(ui.messages.isEmpty());
+    EXPECT_EQ(ReadIniKey(state, kSettingsSection, QStringLiteral("SERVER_NAME1"), kServerListFile),
+              QStringLiteral("10.0.0.1"));
+}
+
+TEST_F(ConfigTest, ALanKeepsTheDialupKeys) {
+    Config c(state, ui, ras);
+    auto* lan = get<QCheckBox>(c, "LAN");
+    lan->click();
+    EXPECT_FALSE(edit(c, "RASUSER")->isEnabled());
+    EXPECT_FALSE(get<QComboBox>(c, "RASENT")->isEnabled());
+    edit(c, "RASUSER")->clear();
+    ok(c);
+    EXPECT_TRUE(ui.messages.isEmpty());
+    EXPECT_EQ(stored("USED_LAN"), QStringLiteral("1"));
+    EXPECT_EQ(stored("DIAL_USER"), QStringLiteral("operator"));
+    EXPECT_EQ(stored("DIAL_PWD"), QStringLiteral("secret"));
+
+    Config again(state, ui, ras);
+    EXPECT_TRUE(get<QCheckBox>(again, "LAN")->isChecked());
+    EXPECT_EQ(edit(again, "RASUSER")->text(), QString());
+}
+
+TEST_F(ConfigTest, IncompleteNumbersKeepTheStoredTelephoneAndSerialKeys) {
+    {
+        Config c(state, ui, ras);
+        edit(c, "TEL5")->clear();
+        edit(c, "TEL2")->setText(QStringLiteral("9999"));
+        edit(c, "Com")->setText(QStringLiteral("/dev/ttyACM0"));
+        ok(c);
+    }
+    EXPECT_EQ(stored("TEL2"), QStringLiteral("9999"));
+    EXPECT_EQ(stored("TEL5"), QStringLiteral("1111")) << "the old second number stays";
+    EXPECT_EQ(stored("COMPORT"), QStringLiteral("/dev/ttyACM0"));
+    {
+        Config c(state, ui, ras);
+        EXPECT_EQ(edit(c, "Com")->text(), QStringLiteral("/dev/ttyACM0"));
+        edit(c, "TEL1")->clear();
+        edit(c, "TEL4")->setText(QStringLiteral("080"));
+        edit(c, "Setting")->setText(QStringLiteral("2400,E,7,1"));
+        ok(c);
+    }
+    EXPECT_EQ(stored("TEL1"), QStringLiteral("03"));
+    EXPECT_EQ(stored("TEL4"), QStringLiteral("090"));
+    EXPECT_EQ(stored("COMSETTING"), QStringLiteral("19200,N,8,1"));
+    EXPECT_EQ(state.TEL1, QStringLiteral("03")) << "the reload brings the old numbers back";
+}
+
+TEST_F(ConfigTest, TheChooserFillsTheSoundField) {
+    Config c(state, ui, ras);
+    ui.nextFileNames = {QStringLiteral("/snd/siren.wav"), QString()};
+    get<QPushButton>(c, "MSELECT")->click();
+    EXPECT_EQ(edit(c, "EMARGE")->text(), QStringLiteral("/snd/siren.wav"));
+    EXPECT_EQ(ui.chooserFolders.value(0), state.AppFolder);
+    get<QPushButton>(c, "MSELECT")->click(); // cancelled: the earlier choice stays
+    EXPECT_EQ(edit(c, "EMARGE")->text(), QStringLiteral("/snd/siren.wav"));
+
+    Config fresh(state, ui, ras);
+    get<QPushButton>(fresh, "MSELECT")->click(); // cancelled on the first use
+    EXPECT_EQ(edit(fresh, "EMARGE")->text(), QString());
+}
+
+TEST_F(ConfigTest, TheFilesHoldExactlyTheKeysWritten) {
+    {
+        Config c(state, ui, ras);
+        edit(c, "ESERVER")->setText(QStringLiteral("smtp.example.jp"));
+        edit(c, "EMAIL")->setText(QStringLiteral("運用@example.jp"));
+        edit(c, "EMAIL2")->clear();
+        ok(c);
+    }
+    const QString text = platform::fromAnsi(folder.read(kGeneralFile));
+    EXPECT_TRUE(text.contains(QStringLiteral("EMARGE_MAIL=運用@example.jp\r\n"))) << text;
+    EXPECT_TRUE(text.contains(QStringLiteral("EMARGE_MAIL2=\r\n")));
+    EXPECT_TRUE(text.contains(QStringLiteral("EMARGE_SERVER=smtp.example.jp\r\n")));
+    QStringList keys;
+    for (const QString& line : text.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
+        if (!line.startsWith(QLatin1Char('[')))
+            keys << line.section(QLatin1Char('='), 0, 0);
+    keys.sort();
+    EXPECT_EQ(keys, (QStringList{"COMPORT", "COMSETTING", "DIAL_ENTRY", "DIAL_PWD", "DIAL_USER",
+                                 "EMARGE_MAIL", "EMARGE_MAIL2", "EMARGE_SERVER", "EMARGE_SOUND",
+                                 "RETRY", "TEL1", "TEL2", "TEL3", "TEL4", "TEL5", "TEL6",
+                                 "USED_LAN", "mINTERVAL"}));
+}
