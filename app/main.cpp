@@ -1,4 +1,5 @@
 #include "dialup/PppdService.h"
+#include "logview/frmLog.h"
 #include "monitor/ToolWindows.h"
 #include "monitor/frmTray.h"
 #include "platform/Artwork.h"
@@ -7,6 +8,8 @@
 #include "platform/Services.h"
 #include "settings/Config.h"
 #include "settings/Settings.h"
+#include "tools/frmAbout.h"
+#include "tools/frmPing.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -35,6 +38,12 @@ int main(int argc, char** argv) {
     monitor::ToolWindows tools;
     tools.set(monitor::Tool::Config,
               [&](QWidget* parent) { return new Config(state, ui, ras, parent); });
+    tools.set(monitor::Tool::Log,
+              [&](QWidget* parent) { return new frmLog(state, ui, clock, parent); });
+    tools.set(monitor::Tool::Ping, [&](QWidget* parent) { return new frmPing(state, ui, parent); });
+    tools.set(monitor::Tool::About, [&](QWidget* parent) {
+        return new frmAbout(state, ui, QStringLiteral(PW_VERSION), parent);
+    });
 
     frmTray tray(state, services, tools, ras);
     QObject::connect(&tray, &frmTray::quitRequested, &app, &QApplication::quit);

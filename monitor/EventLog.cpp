@@ -1,23 +1,20 @@
 #include "monitor/EventLog.h"
 
+#include "monitor/EventDatabase.h"
+
 #include "platform/AnsiText.h"
 #include "platform/FileIo.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QUrl>
 
-#include <atomic>
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace monitor {
 namespace {
-
-std::atomic<int> g_connectionSerial{0};
 
 const QString kInsert = QStringLiteral(
     "INSERT INTO Pulsewatch(ServerName,Message,Error) VALUES(:server,:message,:error)");
@@ -39,47 +36,23 @@ void EventLog::LOG_PRINT(const QString& serverName, const QString& message, qint
 
 bool EventLog::insertRow(const QString& serverName, const QString& message, qint16 error,
                          QString* failure) {
-    const QString path = m_state.DatabasePath;
-    // SQLite would quietly create an empty database for a missing file; the
-    // delivered one holds the table, so a missing file is a failure.
-    if (!QFileInfo(path).isFile()) {
-        *failure = QStringLiteral("データベースファイル '%1' が見つかりません。").arg(path);
+    EventDatabase database(m_state.DatabasePath, m_busyTimeoutMs);
+    if (!database.isOpen()) {
+        *failure = database.error();
         return false;
     }
-    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE"))) {
-        *failure = QStringLiteral("SQLite のドライバー (QSQLITE) が見つかりません。");
-        return false;
+    QSqlQuery q(database.db());
+    // Bound values: a name or message with an apostrophe is a row like any
+    // other, never a broken statement.
+    bool ok = q.prepare(kInsert);
+    if (ok) {
+        q.bindValue(QStringLiteral(":server"), serverName);
+        q.bindValue(QStringLiteral(":message"), message);
+        q.bindValue(QStringLiteral(":error"), static_cast<int>(error));
+        ok = q.exec();
     }
-
-    const QString name = QStringLiteral("pw-log-%1").arg(g_connectionSerial.fetch_add(1));
-    bool ok = false;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        // mode=rw: never create the file, even if it vanished since the check.
-        db.setDatabaseName(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded) +
-                           QStringLiteral("?mode=rw"));
-        db.setConnectOptions(
-            QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(m_busyTimeoutMs));
-        if (db.open()) {
-            QSqlQuery q(db);
-            // Bound values: a name or message with an apostrophe is a row
-            // like any other, never a broken statement.
-            ok = q.prepare(kInsert);
-            if (ok) {
-                q.bindValue(QStringLiteral(":server"), serverName);
-                q.bindValue(QStringLiteral(":message"), message);
-                q.bindValue(QStringLiteral(":error"), static_cast<int>(error));
-                ok = q.exec();
-            }
-            if (!ok)
-                *failure = q.lastError().text();
-            q.finish();
-        } else {
-            *failure = db.lastError().text();
-        }
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
+    if (!ok)
+        *failure = q.lastError().text();
     return ok;
 }
 

@@ -1,0 +1,118 @@
+#include "logview/EventListModel.h"
+
+#include <QBrush>
+#include <QColor>
+
+namespace logview {
+namespace {
+
+quint64 packDate(const QByteArray& d) {
+    // "YYYY-MM-DD hh:mm:ss" to YYYYMMDDhhmmss; anything else keeps its digits.
+    quint64 v = 0;
+    int digits = 0;
+    for (char c : d) {
+        if (c >= '0' && c <= '9' && digits < 14) {
+            v = v * 10 + static_cast<quint64>(c - '0');
+            ++digits;
+        }
+    }
+    while (digits++ < 14)
+        v *= 10;
+    return v;
+}
+
+} // namespace
+
+int EventListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : m_shown;
+}
+
+int EventListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 3; }
+
+QVariant EventListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
+    switch (section) {
+    case 0: return QStringLiteral("日付");
+    case 1: return QStringLiteral("サーバー名");
+    case 2: return QStringLiteral("メッセージ");
+    }
+    return {};
+}
+
+QString EventListModel::dateText(int row) const {
+    const quint64 v = m_rows[static_cast<size_t>(row)].date;
+    const int sec = v % 100, min = v / 100 % 100, hour = v / 10000 % 100;
+    const int day = v / 1000000 % 100, month = v / 100000000 % 100;
+    const int year = static_cast<int>(v / 10000000000ULL);
+    return QStringLiteral("%1/%2/%3 %4:%5:%6")
+        .arg(year, 4, 10, QLatin1Char('0'))
+        .arg(month, 2, 10, QLatin1Char('0'))
+        .arg(day, 2, 10, QLatin1Char('0'))
+        .arg(hour)
+        .arg(min, 2, 10, QLatin1Char('0'))
+        .arg(sec, 2, 10, QLatin1Char('0'));
+}
+
+QString EventListModel::serverText(int row) const {
+    return m_servers.value(m_rows[static_cast<size_t>(row)].server);
+}
+
+QString EventListModel::messageText(int row) const {
+    const Row& r = m_rows[static_cast<size_t>(row)];
+    return QString::fromUtf8(m_text.constData() + r.textOffset, r.textLength);
+}
+
+QVariant EventListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= m_shown)
+        return {};
+    if (role == Qt::DisplayRole) {
+        switch (index.column()) {
+        case 0: return dateText(index.row());
+        case 1: return serverText(index.row());
+        case 2: return messageText(index.row());
+        }
+    }
+    // Only the first column of an error row is red; the others keep the
+    // list's own colour.
+    if (role == Qt::ForegroundRole && index.column() == 0)
+        return QBrush(error(index.row()) == 1 ? QColor(Qt::black) : QColor(255, 0, 0));
+    return {};
+}
+
+void EventListModel::clear() {
+    beginResetModel();
+    m_rows.clear();
+    m_rows.shrink_to_fit();
+    m_text.clear();
+    m_text.squeeze();
+    m_servers.clear();
+    m_shown = 0;
+    endResetModel();
+}
+
+void EventListModel::beginFill() {}
+
+void EventListModel::append(const QByteArray& addDate, const QString& server,
+                            const QByteArray& messageUtf8, qint16 error) {
+    qsizetype s = m_servers.indexOf(server);
+    if (s < 0) {
+        s = m_servers.size();
+        m_servers << server;
+    }
+    m_rows.push_back(Row{packDate(addDate), static_cast<quint32>(m_text.size()),
+                         static_cast<quint32>(messageUtf8.size()), static_cast<quint16>(s), error});
+    m_text.append(messageUtf8);
+}
+
+void EventListModel::endFill() {
+    // The view learns of the rows in one step, not one signal per row.
+    const int total = static_cast<int>(m_rows.size());
+    if (total > m_shown) {
+        beginInsertRows(QModelIndex(), m_shown, total - 1);
+        m_shown = total;
+        endInsertRows();
+    }
+}
+
+} // namespace logview

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QByteArray>
+#include <QStringList>
+
+#include <vector>
+
+namespace logview {
+
+/// The rows of one search, kept compact (a million rows must fit in well
+/// under 300 MB): the date packed into a number, the server as an index into
+/// the names met, the message as UTF-8 in one shared buffer. The first
+/// column of a row whose Error is not 1 is red.
+class EventListModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    struct Row {
+        quint64 date;        // YYYYMMDDhhmmss
+        quint32 textOffset;  // into the message buffer
+        quint32 textLength;
+        quint16 server;      // index into the server names
+        qint16 error;
+    };
+
+    using QAbstractTableModel::QAbstractTableModel;
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    void clear();
+    /// Appends one row; AddDate as the database holds it
+    /// ("YYYY-MM-DD hh:mm:ss"). Call beginFill/endFill around a batch.
+    void append(const QByteArray& addDate, const QString& server, const QByteArray& messageUtf8,
+                qint16 error);
+    void beginFill();
+    void endFill();
+
+    /// The first column as shown: the date in the desktop's general form.
+    QString dateText(int row) const;
+    QString serverText(int row) const;
+    QString messageText(int row) const;
+    qint16 error(int row) const { return m_rows[static_cast<size_t>(row)].error; }
+
+private:
+    std::vector<Row> m_rows;
+    QByteArray m_text;
+    QStringList m_servers;
+    int m_shown = 0;
+};
+
+} // namespace logview

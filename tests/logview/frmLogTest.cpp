@@ -1,0 +1,215 @@
+#include "logview/frmLog.h"
+
+#include "logview/EventSearch.h"
+#include "support/FakeWindowSystem.h"
+#include "support/TestFolder.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using testsupport::FakeWindowSystem;
+using testsupport::FixedClock;
+using testsupport::TestFolder;
+
+namespace {
+
+class LogViewerTest : public ::testing::Test {
+protected:
+    TestFolder folder;
+    AppState state{folder.folder()};
+    FakeWindowSystem ui;
+    FixedClock clock{QDateTime(QDate(2026, 12, 7), QTime(10, 15, 30))};
+
+    void SetUp() override {
+        state.DatabasePath = state.AppFolder + QStringLiteral("PLW");
+        state.SERVER_CNT = 2;
+        state.Servers[1].Name = QStringLiteral("fileserver");
+        state.Servers[2].Name = QStringLiteral("db'1");
+        rows({{"2026-10-07 23:59:59", "fileserver", "older than 60 days", 1},
+              {"2026-10-08 00:00:00", "fileserver", "just 60 days", 1},
+              {"2026-12-06 23:59:59", "COM", "このポートは使用できません。", -1},
+              {"2026-12-07 00:00:00", "fileserver", "Reply from 10.0.0.1:fileserver: ok", 1},
+              {"2026-12-07 09:00:00", "db'1", "Reply from 10.0.0.2: db'1: ICMP Request Timeout", -1},
+              {"2026-12-07 09:30:00", "COM", "このポートは使用できません。", -1},
+              {"2026-12-07 23:59:59", "fileserver", "odd error value", 0},
+              {"2026-12-08 00:00:00", "fileserver", "tomorrow", 1}});
+    }
+    void rows(std::initializer_list<std::tuple<const char*, const char*, const char*, int>> list) {
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("fill"));
+            db.setDatabaseName(state.DatabasePath);
+            ASSERT_TRUE(db.open());
+            QSqlQuery q(db);
+            q.prepare(QStringLiteral("INSERT INTO Pulsewatch(AddDate,ServerName,Message,Error) VALUES(?,?,?,?)"));
+            for (const auto& [date, server, message, error] : list) {
+                q.addBindValue(QString::fromUtf8(date));
+                q.addBindValue(QString::fromUtf8(server));
+                q.addBindValue(QString::fromUtf8(message));
+                q.addBindValue(error);
+                ASSERT_TRUE(q.exec());
+            }
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("fill"));
+    }
+    template <typename T> static T* get(frmLog& w, const char* name) {
+        return w.findChild<T*>(QLatin1String(name));
+    }
+    static void set(frmLog& w, const char* field, const char* text) {
+        get<QLineEdit>(w, field)->setText(QString::fromUtf8(text));
+    }
+    static void go(frmLog& w) { get<QPushButton>(w, "Command1")->click(); }
+    static QStringList listed(frmLog& w) {
+        QStringList out;
+        auto& m = w.model();
+        for (int i = 0; i < m.rowCount(); ++i)
+            out << m.dateText(i) + QLatin1Char('|') + m.serverText(i) +
+                       (m.data(m.index(i, 0), Qt::ForegroundRole).value<QBrush>().color() ==
+                                QColor(255, 0, 0)
+                            ? QStringLiteral("|red")
+                            : QString());
+        return out;
+    }
+    static QString counts(frmLog& w) {
+        return get<QLabel>(w, "Label3")->text() + QLatin1Char('/') + get<QLabel>(w, "Label5")->text();
+    }
+};
+
+} // namespace
+
+TEST_F(LogViewerTest, OpensWithTodayAndListsTodaysRows) {
+    frmLog w(state, ui, clock);
+    EXPECT_EQ(state.WindowOpen, 1);
+    EXPECT_EQ(get<QLineEdit>(w, "Y1")->text(), QStringLiteral("2026"));
+    EXPECT_EQ(get<QLineEdit>(w, "M2")->text(), QStringLiteral("12"));
+    EXPECT_EQ(get<QLineEdit>(w, "D2")->text(), QStringLiteral("7"));
+    auto* skbn = get<QComboBox>(w, "SKBN");
+    QStringList servers;
+    for (int i = 0; i < skbn->count(); ++i)
+        servers << skbn->itemText(i);
+    EXPECT_EQ(servers, (QStringList{"ALL", "fileserver", "db'1", "COM", "DIAL UP"}));
+    EXPECT_EQ(get<QComboBox>(w, "KBN")->itemText(2), QStringLiteral("NOT ERROR"));
+    EXPECT_EQ(counts(w), QStringLiteral("0件/0件"));
+
+    go(w);
+    EXPECT_EQ(listed(w), (QStringList{QStringLiteral("2026/12/07 0:00:00|fileserver"),
+                                      QStringLiteral("2026/12/07 9:00:00|db'1|red"),
+                                      QStringLiteral("2026/12/07 9:30:00|COM|red"),
+                                      QStringLiteral("2026/12/07 23:59:59|fileserver|red")}));
+    EXPECT_EQ(counts(w), QStringLiteral("1件/3件"));
+    EXPECT_EQ(w.model().messageText(1), QStringLiteral("Reply from 10.0.0.2: db'1: ICMP Request Timeout"));
+    w.reject();
+    EXPECT_EQ(state.WindowOpen, 0);
+}
+
+TEST_F(LogViewerTest, KindServerAndOpenRanges) {
+    frmLog w(state, ui, clock);
+    set(w, "Y1", "");
+    set(w, "D2", "");
+    get<QComboBox>(w, "KBN")->setCurrentText(QStringLiteral("ERROR"));
+    get<QComboBox>(w, "SKBN")->setCurrentText(QStringLiteral("COM"));
+    go(w);
+    EXPECT_EQ(listed(w), (QStringList{QStringLiteral("2026/12/06 23:59:59|COM|red"),
+                                      QStringLiteral("2026/12/07 9:30:00|COM|red")}));
+    EXPECT_EQ(counts(w), QStringLiteral("0件/2件"));
+
+    get<QComboBox>(w, "KBN")->setCurrentText(QStringLiteral("ALL"));
+    get<QComboBox>(w, "SKBN")->setCurrentText(QStringLiteral("db'1"));
+    go(w);
+    EXPECT_EQ(listed(w), QStringList{QStringLiteral("2026/12/07 9:00:00|db'1|red")});
+
+    // Only a start: from that day on. Only an end: up to the end of that day.
+    get<QComboBox>(w, "SKBN")->setCurrentText(QStringLiteral("fileserver"));
+    set(w, "Y1", "2026");
+    set(w, "M1", "12");
+    set(w, "D1", "7");
+    go(w);
+    EXPECT_EQ(w.model().rowCount(), 3);
+    set(w, "D1", "");
+    set(w, "Y2", "2026");
+    set(w, "M2", "10");
+    set(w, "D2", "8");
+    go(w);
+    EXPECT_EQ(listed(w), (QStringList{QStringLiteral("2026/10/07 23:59:59|fileserver"),
+                                      QStringLiteral("2026/10/08 0:00:00|fileserver")}));
+
+    get<QComboBox>(w, "KBN")->setCurrentText(QStringLiteral("NOT ERROR"));
+    set(w, "D2", "");
+    go(w);
+    EXPECT_EQ(counts(w), QStringLiteral("4件/0件"));
+}
+
+TEST_F(LogViewerTest, ABadDateIsRefusedAndRunsNoQuery) {
+    frmLog w(state, ui, clock);
+    w.show();
+    QApplication::setActiveWindow(&w);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    go(w);
+    ASSERT_EQ(w.model().rowCount(), 4);
+    QFile::remove(state.DatabasePath); // a query now would fail loudly
+    set(w, "D1", "x");
+    go(w);
+    ASSERT_EQ(ui.messages.size(), 1);
+    EXPECT_EQ(ui.messages[0].text, QStringLiteral("正しい日付を入力してください。"));
+    EXPECT_EQ(ui.messages[0].modality, platform::Modality::System);
+    EXPECT_EQ(get<QLineEdit>(w, "Y1")->text(), QString());
+    EXPECT_EQ(get<QLineEdit>(w, "D1")->text(), QString());
+    EXPECT_EQ(QApplication::focusWidget(), get<QLineEdit>(w, "Y1"));
+    EXPECT_EQ(w.model().rowCount(), 4) << "the list stays as it was";
+
+    set(w, "Y1", "2026");
+    set(w, "M1", "2");
+    set(w, "D1", "30");
+    ui.messages.clear();
+    go(w);
+    ASSERT_EQ(ui.messages.size(), 1);
+    EXPECT_EQ(ui.messages[0].text, QStringLiteral("正しい日付を入力してください。"));
+}
+
+TEST_F(LogViewerTest, AMissingDatabaseIsSaidAndLeavesTheList) {
+    frmLog w(state, ui, clock);
+    go(w);
+    QFile::remove(state.DatabasePath);
+    go(w);
+    ASSERT_EQ(ui.messages.size(), 1);
+    EXPECT_EQ(ui.messages[0].text, QStringLiteral("データベースが見つかりません。"));
+    EXPECT_EQ(w.model().rowCount(), 4);
+    EXPECT_EQ(counts(w), QStringLiteral("0件/0件"));
+    EXPECT_FALSE(QFile::exists(state.DatabasePath)) << "the viewer made a database";
+
+    get<QPushButton>(w, "Command2")->click();
+    ASSERT_EQ(ui.messages.size(), 2);
+    EXPECT_EQ(ui.messages[1].text, QStringLiteral("データベースエラー"));
+}
+
+TEST_F(LogViewerTest, LogClearRemovesExactlyTheRowsOlderThan60Days) {
+    frmLog w(state, ui, clock);
+    get<QPushButton>(w, "Command2")->click();
+    get<QPushButton>(w, "Command2")->click(); // nothing old left: nothing happens
+    EXPECT_TRUE(ui.messages.isEmpty());
+    EXPECT_EQ(w.model().rowCount(), 0) << "the list is not refreshed";
+    set(w, "Y1", "");
+    set(w, "Y2", "");
+    go(w);
+    ASSERT_EQ(w.model().rowCount(), 7);
+    EXPECT_EQ(w.model().dateText(0), QStringLiteral("2026/10/08 0:00:00"));
+}
+
+TEST(SearchStatement, EveryValueIsBound) {
+    logview::SearchCriteria c;
+    c.error = -1;
+    c.server = QStringLiteral("COM");
+    EXPECT_EQ(logview::searchStatement(c),
+              QStringLiteral("SELECT AddDate,ServerName,Message,Error FROM Pulsewatch WHERE "
+                             "Error=:error AND ServerName=:server ORDER BY ID"));
+    EXPECT_EQ(logview::typedDate(QStringLiteral("26"), QStringLiteral("12"), QStringLiteral("7")),
+              QDate(2026, 12, 7));
+    EXPECT_FALSE(logview::typedDate(QStringLiteral("2026"), QStringLiteral("13"), QStringLiteral("1")));
+}
