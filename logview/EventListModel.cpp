@@ -6,13 +6,14 @@
 namespace logview {
 namespace {
 
-quint64 packDate(const QByteArray& d) {
+quint64 packDate(QStringView d) {
     // "YYYY-MM-DD hh:mm:ss" to YYYYMMDDhhmmss; anything else keeps its digits.
     quint64 v = 0;
     int digits = 0;
-    for (char c : d) {
-        if (c >= '0' && c <= '9' && digits < 14) {
-            v = v * 10 + static_cast<quint64>(c - '0');
+    for (QChar ch : d) {
+        const char16_t c = ch.unicode();
+        if (c >= u'0' && c <= u'9' && digits < 14) {
+            v = v * 10 + static_cast<quint64>(c - u'0');
             ++digits;
         }
     }
@@ -87,22 +88,29 @@ void EventListModel::clear() {
     m_text.clear();
     m_text.squeeze();
     m_servers.clear();
+    m_lastServer = -1;
     m_shown = 0;
     endResetModel();
 }
 
 void EventListModel::beginFill() {}
 
-void EventListModel::append(const QByteArray& addDate, const QString& server,
-                            const QByteArray& messageUtf8, qint16 error) {
-    qsizetype s = m_servers.indexOf(server);
-    if (s < 0) {
-        s = m_servers.size();
-        m_servers << server;
+void EventListModel::append(QStringView addDate, const QString& server, QStringView message,
+                            qint16 error) {
+    qsizetype s = m_lastServer;
+    if (s < 0 || m_servers[s] != server) {
+        s = m_servers.indexOf(server);
+        if (s < 0) {
+            s = std::min<qsizetype>(m_servers.size(), 0xFFFF);
+            if (s == m_servers.size())
+                m_servers << server;
+        }
+        m_lastServer = s;
     }
-    m_rows.push_back(Row{packDate(addDate), static_cast<quint32>(m_text.size()),
-                         static_cast<quint32>(messageUtf8.size()), static_cast<quint16>(s), error});
-    m_text.append(messageUtf8);
+    const qsizetype offset = m_text.size();
+    m_text += message.toUtf8();
+    m_rows.push_back(Row{packDate(addDate), static_cast<quint32>(offset),
+                         static_cast<quint32>(m_text.size() - offset), static_cast<quint16>(s), error});
 }
 
 void EventListModel::endFill() {

@@ -33,8 +33,7 @@ public:
     void clear();
     /// Appends one row; AddDate as the database holds it
     /// ("YYYY-MM-DD hh:mm:ss"). Call beginFill/endFill around a batch.
-    void append(const QByteArray& addDate, const QString& server, const QByteArray& messageUtf8,
-                qint16 error);
+    void append(QStringView addDate, const QString& server, QStringView message, qint16 error);
     void beginFill();
     void endFill();
 
@@ -48,6 +47,7 @@ private:
     std::vector<Row> m_rows;
     QByteArray m_text;
     QStringList m_servers;
+    qsizetype m_lastServer = -1; // consecutive rows often share a server
     int m_shown = 0;
 };
 

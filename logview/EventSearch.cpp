@@ -63,8 +63,7 @@ SearchResult search(const QString& databasePath, const SearchCriteria& c, EventL
     int normal = 0, errors = 0;
     while (q.next()) {
         const qint16 error = static_cast<qint16>(q.value(3).toInt());
-        model.append(q.value(0).toString().toLatin1(), q.value(1).toString(),
-                     q.value(2).toString().toUtf8(), error);
+        model.append(q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), error);
         (error == 1 ? normal : errors)++;
     }
     model.endFill();

@@ -86,7 +86,7 @@ frmPing::frmPing(AppState& state, platform::WindowSystem& ui, QWidget* parent)
     auto* layout = new QHBoxLayout(this);
     layout->addWidget(report, 1);
     layout->addWidget(config);
-    resize(760, 320);
+    resize(900, 340);
 
     m_state.WindowOpen = 1;
     GetText(Text1);

@@ -1,7 +1,12 @@
 // Shows the program's windows on a real display, filled with Japanese
 // sample data, and saves a picture of each into the folder given: a person
 // checks them by eye, the test script that they were drawn at all.
+#include "alerts/EmargMSG.h"
+#include "logview/frmLog.h"
 #include "settings/Config.h"
+#include "tools/frmAbout.h"
+#include "tools/frmPing.h"
+#include "support/FakePlatform.h"
 #include "settings/LIST.h"
 #include "settings/Settings.h"
 #include "support/FakeRemoteAccess.h"
@@ -67,5 +72,38 @@ int main(int argc, char** argv) {
     LIST list(state, ui, nullptr, &config);
     ok = save(list, out.filePath(QStringLiteral("LIST.png"))) && ok;
     list.hide();
+    config.hide();
+
+    platform::SystemClock clock;
+    frmLog log(state, ui, clock);
+    log.model().append(u"2026-12-07 09:00:00", QStringLiteral("192.168.1.10"),
+                       u"Reply from 192.168.1.10:fileserver: Bytes = 32 RTT = 1 ms TTL = 64", 1);
+    log.model().append(u"2026-12-07 09:01:00", QStringLiteral("mail.example.jp"),
+                       u"Reply from 10.0.0.5: mail.example.jp: ICMP Request Timeout", -1);
+    log.model().append(u"2026-12-07 09:02:00", QStringLiteral("COM"),
+                       u"このポートは使用できません。ComPortプロパテイーを別のポートに設定してください。", -1);
+    log.model().endFill();
+    ok = save(log, out.filePath(QStringLiteral("frmLog.png"))) && ok;
+    log.hide();
+
+    frmPing ping(state, ui);
+    ping.cPING_Ping(0, QStringLiteral("Success"), QStringLiteral("localhost"), QStringLiteral("127.0.0.1"), 32, 0, 64);
+    ping.cPING_Ping(-1, QStringLiteral("ICMP Request Timeout"), QString(), QString(), 0, 0, 0);
+    ok = save(ping, out.filePath(QStringLiteral("frmPing.png"))) && ok;
+    ping.hide();
+
+    frmAbout about(state, ui, QStringLiteral(PW_VERSION));
+    ok = save(about, out.filePath(QStringLiteral("frmAbout.png"))) && ok;
+    about.hide();
+
+    state.Servers[2].Status = -1;
+    state.Servers[2].Message = QStringLiteral("Reply from 10.0.0.5: mail.example.jp: ICMP Request Timeout");
+    state.Servers[2].Check = 1;
+    state.Servers[3].Status = -1;
+    state.Servers[3].Check = 1;
+    testsupport::FakeSoundPlayer sound;
+    monitor::EventLog events(state, clock);
+    EmargMSG alarm(state, sound, events);
+    ok = save(alarm, out.filePath(QStringLiteral("EmargMSG.png"))) && ok;
     return ok ? 0 : 1;
 }
