@@ -25,23 +25,14 @@ public:
     QDateTime now() const override { return QDateTime(QDate(2026, 12, 7), QTime(12, 0)); }
 };
 
-long residentKiB() {
+// A memory figure of this process from /proc ("VmRSS", "VmHWM"), in KiB.
+long statusKiB(const char* field) {
     QFile f(QStringLiteral("/proc/self/status"));
     if (!f.open(QIODevice::ReadOnly))
         return -1;
     for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
-
-long peakKiB() {
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
+        if (line.startsWith(field))
+            return line.mid(static_cast<qsizetype>(qstrlen(field)) + 1).trimmed().split(' ').first().toLong();
     return -1;
 }
 
@@ -145,6 +136,7 @@ int main(int argc, char** argv) {
     out << "sqlite3, same query median " << QString::number(median(cliMs), 'f', 1) << " ms\n";
     out << "ratio viewer / sqlite3: " << QString::number(median(dayMs) / median(cliMs), 'f', 2) << "\n";
     out << "ALL (" << allRows << " rows) median " << QString::number(median(allMs), 'f', 1) << " ms\n";
-    out << "resident now " << residentKiB() / 1024 << " MiB, peak " << peakKiB() / 1024 << " MiB\n";
+    out << "resident now " << statusKiB("VmRSS") / 1024 << " MiB, peak " << statusKiB("VmHWM") / 1024
+        << " MiB\n";
     return 0;
 }

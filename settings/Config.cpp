@@ -253,17 +253,7 @@ void Config::OK_Click() {
         return;
     }
 
-    const int count = std::clamp<int>(m_state.SERVER_CNT, 0, AppState::kMaxServers);
-    for (int i = 1; i <= count; ++i) {
-        const ServerEntry& s = m_state.Servers[i];
-        const QString n = QString::number(i);
-        WriteIniKey(m_state, kSettingsSection, QStringLiteral("SERVER_NAME") + n, s.Name, kServerListFile);
-        WriteIniKey(m_state, kSettingsSection, QStringLiteral("SERVER_ETC") + n, s.Remark, kServerListFile);
-        WriteIniKey(m_state, kSettingsSection, QStringLiteral("SERVER_CHECK") + n,
-                    QString::number(s.Check), kServerListFile);
-    }
-    WriteIniKey(m_state, kSettingsSection, QStringLiteral("SERVER_CNT"), QString::number(count),
-                kServerListFile);
+    WriteServerList(m_state);
     if (!lan) {
         write(QStringLiteral("DIAL_ENTRY"), RASENT->currentText());
         write(QStringLiteral("DIAL_USER"), RASUSER->text());

@@ -146,14 +146,8 @@ void LIST::Form_Unload() {
         s.Name = item->text(0);
         s.Remark = item->text(1);
         s.Check = item->checkState(0) == Qt::Checked ? -1 : 1;
-        const QString n = QString::number(i);
-        WriteIniKey(m_state, kSettingsSection, QStringLiteral("SERVER_NAME") + n, s.Name, kServerListFile);
-        WriteIniKey(m_state, kSettingsSection, QStringLiteral("SERVER_ETC") + n, s.Remark, kServerListFile);
-        WriteIniKey(m_state, kSettingsSection, QStringLiteral("SERVER_CHECK") + n,
-                    QString::number(s.Check), kServerListFile);
     }
-    WriteIniKey(m_state, kSettingsSection, QStringLiteral("SERVER_CNT"), QString::number(count),
-                kServerListFile);
+    WriteServerList(m_state);
     if (m_sCnt)
         m_sCnt->setText(QString::number(count) + QStringLiteral(" 件"));
 }

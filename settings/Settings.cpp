@@ -97,6 +97,20 @@ void LoadSettings(AppState& state) {
     }
 }
 
+void WriteServerList(const AppState& state) {
+    const int count = std::clamp<int>(state.SERVER_CNT, 0, AppState::kMaxServers);
+    for (int i = 1; i <= count; ++i) {
+        const ServerEntry& s = state.Servers[i];
+        const QString n = QString::number(i);
+        WriteIniKey(state, kSettingsSection, QStringLiteral("SERVER_NAME") + n, s.Name, kServerListFile);
+        WriteIniKey(state, kSettingsSection, QStringLiteral("SERVER_ETC") + n, s.Remark, kServerListFile);
+        WriteIniKey(state, kSettingsSection, QStringLiteral("SERVER_CHECK") + n,
+                    QString::number(s.Check), kServerListFile);
+    }
+    WriteIniKey(state, kSettingsSection, QStringLiteral("SERVER_CNT"), QString::number(count),
+                kServerListFile);
+}
+
 QString GetFileExt(const QString& path) {
     for (qsizetype i = path.size() - 1; i >= 0; --i) {
         const QChar c = path[i];

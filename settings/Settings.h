@@ -28,6 +28,11 @@ QString GetAppFolder();
 /// server count above 10 loads the first 10; below 0 loads none.
 void LoadSettings(AppState& state);
 
+/// Writes servers 1..SERVER_CNT of the table (name, remark, check value)
+/// and then SERVER_CNT into the server list file. Keys of positions beyond
+/// the count stay in the file, unread.
+void WriteServerList(const AppState& state);
+
 /// Upper-cased extension of a file path; "" when the last name has no dot
 /// (a dot in a folder name does not count) or ends in one.
 QString GetFileExt(const QString& path);
