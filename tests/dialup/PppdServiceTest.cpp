@@ -34,7 +34,7 @@ while (($#)); do
   esac
   shift
 done
-[[ -f $dir/delay ]] && sleep "$(cat "$dir/delay")"
+[[ -f $dir/delay ]] && exec sleep "$(cat "$dir/delay")" # killed as pppd would be
 status=$(cat "$dir/exit" 2>/dev/null || echo 0)
 if [[ $status == 0 ]]; then
   sleep 300 </dev/null >/dev/null 2>&1 &
