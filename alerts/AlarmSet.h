@@ -20,10 +20,8 @@ public:
     bool Dialup(const QString& Entry, const QString& User, const QString& Pwd) override;
     void hangUp() override;
     bool SendEmail(const QString& server, const QString& subject, const QString& to,
-                   const QString& realName, const QString& closing,
-                   const QString& from) override;
-    void GoToTelephone(const QString& TEMP, const QString& PORT,
-                       const QString& C_Setting) override;
+                   const QString& realName, const QString& closing, const QString& from) override;
+    void GoToTelephone(const QString& TEMP, const QString& PORT, const QString& C_Setting) override;
     void showEmergencyWindow() override;
 
     /// The dial-up object of the last Dialup, until the hang-up.

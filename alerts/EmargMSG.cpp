@@ -73,7 +73,9 @@ EmargMSG::EmargMSG(const AppState& state, platform::SoundPlayer& sound, monitor:
         log.appendTextLog(problem);
 }
 
-EmargMSG::~EmargMSG() { Form_Unload(); }
+EmargMSG::~EmargMSG() {
+    Form_Unload();
+}
 
 void EmargMSG::Form_Unload() {
     if (m_unloaded)

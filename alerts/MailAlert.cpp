@@ -19,8 +19,7 @@ MailAlert::MailAlert(const AppState& state, const platform::Clock& clock, QStrin
         m_libraryPath = m_state.AppFolder + QStringLiteral("libmailwire.so");
 }
 
-QString MailAlert::reportBody(const AppState& state, const QDateTime& now,
-                              const QString& closing) {
+QString MailAlert::reportBody(const AppState& state, const QDateTime& now, const QString& closing) {
     QString b = QStringLiteral("☆サーバーダウン報告書（可能性）") + kCrLf + kCrLf;
     b += kSeparator;
     b += QStringLiteral("発生時刻　　　　　= ") + platform::generalDate(now) + kCrLf;
@@ -40,9 +39,9 @@ QString MailAlert::reportBody(const AppState& state, const QDateTime& now,
     return b;
 }
 
-bool MailAlert::SendEmail(const QString& strServer, const QString& strSubject,
-                          const QString& strTo, const QString& strRealName,
-                          const QString& strClosing, const QString& strFrom) {
+bool MailAlert::SendEmail(const QString& strServer, const QString& strSubject, const QString& strTo,
+                          const QString& strRealName, const QString& strClosing,
+                          const QString& strFrom) {
     m_lastError.clear();
     QLibrary library(m_libraryPath);
     const auto create = reinterpret_cast<MailwireCreateFn>(library.resolve(kMailwireCreateSymbol));

@@ -12,8 +12,7 @@ namespace alerts {
 class MailAlert {
 public:
     /// libraryPath "" means libmailwire.so in the program folder.
-    MailAlert(const AppState& state, const platform::Clock& clock,
-              QString libraryPath = QString());
+    MailAlert(const AppState& state, const platform::Clock& clock, QString libraryPath = QString());
 
     /// Sends one report to strTo. Arguments as the alarm dispatch passes
     /// them: mail server, subject, recipient, sender display name, closing
@@ -21,8 +20,7 @@ public:
     /// step runs even when an earlier one failed, and a library that cannot
     /// be loaded gives false.
     bool SendEmail(const QString& strServer, const QString& strSubject, const QString& strTo,
-                   const QString& strRealName, const QString& strClosing,
-                   const QString& strFrom);
+                   const QString& strRealName, const QString& strClosing, const QString& strFrom);
 
     /// What the library said about the last mail ("" after success), for
     /// diagnostics.
@@ -34,8 +32,7 @@ public:
 
     /// The report: title, time block, one block per watched server that is
     /// down, the closing separator and the closing text (no final line end).
-    static QString reportBody(const AppState& state, const QDateTime& now,
-                              const QString& closing);
+    static QString reportBody(const AppState& state, const QDateTime& now, const QString& closing);
 
 private:
     const AppState& m_state;

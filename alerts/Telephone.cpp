@@ -9,8 +9,8 @@
 namespace alerts {
 namespace {
 
-const QString kPortUnusable =
-    QStringLiteral("このポートは使用できません。ComPortプロパテイーを別のポートに設定してください。");
+const QString kPortUnusable = QStringLiteral(
+    "このポートは使用できません。ComPortプロパテイーを別のポートに設定してください。");
 
 // One poll of the port: the event loop runs, then whatever is waiting is
 // read. The short wait keeps the loop from spinning a core.
@@ -85,9 +85,9 @@ void TelephoneAlert::GoToTelephone(const QString& TEMP, const QString& PORT,
         port.setPortName(device);
         opened = port.open(QIODevice::ReadWrite);
         // Speed or framing the device refuses is as unusable as no device.
-        if (opened && !(port.setBaudRate(settings->baudRate) && port.setParity(settings->parity) &&
-                        port.setDataBits(settings->dataBits) &&
-                        port.setStopBits(settings->stopBits))) {
+        if (opened &&
+            !(port.setBaudRate(settings->baudRate) && port.setParity(settings->parity) &&
+              port.setDataBits(settings->dataBits) && port.setStopBits(settings->stopBits))) {
             port.close();
             opened = false;
         }

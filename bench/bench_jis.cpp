@@ -10,9 +10,9 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QFile>
 #include <QTextStream>
 
 int main(int argc, char** argv) {
@@ -20,9 +20,9 @@ int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 7;
     QTextStream out(stdout);
 
-    const QString line = QStringLiteral(
-        "監視対象のサーバー「fileserver」が応答しません。ICMP Request Timeout "
-        "至急、ネットワークと電源を確認してください。\r\n");
+    const QString line =
+        QStringLiteral("監視対象のサーバー「fileserver」が応答しません。ICMP Request Timeout "
+                       "至急、ネットワークと電源を確認してください。\r\n");
     const qsizetype lineBytes = platform::toAnsi(line).size();
     QString text;
     for (qsizetype bytes = 0; bytes < 10 * 1000 * 1000; bytes += lineBytes)
@@ -59,9 +59,8 @@ int main(int argc, char** argv) {
         iconv.setStandardInputFile(input);
         iconv.setStandardOutputFile(QProcess::nullDevice());
         t.restart();
-        iconv.start(QStringLiteral("iconv"),
-                    {QStringLiteral("-f"), QStringLiteral("CP932"), QStringLiteral("-t"),
-                     QStringLiteral("ISO-2022-JP")});
+        iconv.start(QStringLiteral("iconv"), {QStringLiteral("-f"), QStringLiteral("CP932"),
+                                              QStringLiteral("-t"), QStringLiteral("ISO-2022-JP")});
         if (!iconv.waitForFinished(60000) || iconv.exitCode() != 0) {
             out << "iconv failed: " << iconv.readAllStandardError() << "\n";
             return 1;

@@ -32,7 +32,11 @@ long statusKiB(const char* field) {
         return -1;
     for (const QByteArray& line : f.readAll().split('\n'))
         if (line.startsWith(field))
-            return line.mid(static_cast<qsizetype>(qstrlen(field)) + 1).trimmed().split(' ').first().toLong();
+            return line.mid(static_cast<qsizetype>(qstrlen(field)) + 1)
+                .trimmed()
+                .split(' ')
+                .first()
+                .toLong();
     return -1;
 }
 
@@ -60,13 +64,15 @@ int main(int argc, char** argv) {
     QElapsedTimer t;
     t.start();
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("fill"));
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("fill"));
         db.setDatabaseName(state.DatabasePath);
         db.open();
         QSqlQuery q(db);
         q.exec(QStringLiteral("PRAGMA journal_mode=OFF"));
         db.transaction();
-        q.prepare(QStringLiteral("INSERT INTO Pulsewatch(AddDate,ServerName,Message,Error) VALUES(?,?,?,?)"));
+        q.prepare(QStringLiteral(
+            "INSERT INTO Pulsewatch(AddDate,ServerName,Message,Error) VALUES(?,?,?,?)"));
         const QDateTime first(QDate(2026, 8, 30), QTime(0, 0));
         const qint64 span = 100LL * 86400;
         for (int i = 0; i < total; ++i) {
@@ -75,8 +81,13 @@ int main(int argc, char** argv) {
             const bool down = i % 97 == 0;
             q.addBindValue(when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
             q.addBindValue(state.Servers[server].Name);
-            q.addBindValue(down ? QStringLiteral("Reply from 10.0.0.%1: server%1.example.jp: ICMP Request Timeout").arg(server)
-                                : QStringLiteral("Reply from 10.0.0.%1:server%1.example.jp: Bytes = 32 RTT = 1 ms TTL = 64").arg(server));
+            q.addBindValue(
+                down ? QStringLiteral(
+                           "Reply from 10.0.0.%1: server%1.example.jp: ICMP Request Timeout")
+                           .arg(server)
+                     : QStringLiteral("Reply from 10.0.0.%1:server%1.example.jp: Bytes = 32 RTT = "
+                                      "1 ms TTL = 64")
+                           .arg(server));
             q.addBindValue(down ? -1 : 1);
             q.exec();
         }
@@ -122,8 +133,9 @@ int main(int argc, char** argv) {
         t.restart();
         cli.start(QStringLiteral("sqlite3"),
                   {state.DatabasePath,
-                   QStringLiteral("SELECT AddDate,ServerName,Message,Error FROM Pulsewatch WHERE AddDate "
-                                  "BETWEEN '2026-10-15 00:00:00' AND '2026-10-15 23:59:59' ORDER BY ID;")});
+                   QStringLiteral(
+                       "SELECT AddDate,ServerName,Message,Error FROM Pulsewatch WHERE AddDate "
+                       "BETWEEN '2026-10-15 00:00:00' AND '2026-10-15 23:59:59' ORDER BY ID;")});
         if (!cli.waitForFinished(60000) || cli.exitCode() != 0) {
             out << "sqlite3 failed\n";
             return 1;
@@ -132,11 +144,14 @@ int main(int argc, char** argv) {
     }
     out << "rounds: " << rounds << "\n";
     out << "open the viewer     median " << QString::number(median(openMs), 'f', 1) << " ms\n";
-    out << "one day (" << dayRows << " rows) median " << QString::number(median(dayMs), 'f', 1) << " ms\n";
+    out << "one day (" << dayRows << " rows) median " << QString::number(median(dayMs), 'f', 1)
+        << " ms\n";
     out << "sqlite3, same query median " << QString::number(median(cliMs), 'f', 1) << " ms\n";
-    out << "ratio viewer / sqlite3: " << QString::number(median(dayMs) / median(cliMs), 'f', 2) << "\n";
-    out << "ALL (" << allRows << " rows) median " << QString::number(median(allMs), 'f', 1) << " ms\n";
-    out << "resident now " << statusKiB("VmRSS") / 1024 << " MiB, peak " << statusKiB("VmHWM") / 1024
-        << " MiB\n";
+    out << "ratio viewer / sqlite3: " << QString::number(median(dayMs) / median(cliMs), 'f', 2)
+        << "\n";
+    out << "ALL (" << allRows << " rows) median " << QString::number(median(allMs), 'f', 1)
+        << " ms\n";
+    out << "resident now " << statusKiB("VmRSS") / 1024 << " MiB, peak "
+        << statusKiB("VmHWM") / 1024 << " MiB\n";
     return 0;
 }

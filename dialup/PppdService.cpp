@@ -32,7 +32,8 @@ bool validEntry(const QString& entry) {
 // A word in pppd's option syntax.
 QString quoted(const QString& v) {
     QString q = v;
-    q.replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace(QLatin1Char('"'), QStringLiteral("\\\""));
+    q.replace(QLatin1Char('\\'), QStringLiteral("\\\\"))
+        .replace(QLatin1Char('"'), QStringLiteral("\\\""));
     return QLatin1Char('"') + q + QLatin1Char('"');
 }
 
@@ -47,7 +48,8 @@ QStringList readLines(const QString& path, bool* ok) {
 bool writeLines(const QString& path, QStringList lines) {
     while (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
-    return platform::replaceFile(path, (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
+    return platform::replaceFile(path,
+                                 (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
 }
 
 // The "#pulsewatch KEY=VALUE" lines of an entry file.
@@ -73,7 +75,8 @@ QStringList withMarks(QStringList lines, const QString& prefix,
     while (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
     for (const auto& [k, v] : values)
-        lines << kMark + prefix + k + QLatin1Char('=') + QString::fromLatin1(QUrl::toPercentEncoding(v));
+        lines << kMark + prefix + k + QLatin1Char('=') +
+                     QString::fromLatin1(QUrl::toPercentEncoding(v));
     return lines;
 }
 
@@ -112,7 +115,9 @@ std::array<quint8, 4> parseOctets(const QString& s) {
 PppdService::PppdService() = default;
 PppdService::PppdService(Paths paths) : m_paths(std::move(paths)) {}
 
-QString PppdService::linkName(const QString& entry) { return QStringLiteral("pw-") + entry; }
+QString PppdService::linkName(const QString& entry) {
+    return QStringLiteral("pw-") + entry;
+}
 
 QString PppdService::entryPath(const QString& phoneBook, const QString& entry) const {
     const QString dir = phoneBook.isEmpty() ? m_paths.peersDir : phoneBook;
@@ -126,8 +131,8 @@ qint32 PppdService::enumEntries(const QString& phoneBook, QStringList* names) {
         return kCannotLoadPhonebook;
     for (const QString& name : dir.entryList(QDir::Files | QDir::Readable, QDir::Name)) {
         // Editor and package leftovers are not entries.
-        if (!validEntry(name) || name.endsWith(QLatin1Char('~')) || name.contains(QStringLiteral(".dpkg-")) ||
-            name.endsWith(QStringLiteral(".bak")))
+        if (!validEntry(name) || name.endsWith(QLatin1Char('~')) ||
+            name.contains(QStringLiteral(".dpkg-")) || name.endsWith(QStringLiteral(".bak")))
             continue;
         *names << name;
     }
@@ -230,7 +235,8 @@ qint32 PppdService::enumConnections(QList<ActiveConnection>* connections) {
     connections->clear();
     const QString prefix = QStringLiteral("ppp-") + linkName(QString());
     const QDir run(m_paths.runDir);
-    for (const QString& file : run.entryList({prefix + QStringLiteral("*.pid")}, QDir::Files, QDir::Name)) {
+    for (const QString& file :
+         run.entryList({prefix + QStringLiteral("*.pid")}, QDir::Files, QDir::Name)) {
         const QString entry = file.mid(prefix.size(), file.size() - prefix.size() - 4);
         if (linkPid(entry) != 0)
             *connections << ActiveConnection{handleFor(entry), entry};
@@ -240,17 +246,28 @@ qint32 PppdService::enumConnections(QList<ActiveConnection>* connections) {
 
 QString PppdService::errorString(qint32 code) {
     switch (code) {
-    case 0: return QStringLiteral("正常に終了しました。");
-    case kAccessDenied: return QStringLiteral("アクセスが拒否されました。");
-    case kInvalidHandle: return QStringLiteral("接続のハンドルが正しくありません。");
-    case kBufferTooSmall: return QStringLiteral("バッファーが小さすぎます。");
-    case kCannotLoadPhonebook: return QStringLiteral("電話帳 (ピアのフォルダー) を開けません。");
-    case kEntryNotFound: return QStringLiteral("電話帳にこのエントリが見つかりません。");
-    case kInvalidSize: return QStringLiteral("エントリの情報のサイズが正しくありません。");
-    case kCountryNotFound: return QStringLiteral("国・地域の情報が見つかりません。");
-    case kNoConnection: return QStringLiteral("接続はすでに切断されています。");
-    case kDialTimedOut: return QStringLiteral("ダイアルアップ接続が時間内に完了しませんでした。");
-    case kCannotStartPppd: return QStringLiteral("pppd を起動できません。インストールされているか確認してください。");
+    case 0:
+        return QStringLiteral("正常に終了しました。");
+    case kAccessDenied:
+        return QStringLiteral("アクセスが拒否されました。");
+    case kInvalidHandle:
+        return QStringLiteral("接続のハンドルが正しくありません。");
+    case kBufferTooSmall:
+        return QStringLiteral("バッファーが小さすぎます。");
+    case kCannotLoadPhonebook:
+        return QStringLiteral("電話帳 (ピアのフォルダー) を開けません。");
+    case kEntryNotFound:
+        return QStringLiteral("電話帳にこのエントリが見つかりません。");
+    case kInvalidSize:
+        return QStringLiteral("エントリの情報のサイズが正しくありません。");
+    case kCountryNotFound:
+        return QStringLiteral("国・地域の情報が見つかりません。");
+    case kNoConnection:
+        return QStringLiteral("接続はすでに切断されています。");
+    case kDialTimedOut:
+        return QStringLiteral("ダイアルアップ接続が時間内に完了しませんでした。");
+    case kCannotStartPppd:
+        return QStringLiteral("pppd を起動できません。インストールされているか確認してください。");
     }
     static const char* const kPppd[] = {
         nullptr,
@@ -282,8 +299,9 @@ QString PppdService::errorString(qint32 code) {
 
 qint32 PppdService::getEntryDialParams(DialParams* params) {
     bool ok = false;
-    const QStringList lines = validEntry(params->entry) ? readLines(entryPath(QString(), params->entry), &ok)
-                                                        : QStringList();
+    const QStringList lines = validEntry(params->entry)
+                                  ? readLines(entryPath(QString(), params->entry), &ok)
+                                  : QStringList();
     if (!ok)
         return kEntryNotFound;
     const auto m = marks(lines);
@@ -300,7 +318,8 @@ qint32 PppdService::getEntryDialParams(DialParams* params) {
             continue;
         const auto match = secret.match(line);
         if (match.hasMatch())
-            params->password = match.captured(2).replace(QStringLiteral("\\\""), QStringLiteral("\""))
+            params->password = match.captured(2)
+                                   .replace(QStringLiteral("\\\""), QStringLiteral("\""))
                                    .replace(QStringLiteral("\\\\"), QStringLiteral("\\"));
     }
     return 0;
@@ -364,7 +383,8 @@ qint32 PppdService::enumDevices(QList<DeviceRecord>* devices) {
 
 qint32 PppdService::getEntryProperties(const QString& entry, EntryRecord* record) {
     bool ok = false;
-    const QStringList lines = validEntry(entry) ? readLines(entryPath(QString(), entry), &ok) : QStringList();
+    const QStringList lines =
+        validEntry(entry) ? readLines(entryPath(QString(), entry), &ok) : QStringList();
     if (!ok)
         return kEntryNotFound;
     const auto m = marks(lines);

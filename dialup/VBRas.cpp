@@ -20,7 +20,9 @@ VBRas::VBRas(RemoteAccessService& service) : m_service(service) {
     RefreshEntries();
 }
 
-bool VBRas::knownPlatform() const { return m_platformId == 1 || m_platformId == 2; }
+bool VBRas::knownPlatform() const {
+    return m_platformId == 1 || m_platformId == 2;
+}
 
 QString VBRas::at(const QStringList& list, qint16 index) {
     if (index < 0 || index >= list.size())
@@ -68,7 +70,9 @@ qint32 VBRas::HangUp() {
     return rc;
 }
 
-QString VBRas::ErrMsg(qint32 RasErr) { return m_service.errorString(RasErr).left(255); }
+QString VBRas::ErrMsg(qint32 RasErr) {
+    return m_service.errorString(RasErr).left(255);
+}
 
 qint16 VBRas::SeekEnumConns(const QString& Entry, qint16 SetProp) {
     if (!knownPlatform())
@@ -186,7 +190,8 @@ qint32 VBRas::SetEntryProperties(const QString& strEntryName) {
     const QString* addresses[] = {&ipaddr, &ipaddrDns, &ipaddrDnsAlt, &ipaddrWins, &ipaddrWinsAlt};
     for (int a = 0; a < 5; ++a) {
         for (int octet = 0; octet < 4; ++octet) {
-            const qint16 v = CutIpAdr(*addresses[a], QStringLiteral("."), static_cast<qint16>(octet + 1));
+            const qint16 v =
+                CutIpAdr(*addresses[a], QStringLiteral("."), static_cast<qint16>(octet + 1));
             if (v < 0 || v > 255)
                 throw std::overflow_error("VBRas: address octet out of range");
             r.ip[a][octet] = static_cast<quint8>(v);
@@ -205,7 +210,9 @@ qint32 VBRas::SetEntryProperties(const QString& strEntryName) {
     return m_service.setEntryProperties(strEntryName, r);
 }
 
-qint32 VBRas::DeleteEntries(const QString& EntryName) { return m_service.deleteEntry(EntryName); }
+qint32 VBRas::DeleteEntries(const QString& EntryName) {
+    return m_service.deleteEntry(EntryName);
+}
 
 qint16 VBRas::CutIpAdr(const QString& IpAdr, const QString& Dmilite, qint16 IpNum) {
     const QStringList fields = IpAdr.split(Dmilite);

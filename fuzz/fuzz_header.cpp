@@ -9,8 +9,8 @@
 #include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data),
-                                           static_cast<qsizetype>(size));
+    const QString text =
+        QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     const QString encoded = mailwire::EncodeHeaderText(text);
     if (!text.contains(QStringLiteral("=?")))
         for (const QString& word : encoded.split(QLatin1Char(' ')))

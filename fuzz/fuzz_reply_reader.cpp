@@ -11,7 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     // The first byte sets the piece size, so splits inside CR LF are tried.
     const size_t piece = 1 + data[0] % 16;
-    const QByteArray input(reinterpret_cast<const char*>(data) + 1, static_cast<qsizetype>(size - 1));
+    const QByteArray input(reinterpret_cast<const char*>(data) + 1,
+                           static_cast<qsizetype>(size - 1));
     mailwire::ReplyReader reader;
     QByteArray rebuilt;
     for (qsizetype at = 0; at < input.size(); at += static_cast<qsizetype>(piece)) {

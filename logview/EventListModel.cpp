@@ -28,15 +28,20 @@ int EventListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : m_shown;
 }
 
-int EventListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 3; }
+int EventListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : 3;
+}
 
 QVariant EventListModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return {};
     switch (section) {
-    case 0: return QStringLiteral("日付");
-    case 1: return QStringLiteral("サーバー名");
-    case 2: return QStringLiteral("メッセージ");
+    case 0:
+        return QStringLiteral("日付");
+    case 1:
+        return QStringLiteral("サーバー名");
+    case 2:
+        return QStringLiteral("メッセージ");
     }
     return {};
 }
@@ -69,9 +74,12 @@ QVariant EventListModel::data(const QModelIndex& index, int role) const {
         return {};
     if (role == Qt::DisplayRole) {
         switch (index.column()) {
-        case 0: return dateText(index.row());
-        case 1: return serverText(index.row());
-        case 2: return messageText(index.row());
+        case 0:
+            return dateText(index.row());
+        case 1:
+            return serverText(index.row());
+        case 2:
+            return messageText(index.row());
         }
     }
     // Only the first column of an error row is red; the others keep the
@@ -110,7 +118,8 @@ void EventListModel::append(QStringView addDate, const QString& server, QStringV
     const qsizetype offset = m_text.size();
     m_text += message.toUtf8();
     m_rows.push_back(Row{packDate(addDate), static_cast<quint32>(offset),
-                         static_cast<quint32>(m_text.size() - offset), static_cast<quint16>(s), error});
+                         static_cast<quint32>(m_text.size() - offset), static_cast<quint16>(s),
+                         error});
 }
 
 void EventListModel::endFill() {

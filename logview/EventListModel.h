@@ -16,10 +16,10 @@ class EventListModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     struct Row {
-        quint64 date;        // YYYYMMDDhhmmss
-        quint32 textOffset;  // into the message buffer
+        quint64 date;       // YYYYMMDDhhmmss
+        quint32 textOffset; // into the message buffer
         quint32 textLength;
-        quint16 server;      // index into the server names
+        quint16 server; // index into the server names
         qint16 error;
     };
 

@@ -10,8 +10,12 @@ namespace {
 
 constexpr int kBusyTimeoutMs = 2000;
 
-QString dayStart(const QDate& d) { return d.toString(QStringLiteral("yyyy-MM-dd 00:00:00")); }
-QString dayEnd(const QDate& d) { return d.toString(QStringLiteral("yyyy-MM-dd 23:59:59")); }
+QString dayStart(const QDate& d) {
+    return d.toString(QStringLiteral("yyyy-MM-dd 00:00:00"));
+}
+QString dayEnd(const QDate& d) {
+    return d.toString(QStringLiteral("yyyy-MM-dd 23:59:59"));
+}
 
 } // namespace
 

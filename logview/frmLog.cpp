@@ -22,7 +22,9 @@ QLineEdit* dateField(QWidget* parent, const char* name, int width) {
     return e;
 }
 
-QString countText(int n) { return QString::number(n) + QStringLiteral("件"); }
+QString countText(int n) {
+    return QString::number(n) + QStringLiteral("件");
+}
 
 } // namespace
 
@@ -131,8 +133,8 @@ bool frmLog::dateOf(QLineEdit* y, QLineEdit* m, QLineEdit* d, std::optional<QDat
     *date = logview::typedDate(y->text(), m->text(), d->text());
     if (*date)
         return true;
-    m_ui.messageBox(QStringLiteral("正しい日付を入力してください。"), platform::MessageIcon::Critical,
-                    platform::Modality::System);
+    m_ui.messageBox(QStringLiteral("正しい日付を入力してください。"),
+                    platform::MessageIcon::Critical, platform::Modality::System);
     y->clear();
     m->clear();
     d->clear();

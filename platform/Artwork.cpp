@@ -16,7 +16,9 @@ static void initResources() {
 
 namespace platform {
 
-void ensureResources() { initResources(); }
+void ensureResources() {
+    initResources();
+}
 
 QPixmap svgPixmap(const QString& resource, int width, int height) {
     initResources();

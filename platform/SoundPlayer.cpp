@@ -41,7 +41,8 @@ QString wavProblem(const QString& path) {
             const quint16 bits = le16(fmt + 14);
             // 1 is plain PCM; 0xFFFE (extensible) carries PCM too.
             if ((format != 1 && format != 0xFFFE) || (bits != 8 && bits != 16))
-                return QStringLiteral("警報音のファイルが 8/16 ビット PCM の WAV ではありません: %1")
+                return QStringLiteral(
+                           "警報音のファイルが 8/16 ビット PCM の WAV ではありません: %1")
                     .arg(path);
             return QString();
         }
@@ -51,7 +52,9 @@ QString wavProblem(const QString& path) {
 }
 
 QtSoundPlayer::QtSoundPlayer() = default;
-QtSoundPlayer::~QtSoundPlayer() { stop(); }
+QtSoundPlayer::~QtSoundPlayer() {
+    stop();
+}
 
 QString QtSoundPlayer::playLoop(const QString& path) {
     stop();
@@ -62,13 +65,10 @@ QString QtSoundPlayer::playLoop(const QString& path) {
     if (QMediaDevices::audioOutputs().isEmpty())
         return QStringLiteral("音声出力装置がありません。");
     m_effect = std::make_unique<QSoundEffect>();
-    QObject::connect(m_effect.get(), &QSoundEffect::statusChanged, m_effect.get(),
-                     [this, path] {
-                         if (m_effect && m_effect->status() == QSoundEffect::Error &&
-                             onLateFailure)
-                             onLateFailure(
-                                 QStringLiteral("警報音を再生できません: %1").arg(path));
-                     });
+    QObject::connect(m_effect.get(), &QSoundEffect::statusChanged, m_effect.get(), [this, path] {
+        if (m_effect && m_effect->status() == QSoundEffect::Error && onLateFailure)
+            onLateFailure(QStringLiteral("警報音を再生できません: %1").arg(path));
+    });
     m_effect->setSource(QUrl::fromLocalFile(path));
     m_effect->setLoopCount(QSoundEffect::Infinite);
     m_effect->play();

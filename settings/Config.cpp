@@ -18,7 +18,8 @@
 
 namespace {
 
-QLineEdit* field(QWidget* parent, const char* name, const QString& text = QString(), int width = 0) {
+QLineEdit* field(QWidget* parent, const char* name, const QString& text = QString(),
+                 int width = 0) {
     auto* e = new QLineEdit(text, parent);
     e->setObjectName(QLatin1String(name));
     if (width > 0)
@@ -34,7 +35,9 @@ QPushButton* dots(QWidget* parent, const char* name) {
     return b;
 }
 
-QString countText(int n) { return QString::number(n) + QStringLiteral(" 件"); }
+QString countText(int n) {
+    return QString::number(n) + QStringLiteral(" 件");
+}
 
 } // namespace
 
@@ -72,7 +75,8 @@ Config::Config(AppState& state, platform::WindowSystem& ui, dialup::RemoteAccess
     ESERVER = field(mail, "ESERVER");
     EMAIL = field(mail, "EMAIL");
     EMAIL2 = field(mail, "EMAIL2");
-    static const char* const kTelNames[] = {nullptr, "TEL1", "TEL2", "TEL3", "TEL4", "TEL5", "TEL6"};
+    static const char* const kTelNames[] = {nullptr, "TEL1", "TEL2", "TEL3",
+                                            "TEL4",  "TEL5", "TEL6"};
     for (int i = 1; i <= 6; ++i)
         TEL[i] = field(mail, kTelNames[i], QString(), 64);
     TEL[0] = nullptr;
@@ -165,7 +169,7 @@ void Config::Form_Load(dialup::RemoteAccessService& ras) {
     EMAIL->setText(m_state.EMARGE_MAIL);
     EMAIL2->setText(m_state.EMARGE_MAIL2);
     EMARGE->setText(m_state.EMARGE_SOUND);
-    const QString tels[] = {QString(), m_state.TEL1, m_state.TEL2, m_state.TEL3,
+    const QString tels[] = {QString(),    m_state.TEL1, m_state.TEL2, m_state.TEL3,
                             m_state.TEL4, m_state.TEL5, m_state.TEL6};
     for (int i = 1; i <= 6; ++i)
         TEL[i]->setText(tels[i]);
@@ -173,13 +177,16 @@ void Config::Form_Load(dialup::RemoteAccessService& ras) {
         MIN->setText(QString::number(m_state.mINTERVAL));
     if (settings::numericValue(m_state.RETRY) != 0)
         RETRY->setText(m_state.RETRY);
-    if (settings::numericValue(m_state.COMPORT) != 0 || m_state.COMPORT.startsWith(QLatin1Char('/')))
+    if (settings::numericValue(m_state.COMPORT) != 0 ||
+        m_state.COMPORT.startsWith(QLatin1Char('/')))
         Com->setText(m_state.COMPORT);
     if (!m_state.COMSETTING.isEmpty())
         Setting->setText(m_state.COMSETTING);
 }
 
-void Config::closeEvent(QCloseEvent* event) { event->ignore(); }
+void Config::closeEvent(QCloseEvent* event) {
+    event->ignore();
+}
 
 void Config::LAN_Click() {
     const bool lan = LAN->isChecked();

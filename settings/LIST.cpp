@@ -61,7 +61,8 @@ LIST::LIST(AppState& state, platform::WindowSystem& ui, QLabel* sCnt, QWidget* p
     frameLayout->addLayout(buttons);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(frame);
-    layout->addWidget(new QLabel(QStringLiteral("★チェックボックスをチェックしたら巡回停止（サーバー単位）"), this));
+    layout->addWidget(new QLabel(
+        QStringLiteral("★チェックボックスをチェックしたら巡回停止（サーバー単位）"), this));
 
     // A selection held from an earlier opening would name a row of another
     // list: start without one.

@@ -102,8 +102,10 @@ void WriteServerList(const AppState& state) {
     for (int i = 1; i <= count; ++i) {
         const ServerEntry& s = state.Servers[i];
         const QString n = QString::number(i);
-        WriteIniKey(state, kSettingsSection, QStringLiteral("SERVER_NAME") + n, s.Name, kServerListFile);
-        WriteIniKey(state, kSettingsSection, QStringLiteral("SERVER_ETC") + n, s.Remark, kServerListFile);
+        WriteIniKey(state, kSettingsSection, QStringLiteral("SERVER_NAME") + n, s.Name,
+                    kServerListFile);
+        WriteIniKey(state, kSettingsSection, QStringLiteral("SERVER_ETC") + n, s.Remark,
+                    kServerListFile);
         WriteIniKey(state, kSettingsSection, QStringLiteral("SERVER_CHECK") + n,
                     QString::number(s.Check), kServerListFile);
     }

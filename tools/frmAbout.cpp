@@ -99,7 +99,9 @@ frmAbout::frmAbout(AppState& state, platform::WindowSystem& ui, const QString& v
     m_state.WindowOpen = 1;
 }
 
-void frmAbout::Image1_Click() { m_ui.openUrl(QUrl(kWebAddress)); }
+void frmAbout::Image1_Click() {
+    m_ui.openUrl(QUrl(kWebAddress));
+}
 
 void frmAbout::Label4_Click() {
     m_ui.openUrl(QUrl(QStringLiteral("mailto:") + frmTray::kFeedbackAddress));
@@ -115,7 +117,9 @@ void frmAbout::cmdSysInfo_Click() {
                     platform::MessageIcon::Information);
 }
 
-void frmAbout::cmdOK_Click() { close(); }
+void frmAbout::cmdOK_Click() {
+    close();
+}
 
 // Closing by the title bar frees the tray menu too: otherwise it would
 // refuse every other window until the program ends.

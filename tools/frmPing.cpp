@@ -136,7 +136,8 @@ void frmPing::GetText(QComboBox* obj1) {
 }
 
 void frmPing::cPING_Ping(qint32 lngCode, const QString& strCode, const QString& strHostName,
-                         const QString& strIPAddress, qint32 lngBytes, qint32 lngRTT, qint32 lngTTL) {
+                         const QString& strIPAddress, qint32 lngBytes, qint32 lngRTT,
+                         qint32 lngTTL) {
     QString line;
     if (lngCode == -1)
         line = strCode;
@@ -166,9 +167,10 @@ void frmPing::Command1_Click() {
                  {txtTTL, "TTL", std::numeric_limits<qint16>::max()}};
     qint64 values[4];
     for (int i = 0; i < 4; ++i) {
-        const auto v = whole(boxes[i].box, i == 3 ? std::numeric_limits<qint16>::min()
-                                                  : std::numeric_limits<qint32>::min(),
-                             boxes[i].max);
+        const auto v =
+            whole(boxes[i].box,
+                  i == 3 ? std::numeric_limits<qint16>::min() : std::numeric_limits<qint32>::min(),
+                  boxes[i].max);
         if (!v) {
             m_ui.messageBox(QStringLiteral("【%1】には数値を入力してください。")
                                 .arg(QString::fromUtf8(boxes[i].label)),
@@ -182,9 +184,8 @@ void frmPing::Command1_Click() {
     m_pinging = true;
     C_PING cPING;
     cPING.onPing([this](qint32 code, const QString& text, const QString& host, const QString& ip,
-                        qint32 bytes, qint32 rtt, qint32 ttl) {
-        cPING_Ping(code, text, host, ip, bytes, rtt, ttl);
-    });
+                        qint32 bytes, qint32 rtt,
+                        qint32 ttl) { cPING_Ping(code, text, host, ip, bytes, rtt, ttl); });
     const QString host = Text1->currentText();
     cPING.setCharsPackets(static_cast<qint32>(values[0]));
     cPING.setTimeout(static_cast<qint32>(values[1]));

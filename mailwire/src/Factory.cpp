@@ -15,7 +15,9 @@ extern "C" MAILWIRE_EXPORT MailwireObject* mailwire_create(const char* progId) {
     return nullptr;
 }
 
-void mailwire_destroy(MailwireObject* object) { delete object; }
+void mailwire_destroy(MailwireObject* object) {
+    delete object;
+}
 
 extern "C" MAILWIRE_EXPORT void mailwire_release(MailwireObject* object) {
     mailwire_destroy(object);

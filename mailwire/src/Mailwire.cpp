@@ -21,9 +21,13 @@ Mailwire::Mailwire() {
     setClientName(QStringLiteral("127.0.0.1"));
 }
 
-void Mailwire::SetReversePath(const QString& strNewReversePath) { m_reversePath = strNewReversePath; }
+void Mailwire::SetReversePath(const QString& strNewReversePath) {
+    m_reversePath = strNewReversePath;
+}
 
-void Mailwire::SetForwardPath(const QString& strAddress) { m_forwardPaths.append(strAddress); }
+void Mailwire::SetForwardPath(const QString& strAddress) {
+    m_forwardPaths.append(strAddress);
+}
 
 void Mailwire::SetData(const QString& strSentense) {
     m_data += strSentense;
@@ -31,7 +35,9 @@ void Mailwire::SetData(const QString& strSentense) {
         m_data += kCrLf;
 }
 
-void Mailwire::LogClear() { mailwire::LogClear(); }
+void Mailwire::LogClear() {
+    mailwire::LogClear();
+}
 
 void Mailwire::SetErrorStatus(qint16 status, qint32 number, const QString& description) {
     m_errorStatus = status;
@@ -178,8 +184,8 @@ void Mailwire::Send() {
             continue;
         }
         const char* prefix = m_errorStatus == 1 ? "??? " : m_errorStatus == 2 ? "$$$ " : "+++ ";
-        m_errorMessage = QLatin1String(prefix) + QString::number(m_errorNumber) +
-                         QLatin1Char(' ') + m_errorDescription;
+        m_errorMessage = QLatin1String(prefix) + QString::number(m_errorNumber) + QLatin1Char(' ') +
+                         m_errorDescription;
         break;
     }
     DisconnectServer();
@@ -200,8 +206,8 @@ void Mailwire::refuse(const QString& what) {
     const QString description =
         QStringLiteral("Line break in %1: the message was not sent").arg(what);
     AddErrorLog("Mailwire", "Send", kRefusedText, description);
-    m_errorMessage = QStringLiteral("+++ ") + QString::number(kRefusedText) + QLatin1Char(' ') +
-                     description;
+    m_errorMessage =
+        QStringLiteral("+++ ") + QString::number(kRefusedText) + QLatin1Char(' ') + description;
 }
 
 } // namespace mailwire

@@ -18,7 +18,7 @@ template <typename F> void forEachCharacter(const QString& text, F f) {
     for (qsizetype i = 0; i < text.size();) {
         const qsizetype len =
             (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) ? 2
-                                                                                                : 1;
+                                                                                               : 1;
         f(text.mid(i, len));
         i += len;
     }

@@ -5,11 +5,17 @@ namespace {
 thread_local QString t_log;
 }
 
-void AddLog(const QString& text) { t_log += text + QStringLiteral("\r\n"); }
+void AddLog(const QString& text) {
+    t_log += text + QStringLiteral("\r\n");
+}
 
-QString LogText() { return t_log; }
+QString LogText() {
+    return t_log;
+}
 
-void LogClear() { t_log.clear(); }
+void LogClear() {
+    t_log.clear();
+}
 
 void AddErrorLog(const char* className, const char* operation, int number,
                  const QString& description) {

@@ -13,10 +13,11 @@ const QString kCrLf = QStringLiteral("\r\n");
 
 // U+FF61..U+FF9F and their full-width forms, character for character (the
 // voiced marks stay separate marks, as a one-character conversion gives).
-const QString kHalfWidthKana = QStringLiteral(
-    "｡｢｣､･ｦｧｨｩｪｫｬｭｮｯｰｱｲｳｴｵｶｷｸｹｺｻｼｽｾｿﾀﾁﾂﾃﾄﾅﾆﾇﾈﾉﾊﾋﾌﾍﾎﾏﾐﾑﾒﾓﾔﾕﾖﾗﾘﾙﾚﾛﾜﾝﾞﾟ");
-const QString kFullWidthKana = QStringLiteral(
-    "。「」、・ヲァィゥェォャュョッーアイウエオカキクケコサシスセソタチツテトナニヌネノハヒフヘホマミムメモヤユヨラリルレロワン゛゜");
+const QString kHalfWidthKana =
+    QStringLiteral("｡｢｣､･ｦｧｨｩｪｫｬｭｮｯｰｱｲｳｴｵｶｷｸｹｺｻｼｽｾｿﾀﾁﾂﾃﾄﾅﾆﾇﾈﾉﾊﾋﾌﾍﾎﾏﾐﾑﾒﾓﾔﾕﾖﾗﾘﾙﾚﾛﾜﾝﾞﾟ");
+const QString kFullWidthKana =
+    QStringLiteral("。「」、・ヲァィゥェォャュョッーアイウエオカキクケコサシスセソタチツテトナニヌ"
+                   "ネノハヒフヘホマミムメモヤユヨラリルレロワン゛゜");
 
 } // namespace
 
@@ -44,7 +45,9 @@ bool NormalizeKana(QString& text) {
     return japanese;
 }
 
-QString GetMultiAddressString(const QStringList& list) { return list.join(QStringLiteral(", ")); }
+QString GetMultiAddressString(const QStringList& list) {
+    return list.join(QStringLiteral(", "));
+}
 
 QString rfc5322Date(const QDateTime& t) {
     static const char* const kDays[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
@@ -63,7 +66,9 @@ QString rfc5322Date(const QDateTime& t) {
         .arg(std::abs(offset) % 60, 2, 10, QLatin1Char('0'));
 }
 
-SmtpMailer::SmtpMailer() { mailwire::LogClear(); }
+SmtpMailer::SmtpMailer() {
+    mailwire::LogClear();
+}
 
 void SmtpMailer::SetSentense(const QString& strSentense) {
     m_body += strSentense;
@@ -79,7 +84,9 @@ void SmtpMailer::Clear() {
     m_body.clear();
 }
 
-QString SmtpMailer::Log() const { return LogText() + kCrLf + m_smtp.Log(); }
+QString SmtpMailer::Log() const {
+    return LogText() + kCrLf + m_smtp.Log();
+}
 
 void SmtpMailer::ComposeMessage(const QDateTime& now) {
     QString h = QStringLiteral("Subject: ") + m_subject + kCrLf;

@@ -15,7 +15,8 @@ winTcpClient::winTcpClient() {
                      [this](QAbstractSocket::SocketError e) { onError(e); });
     QObject::connect(&m_socket, &QTcpSocket::bytesWritten, [this](qint64 written) {
         if (SendProgress)
-            SendProgress(static_cast<qint32>(written), static_cast<qint32>(m_socket.bytesToWrite()));
+            SendProgress(static_cast<qint32>(written),
+                         static_cast<qint32>(m_socket.bytesToWrite()));
     });
 }
 
@@ -47,7 +48,9 @@ void winTcpClient::onError(QAbstractSocket::SocketError error) {
     SetErrorStatus(1, number, m_socket.errorString());
 }
 
-void winTcpClient::onData() { m_reader.append(m_socket.readAll()); }
+void winTcpClient::onData() {
+    m_reader.append(m_socket.readAll());
+}
 
 bool winTcpClient::waitFor(const std::function<bool()>& done, const char* what) {
     QDeadlineTimer deadline(m_timeoutMs);
@@ -66,14 +69,16 @@ bool winTcpClient::waitFor(const std::function<bool()>& done, const char* what) 
             return false;
         }
         if (deadline.hasExpired()) {
-            SetErrorStatus(1, kTimedOut,
-                           QStringLiteral("No answer from the server within %1 ms while waiting for ")
-                                   .arg(m_timeoutMs) +
-                               QLatin1String(what));
+            SetErrorStatus(
+                1, kTimedOut,
+                QStringLiteral("No answer from the server within %1 ms while waiting for ")
+                        .arg(m_timeoutMs) +
+                    QLatin1String(what));
             return false;
         }
         if (!QCoreApplication::instance()) {
-            m_socket.waitForReadyRead(static_cast<int>(std::min<qint64>(deadline.remainingTime(), 100)));
+            m_socket.waitForReadyRead(
+                static_cast<int>(std::min<qint64>(deadline.remainingTime(), 100)));
             continue;
         }
         // Yield: the host's events run, and the socket's own signals end the

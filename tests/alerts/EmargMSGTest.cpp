@@ -106,7 +106,8 @@ TEST(WavCheck, PlaysOnlyPcmWavFiles) {
     EXPECT_EQ(platform::wavProblem(QStringLiteral(PW_DEFAULT_ALARM)), QString());
     TestFolder folder(false);
     QByteArray floatWav = QByteArray("RIFF\0\0\0\0WAVEfmt \x10\0\0\0", 20);
-    floatWav += QByteArray("\x03\0\x01\0\x44\xAC\0\0\0\0\0\0\x04\0\x20\0", 16); // IEEE float, 32 bit
+    floatWav +=
+        QByteArray("\x03\0\x01\0\x44\xAC\0\0\0\0\0\0\x04\0\x20\0", 16); // IEEE float, 32 bit
     folder.write(QStringLiteral("float.wav"), floatWav);
     EXPECT_TRUE(platform::wavProblem(folder.path(QStringLiteral("float.wav")))
                     .contains(QStringLiteral("PCM")));

@@ -43,9 +43,10 @@ TEST_F(MailAlertTest, TheReportListsExactlyTheWatchedServersDown) {
                            QStringLiteral("エラーメッセージ  = Reply from 10.0.0.2:fileserver: "
                                           "ICMP Request Timeout\r\n") +
                            kSep + QStringLiteral("\r\n\r\n");
-    const QString block5 = kSep + QStringLiteral("\r\nサーバー名　　　　= db'5\r\n") +
-                           QStringLiteral("エラーメッセージ  = コンピュータ名またはIPアドレスが不正です。\r\n") +
-                           kSep + QStringLiteral("\r\n\r\n");
+    const QString block5 =
+        kSep + QStringLiteral("\r\nサーバー名　　　　= db'5\r\n") +
+        QStringLiteral("エラーメッセージ  = コンピュータ名またはIPアドレスが不正です。\r\n") +
+        kSep + QStringLiteral("\r\n\r\n");
     const QString head = QStringLiteral("☆サーバーダウン報告書（可能性）\r\n\r\n") + kSep +
                          QStringLiteral("\r\n発生時刻　　　　　= 2026/12/07 9:05:03\r\n") + kSep +
                          QStringLiteral("\r\n\r\n");
@@ -76,7 +77,9 @@ TEST_F(MailAlertTest, TheMailArrivesThroughTheLoadedLibrary) {
     ASSERT_EQ(decoded.error, QString());
     EXPECT_EQ(decoded.subject.simplified(), kSubject);
     EXPECT_EQ(decoded.charset, QStringLiteral("iso-2022-jp"));
-    const auto lf = [](QString t) { return t.replace(QStringLiteral("\r\n"), QStringLiteral("\n")); };
+    const auto lf = [](QString t) {
+        return t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    };
     EXPECT_EQ(lf(decoded.body), lf(MailAlert::reportBody(state, clock.now(), kClosing)) + "\n");
     EXPECT_TRUE(messages[0].data.contains("\r\nFrom: Pulsewatch <P/L/W(Pulsewatch)>\r\n"));
 }

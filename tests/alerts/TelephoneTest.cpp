@@ -22,7 +22,9 @@ const QString kComRow = QStringLiteral(
     "COM|このポートは使用できません。ComPortプロパテイーを別のポートに設定してください。|-1");
 
 // A modem that answers every command at once with "OK".
-Pieces answerOk(const QByteArray&) { return {{0, "\r\nOK\r\n"}}; }
+Pieces answerOk(const QByteArray&) {
+    return {{0, "\r\nOK\r\n"}};
+}
 
 class TelephoneTest : public ::testing::Test {
 protected:

@@ -60,22 +60,26 @@ protected:
         QDir(folder.folder()).mkpath(QStringLiteral("peers"));
         QDir(folder.folder()).mkpath(QStringLiteral("run"));
         folder.write(QStringLiteral("pppd"), kFakePppd);
-        QFile::setPermissions(folder.path(QStringLiteral("pppd")),
-                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QFile::setPermissions(folder.path(QStringLiteral("pppd")), QFileDevice::ReadOwner |
+                                                                       QFileDevice::WriteOwner |
+                                                                       QFileDevice::ExeOwner);
         paths.peersDir = folder.path(QStringLiteral("peers"));
         paths.pppd = folder.path(QStringLiteral("pppd"));
         paths.runDir = folder.path(QStringLiteral("run"));
         paths.secretsFile = folder.path(QStringLiteral("pap-secrets"));
-        folder.write(QStringLiteral("peers/isp"),
-                     "/dev/ttyACM0 115200\nconnect \"/usr/sbin/chat -v -f /etc/chatscripts/isp -T 0311112222\"\n"
-                     "noauth\ndefaultroute\n");
-        folder.write(QStringLiteral("peers/plain"), "/dev/ttyS0\nconnect \"/usr/sbin/chat -f x\"\n");
+        folder.write(QStringLiteral("peers/isp"), "/dev/ttyACM0 115200\nconnect \"/usr/sbin/chat "
+                                                  "-v -f /etc/chatscripts/isp -T 0311112222\"\n"
+                                                  "noauth\ndefaultroute\n");
+        folder.write(QStringLiteral("peers/plain"),
+                     "/dev/ttyS0\nconnect \"/usr/sbin/chat -f x\"\n");
         service = std::make_unique<PppdService>(paths);
     }
     QString log() const { return QString::fromUtf8(folder.read(QStringLiteral("pppd.log"))); }
     void exitWith(int status) { folder.write(QStringLiteral("exit"), QByteArray::number(status)); }
     qint64 linkPid(const char* entry) const {
-        return folder.read(QStringLiteral("run/ppp-pw-%1.pid").arg(QLatin1String(entry))).trimmed().toLongLong();
+        return folder.read(QStringLiteral("run/ppp-pw-%1.pid").arg(QLatin1String(entry)))
+            .trimmed()
+            .toLongLong();
     }
 };
 
@@ -87,7 +91,8 @@ TEST_F(PppdServiceTest, TheEntriesAreThePeersFiles) {
     QStringList names;
     EXPECT_EQ(service->enumEntries(QString(), &names), 0);
     EXPECT_EQ(names, (QStringList{QStringLiteral("isp"), QStringLiteral("plain")}));
-    EXPECT_EQ(service->enumEntries(folder.path(QStringLiteral("missing")), &names), kCannotLoadPhonebook);
+    EXPECT_EQ(service->enumEntries(folder.path(QStringLiteral("missing")), &names),
+              kCannotLoadPhonebook);
     EXPECT_TRUE(names.isEmpty());
 }
 
@@ -104,7 +109,8 @@ TEST_F(PppdServiceTest, ADialKeepsThePasswordOffTheCommandLineAndHangsUpByItsPid
     EXPECT_TRUE(l.contains(QStringLiteral(" updetach linkname pw-isp"))) << l;
     EXPECT_FALSE(l.section(QStringLiteral("FILE"), 0, 0).contains(QStringLiteral("s3cret")))
         << "the password is on the command line";
-    EXPECT_TRUE(l.contains(QStringLiteral("FILE 600 user \"operator\"|password \"s3cret \\\"quoted\\\"\"|")))
+    EXPECT_TRUE(l.contains(
+        QStringLiteral("FILE 600 user \"operator\"|password \"s3cret \\\"quoted\\\"\"|")))
         << l;
     EXPECT_FALSE(l.contains(QStringLiteral("connect"))) << "no PHONE, no connect override";
 
@@ -152,7 +158,8 @@ TEST_F(PppdServiceTest, AnotherPhoneBookIsReadAsAnOptionsFile) {
     EXPECT_EQ(ras.EntryCount(), 1);
     ras.setEntry(QStringLiteral("office"));
     ASSERT_EQ(ras.Dialup(), 0);
-    EXPECT_TRUE(log().contains(QStringLiteral("ARGS file ") + folder.path(QStringLiteral("book/office"))))
+    EXPECT_TRUE(
+        log().contains(QStringLiteral("ARGS file ") + folder.path(QStringLiteral("book/office"))))
         << log();
     ras.HangUp();
 }
@@ -175,7 +182,8 @@ TEST_F(PppdServiceTest, FailuresBecomeResultCodesWithJapaneseTexts) {
         ras.setEntry(QLatin1String(entry));
         EXPECT_EQ(ras.Dialup(), kEntryNotFound) << entry;
     }
-    EXPECT_EQ(log().count(QStringLiteral("ARGS")), runs) << "pppd ran for an entry that is not there";
+    EXPECT_EQ(log().count(QStringLiteral("ARGS")), runs)
+        << "pppd ran for an entry that is not there";
 
     paths.pppd = folder.path(QStringLiteral("no-pppd"));
     PppdService missing(paths);

@@ -104,9 +104,9 @@ TEST_F(VBRasTest, SeekEnumConnsFindsOneOfAtMostTwoLinks) {
 }
 
 TEST_F(VBRasTest, SavedDialParametersRoundTripWithTheCallbackInPhoneBook) {
-    service.saved[QStringLiteral("isp")] = {QStringLiteral("isp"), QStringLiteral("0120"),
+    service.saved[QStringLiteral("isp")] = {QStringLiteral("isp"),  QStringLiteral("0120"),
                                             QStringLiteral("0311"), QStringLiteral("u"),
-                                            QStringLiteral("p"), QString()};
+                                            QStringLiteral("p"),    QString()};
     VBRas ras(service);
     ras.setEntry(QStringLiteral("isp"));
     EXPECT_EQ(ras.RasParamEntries(), 0);
@@ -125,7 +125,8 @@ TEST_F(VBRasTest, SavedDialParametersRoundTripWithTheCallbackInPhoneBook) {
 }
 
 TEST_F(VBRasTest, CountriesAreListedOneAtATime) {
-    service.countries = {{81, 82, 81, QStringLiteral("Japan")}, {82, 0, 82, QStringLiteral("Korea")}};
+    service.countries = {{81, 82, 81, QStringLiteral("Japan")},
+                         {82, 0, 82, QStringLiteral("Korea")}};
     VBRas ras(service);
     ras.setCountryNum(81);
     EXPECT_EQ(ras.GetCountryInfo(), QStringLiteral("Japan(81)"));
@@ -185,7 +186,8 @@ TEST_F(VBRasTest, EntryPropertiesMirrorAsDottedQuads) {
 
     ras.ipaddr = QStringLiteral("300.1.1.1");
     EXPECT_THROW(ras.SetEntryProperties(QStringLiteral("isp")), std::overflow_error);
-    EXPECT_EQ(service.properties[QStringLiteral("isp")].ip[0], (std::array<quint8, 4>{192, 168, 0, 1}));
+    EXPECT_EQ(service.properties[QStringLiteral("isp")].ip[0],
+              (std::array<quint8, 4>{192, 168, 0, 1}));
 }
 
 TEST(CutIpAdr, FieldsByNumberAndTheLastOneBeyond) {

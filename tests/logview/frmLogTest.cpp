@@ -33,22 +33,25 @@ protected:
         state.SERVER_CNT = 2;
         state.Servers[1].Name = QStringLiteral("fileserver");
         state.Servers[2].Name = QStringLiteral("db'1");
-        rows({{"2026-10-07 23:59:59", "fileserver", "older than 60 days", 1},
-              {"2026-10-08 00:00:00", "fileserver", "just 60 days", 1},
-              {"2026-12-06 23:59:59", "COM", "このポートは使用できません。", -1},
-              {"2026-12-07 00:00:00", "fileserver", "Reply from 10.0.0.1:fileserver: ok", 1},
-              {"2026-12-07 09:00:00", "db'1", "Reply from 10.0.0.2: db'1: ICMP Request Timeout", -1},
-              {"2026-12-07 09:30:00", "COM", "このポートは使用できません。", -1},
-              {"2026-12-07 23:59:59", "fileserver", "odd error value", 0},
-              {"2026-12-08 00:00:00", "fileserver", "tomorrow", 1}});
+        rows(
+            {{"2026-10-07 23:59:59", "fileserver", "older than 60 days", 1},
+             {"2026-10-08 00:00:00", "fileserver", "just 60 days", 1},
+             {"2026-12-06 23:59:59", "COM", "このポートは使用できません。", -1},
+             {"2026-12-07 00:00:00", "fileserver", "Reply from 10.0.0.1:fileserver: ok", 1},
+             {"2026-12-07 09:00:00", "db'1", "Reply from 10.0.0.2: db'1: ICMP Request Timeout", -1},
+             {"2026-12-07 09:30:00", "COM", "このポートは使用できません。", -1},
+             {"2026-12-07 23:59:59", "fileserver", "odd error value", 0},
+             {"2026-12-08 00:00:00", "fileserver", "tomorrow", 1}});
     }
     void rows(std::initializer_list<std::tuple<const char*, const char*, const char*, int>> list) {
         {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("fill"));
+            QSqlDatabase db =
+                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("fill"));
             db.setDatabaseName(state.DatabasePath);
             ASSERT_TRUE(db.open());
             QSqlQuery q(db);
-            q.prepare(QStringLiteral("INSERT INTO Pulsewatch(AddDate,ServerName,Message,Error) VALUES(?,?,?,?)"));
+            q.prepare(QStringLiteral(
+                "INSERT INTO Pulsewatch(AddDate,ServerName,Message,Error) VALUES(?,?,?,?)"));
             for (const auto& [date, server, message, error] : list) {
                 q.addBindValue(QString::fromUtf8(date));
                 q.addBindValue(QString::fromUtf8(server));
@@ -78,7 +81,8 @@ protected:
         return out;
     }
     static QString counts(frmLog& w) {
-        return get<QLabel>(w, "Label3")->text() + QLatin1Char('/') + get<QLabel>(w, "Label5")->text();
+        return get<QLabel>(w, "Label3")->text() + QLatin1Char('/') +
+               get<QLabel>(w, "Label5")->text();
     }
 };
 
@@ -104,7 +108,8 @@ TEST_F(LogViewerTest, OpensWithTodayAndListsTodaysRows) {
                                       QStringLiteral("2026/12/07 9:30:00|COM|red"),
                                       QStringLiteral("2026/12/07 23:59:59|fileserver|red")}));
     EXPECT_EQ(counts(w), QStringLiteral("1件/3件"));
-    EXPECT_EQ(w.model().messageText(1), QStringLiteral("Reply from 10.0.0.2: db'1: ICMP Request Timeout"));
+    EXPECT_EQ(w.model().messageText(1),
+              QStringLiteral("Reply from 10.0.0.2: db'1: ICMP Request Timeout"));
     w.reject();
     EXPECT_EQ(state.WindowOpen, 0);
 }
@@ -211,5 +216,6 @@ TEST(SearchStatement, EveryValueIsBound) {
                              "Error=:error AND ServerName=:server ORDER BY ID"));
     EXPECT_EQ(logview::typedDate(QStringLiteral("26"), QStringLiteral("12"), QStringLiteral("7")),
               QDate(2026, 12, 7));
-    EXPECT_FALSE(logview::typedDate(QStringLiteral("2026"), QStringLiteral("13"), QStringLiteral("1")));
+    EXPECT_FALSE(
+        logview::typedDate(QStringLiteral("2026"), QStringLiteral("13"), QStringLiteral("1")));
 }

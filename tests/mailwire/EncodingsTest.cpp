@@ -9,7 +9,9 @@ using namespace mailwire;
 
 namespace {
 
-QByteArray bytes(const QString& oneCharPerByte) { return oneCharPerByte.toLatin1(); }
+QByteArray bytes(const QString& oneCharPerByte) {
+    return oneCharPerByte.toLatin1();
+}
 
 std::pair<int, int> pair(int b1, int b2) {
     unsigned char a = static_cast<unsigned char>(b1), b = static_cast<unsigned char>(b2);
@@ -80,7 +82,8 @@ TEST(Base64, PaddingAndAlphabet) {
 }
 
 TEST(HeaderText, EncodedWordsAreSpacedAndLimitedTo18Characters) {
-    EXPECT_EQ(EncodeWord(QStringLiteral("日本")), QStringLiteral("=?ISO-2022-JP?B?GyRCRnxLXBsoQg==?="));
+    EXPECT_EQ(EncodeWord(QStringLiteral("日本")),
+              QStringLiteral("=?ISO-2022-JP?B?GyRCRnxLXBsoQg==?="));
     EXPECT_EQ(EncodeWord(QStringLiteral("日本")).size(), 34);
 
     EXPECT_EQ(EncodeHeaderText(QStringLiteral("Subject: ASCII only\r\n")),
@@ -103,13 +106,13 @@ TEST(HeaderText, EncodedWordsAreSpacedAndLimitedTo18Characters) {
 }
 
 TEST(HeaderText, FoldingAt75Characters) {
-    const QString exactly75 = QString(40, QLatin1Char('a')) + QLatin1Char(' ') +
-                              QString(34, QLatin1Char('b'));
+    const QString exactly75 =
+        QString(40, QLatin1Char('a')) + QLatin1Char(' ') + QString(34, QLatin1Char('b'));
     ASSERT_EQ(exactly75.size(), 75);
     EXPECT_EQ(FoldHeader(exactly75 + QStringLiteral("\r\n")), exactly75 + QStringLiteral("\r\n"));
 
-    const QString of76 = QStringLiteral("x y ") + QString(40, QLatin1Char('a')) +
-                         QLatin1Char(' ') + QString(31, QLatin1Char('b'));
+    const QString of76 = QStringLiteral("x y ") + QString(40, QLatin1Char('a')) + QLatin1Char(' ') +
+                         QString(31, QLatin1Char('b'));
     ASSERT_EQ(of76.size(), 76);
     EXPECT_EQ(FoldHeader(of76 + QStringLiteral("\r\n")),
               QStringLiteral("x y ") + QString(40, QLatin1Char('a')) + QStringLiteral("\r\n ") +
@@ -128,11 +131,13 @@ TEST(HeaderText, AnIndependentDecoderReadsTheTextBack) {
     const QString subject =
         QStringLiteral("監視サーバー「ファイルサーバー」が応答しません。至急確認してください。"
                        "（漢字・ひらがな・カタカナ）");
-    const QString body = QStringLiteral("日本語の本文です。\r\nASCII line\r\n全角スペース「　」\r\n");
-    const QString header = FoldHeader(EncodeHeaderText(
-        QStringLiteral("Subject: ") + subject + QStringLiteral("\r\nFrom: a@b\r\nMIME-Version: 1.0\r\n"
-                                                               "Content-Type: text/plain; "
-                                                               "charset=iso-2022-jp\r\n")));
+    const QString body =
+        QStringLiteral("日本語の本文です。\r\nASCII line\r\n全角スペース「　」\r\n");
+    const QString header =
+        FoldHeader(EncodeHeaderText(QStringLiteral("Subject: ") + subject +
+                                    QStringLiteral("\r\nFrom: a@b\r\nMIME-Version: 1.0\r\n"
+                                                   "Content-Type: text/plain; "
+                                                   "charset=iso-2022-jp\r\n")));
     for (const QString& line : header.split(QStringLiteral("\r\n")))
         EXPECT_LE(line.size(), 76) << line.toStdString();
     const QByteArray raw = (header + QStringLiteral("\r\n") + SjisToJis(body)).toLatin1();

@@ -50,8 +50,8 @@ TEST_F(MailwireTest, AWholeDialogueWithAMultiLineGreeting) {
               (QList<QByteArray>{"HELO pw.example.jp", "MAIL FROM:<watch@example.jp>",
                                  "RCPT TO:<a@example.jp>", "RCPT TO:<a@example.jp>", "DATA", ".",
                                  "QUIT"}));
-    EXPECT_EQ(server.dataLines(), (QList<QByteArray>{"Subject: x", "", "line 1", "..hidden",
-                                                     "..", "last"}));
+    EXPECT_EQ(server.dataLines(),
+              (QList<QByteArray>{"Subject: x", "", "line 1", "..hidden", "..", "last"}));
     EXPECT_EQ(smtp.Log(), QStringLiteral("> 220-first\r\n> 220-second\r\n> 220 ready\r\n"
                                          "< HELO pw.example.jp\r\n> 250 hello\r\n"
                                          "< MAIL FROM:<watch@example.jp>\r\n> 250 sender ok\r\n"
@@ -101,13 +101,21 @@ TEST_F(MailwireTest, EachRefusedStepHasItsNumberAndStillQuits) {
         Verbs sent;
     };
     const Case cases[] = {
-        {"HELO", "501 bad name\r\n", QStringLiteral("501 SMTP Defined Error: 9002"),
+        {"HELO",
+         "501 bad name\r\n",
+         QStringLiteral("501 SMTP Defined Error: 9002"),
          {"HELO", "QUIT"}},
-        {"MAIL", "553 bad sender\r\n", QStringLiteral("553 SMTP Defined Error: 9003"),
+        {"MAIL",
+         "553 bad sender\r\n",
+         QStringLiteral("553 SMTP Defined Error: 9003"),
          {"HELO", "MAIL", "QUIT"}},
-        {"DATA", "554 no data for you\r\n", QStringLiteral("554 SMTP Defined Error: 9005"),
+        {"DATA",
+         "554 no data for you\r\n",
+         QStringLiteral("554 SMTP Defined Error: 9005"),
          {"HELO", "MAIL", "RCPT", "DATA", "QUIT"}},
-        {".", "552 too big\r\n", QStringLiteral("552 SMTP Defined Error: 9005"),
+        {".",
+         "552 too big\r\n",
+         QStringLiteral("552 SMTP Defined Error: 9005"),
          {"HELO", "MAIL", "RCPT", "DATA", ".", "QUIT"}},
     };
     for (const Case& c : cases) {
@@ -162,7 +170,8 @@ TEST_F(MailwireTest, ARefusedConnectionIsATransportFailure) {
     }
     smtp.setServerPort(static_cast<qint16>(closedPort));
     smtp.Send();
-    EXPECT_TRUE(smtp.ErrorMessage().startsWith(QStringLiteral("??? 10061 "))) << smtp.ErrorMessage();
+    EXPECT_TRUE(smtp.ErrorMessage().startsWith(QStringLiteral("??? 10061 ")))
+        << smtp.ErrorMessage();
     EXPECT_EQ(mailwire::LogText(),
               QStringLiteral("--Mailwire Send -- Error:9001 SMTP CODE 220 to Connection\r\n"));
 }
@@ -174,7 +183,8 @@ TEST_F(MailwireTest, AServerThatStallsMidLineTimesOut) {
     t.start();
     smtp.Send();
     EXPECT_LT(t.elapsed(), 5000);
-    EXPECT_TRUE(smtp.ErrorMessage().startsWith(QStringLiteral("??? 10060 "))) << smtp.ErrorMessage();
+    EXPECT_TRUE(smtp.ErrorMessage().startsWith(QStringLiteral("??? 10060 ")))
+        << smtp.ErrorMessage();
     // The stall poisons the rest of the dialogue: nothing after MAIL FROM.
     EXPECT_EQ(verbs(), (Verbs{"HELO", "MAIL"}));
 }

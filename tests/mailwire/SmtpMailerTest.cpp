@@ -1,6 +1,6 @@
+#include "SmtpMailer.h"
 #include "ServiceCharCode.h"
 #include "ServiceLog.h"
-#include "SmtpMailer.h"
 #include "support/ScriptedSmtp.h"
 #include "support/SmtpSink.h"
 
@@ -63,8 +63,8 @@ TEST_F(ComposerTest, TheCharsetFollowsTheBodyAlone) {
     japanese.SetSubject(QStringLiteral("ascii"));
     japanese.SetSentense(QStringLiteral("障害: 日本"));
     japanese.ComposeMessage(kMorning);
-    EXPECT_TRUE(japanese.body().endsWith(QStringLiteral(
-        "charset=iso-2022-jp\r\n\r\n\x1B$B>c32\x1B(B: \x1B$BF|K\\\x1B(B\r\n")))
+    EXPECT_TRUE(japanese.body().endsWith(
+        QStringLiteral("charset=iso-2022-jp\r\n\r\n\x1B$B>c32\x1B(B: \x1B$BF|K\\\x1B(B\r\n")))
         << japanese.body().toStdString();
     EXPECT_FALSE(japanese.body().contains(QStringLiteral("To:")));
 }
@@ -93,7 +93,8 @@ TEST_F(ComposerTest, ALongToFieldIsFoldedAfterAComma) {
     const QRegularExpression to(QStringLiteral("To: [^\r]*\r\n( [^\r]*\r\n)+"));
     const auto match = to.match(m);
     ASSERT_TRUE(match.hasMatch()) << m.toStdString();
-    for (const QString& line : match.captured(0).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) {
+    for (const QString& line :
+         match.captured(0).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) {
         EXPECT_LE(line.size(), 76);
         if (!line.startsWith(QStringLiteral("To:"))) {
             EXPECT_TRUE(line.startsWith(QLatin1Char(' ')));
@@ -184,9 +185,10 @@ TEST(SmtpMailerSend, AJapaneseMailReachesARealServerIntact) {
     const auto messages = sink.messages();
     ASSERT_EQ(messages.size(), 1);
     EXPECT_EQ(messages[0].mailFrom, QStringLiteral("watch@example.jp"));
-    EXPECT_EQ(messages[0].rcptTos,
-              (QStringList{QStringLiteral("ops1@example.jp"), QStringLiteral("ops2@example.jp"),
-                           QStringLiteral("boss@example.jp"), QStringLiteral("hidden@example.jp")}));
+    EXPECT_EQ(
+        messages[0].rcptTos,
+        (QStringList{QStringLiteral("ops1@example.jp"), QStringLiteral("ops2@example.jp"),
+                     QStringLiteral("boss@example.jp"), QStringLiteral("hidden@example.jp")}));
     const QByteArray& raw = messages[0].data;
     EXPECT_FALSE(raw.contains("hidden@example.jp")) << "a blind copy shows in the message";
     EXPECT_TRUE(raw.contains("\r\nMIME-Version: 1.0\r\n"));

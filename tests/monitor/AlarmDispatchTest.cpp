@@ -95,10 +95,9 @@ const QString kTel2 = QStringLiteral("tel 09011112222 1 9600,N,8,1");
 
 TEST_F(AlarmDispatchTest, OnALanAServerDownRaisesMailsCallsAndTheWindow) {
     cycleWith(0, true);
-    EXPECT_EQ(alarms.calls,
-              (QStringList{QStringLiteral("mail mail.example.jp ops@example.jp"),
-                           QStringLiteral("mail mail.example.jp boss@example.jp"), kTel1, kTel2,
-                           QStringLiteral("window")}));
+    EXPECT_EQ(alarms.calls, (QStringList{QStringLiteral("mail mail.example.jp ops@example.jp"),
+                                         QStringLiteral("mail mail.example.jp boss@example.jp"),
+                                         kTel1, kTel2, QStringLiteral("window")}));
     EXPECT_TRUE(sleeper.waits.isEmpty());
 }
 

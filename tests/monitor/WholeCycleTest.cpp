@@ -34,12 +34,15 @@ TEST(WholeCycle, AServerDownRaisesEveryAlarm) {
     // The mail server lives where the cycle runs: in namespace A.
     SmtpSink sink({QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("exec"), a});
     ASSERT_EQ(sink.failure(), QString());
-    VirtualModem modem([](const QByteArray&) { return QList<VirtualModem::Piece>{{50, "\r\nOK\r\n"}}; });
+    VirtualModem modem([](const QByteArray&) {
+        return QList<VirtualModem::Piece>{{50, "\r\nOK\r\n"}};
+    });
     if (!modem.failure().isEmpty())
         GTEST_SKIP() << modem.failure();
 
     TestFolder folder;
-    ASSERT_TRUE(QFile::copy(QStringLiteral(MAILWIRE_LIBRARY), folder.path(QStringLiteral("libmailwire.so"))));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(MAILWIRE_LIBRARY),
+                            folder.path(QStringLiteral("libmailwire.so"))));
     AppState state(folder.folder());
     state.DatabasePath = state.AppFolder + QStringLiteral("PLW");
     state.SERVER_CNT = 3;
@@ -97,13 +100,15 @@ TEST(WholeCycle, AServerDownRaisesEveryAlarm) {
     EXPECT_EQ(mails[0].rcptTos, QStringList{QStringLiteral("ops@example.jp")});
     EXPECT_EQ(mails[1].rcptTos, QStringList{QStringLiteral("boss@example.jp")});
     const auto decoded = decodeWithPython(mails[0].data);
-    EXPECT_TRUE(decoded.body.contains(QStringLiteral("サーバー名　　　　= 10.99.1.1"))) << decoded.body;
+    EXPECT_TRUE(decoded.body.contains(QStringLiteral("サーバー名　　　　= 10.99.1.1")))
+        << decoded.body;
     EXPECT_FALSE(decoded.body.contains(QStringLiteral("= localhost")));
 
     EXPECT_EQ(modem.received(), QByteArray("ATDT0312345678;\rATH\rATDT09011112222;\rATH\r"));
     EXPECT_EQ(sleeper.waits, (QList<int>{10000, 10000}));
     EXPECT_EQ(windowLists,
-              QStringList{QStringLiteral("【10.99.1.1】 - Reply from 10.99.1.1: : ICMP Request Timeout\r\n")});
+              QStringList{QStringLiteral(
+                  "【10.99.1.1】 - Reply from 10.99.1.1: : ICMP Request Timeout\r\n")});
     EXPECT_FALSE(sound.playing);
     EXPECT_TRUE(ras.calls.isEmpty()) << "dialled on a LAN";
 }

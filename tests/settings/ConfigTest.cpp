@@ -44,12 +44,16 @@ protected:
         general("TEL6", "2222");
         general("COMPORT", "2");
         general("COMSETTING", "19200,N,8,1");
-        WriteIniKey(state, kSettingsSection, QStringLiteral("SERVER_CNT"), QStringLiteral("1"), kServerListFile);
-        WriteIniKey(state, kSettingsSection, QStringLiteral("SERVER_NAME1"), QStringLiteral("127.0.0.1"), kServerListFile);
-        WriteIniKey(state, kSettingsSection, QStringLiteral("SERVER_CHECK1"), QStringLiteral("1"), kServerListFile);
+        WriteIniKey(state, kSettingsSection, QStringLiteral("SERVER_CNT"), QStringLiteral("1"),
+                    kServerListFile);
+        WriteIniKey(state, kSettingsSection, QStringLiteral("SERVER_NAME1"),
+                    QStringLiteral("127.0.0.1"), kServerListFile);
+        WriteIniKey(state, kSettingsSection, QStringLiteral("SERVER_CHECK1"), QStringLiteral("1"),
+                    kServerListFile);
     }
     void general(const char* key, const char* value) {
-        WriteIniKey(state, kSettingsSection, QLatin1String(key), QString::fromUtf8(value), kGeneralFile);
+        WriteIniKey(state, kSettingsSection, QLatin1String(key), QString::fromUtf8(value),
+                    kGeneralFile);
     }
     QString stored(const char* key) const {
         return ReadIniKey(state, kSettingsSection, QLatin1String(key), kGeneralFile);
@@ -110,18 +114,34 @@ TEST_F(ConfigTest, EveryCheckInItsOrderWithItsFocus) {
         const char* focus;
     };
     const Step steps[] = {
-        {[&] { get<QComboBox>(c, "RASENT")->setCurrentIndex(-1); }, "【検証エントリー】を選択してください。", "RASENT"},
-        {[&] { get<QComboBox>(c, "RASENT")->setCurrentIndex(1); edit(c, "RASUSER")->clear(); },
+        {[&] { get<QComboBox>(c, "RASENT")->setCurrentIndex(-1); },
+         "【検証エントリー】を選択してください。", "RASENT"},
+        {[&] {
+             get<QComboBox>(c, "RASENT")->setCurrentIndex(1);
+             edit(c, "RASUSER")->clear();
+         },
          "【検証ユーザー名】を入力してください。", "RASUSER"},
-        {[&] { edit(c, "RASUSER")->setText(QStringLiteral("u")); edit(c, "RASPWD")->clear(); },
+        {[&] {
+             edit(c, "RASUSER")->setText(QStringLiteral("u"));
+             edit(c, "RASPWD")->clear();
+         },
          "【検証パスワード】を入力してください。", "RASPWD"},
-        {[&] { edit(c, "RASPWD")->setText(QStringLiteral("p")); edit(c, "EMARGE")->clear(); },
+        {[&] {
+             edit(c, "RASPWD")->setText(QStringLiteral("p"));
+             edit(c, "EMARGE")->clear();
+         },
          "【異常時音】を入力してください。", "EMARGE"},
         {[&] { edit(c, "EMARGE")->setText(QStringLiteral("/snd/alarm.wave")); },
          "【異常時音】にはWAVファイルを指定してください。", "EMARGE"},
-        {[&] { edit(c, "EMARGE")->setText(QStringLiteral("/snd/alarm.WAV")); edit(c, "MIN")->setText(QStringLiteral("0")); },
+        {[&] {
+             edit(c, "EMARGE")->setText(QStringLiteral("/snd/alarm.WAV"));
+             edit(c, "MIN")->setText(QStringLiteral("0"));
+         },
          "【検証間隔】を入力してください。", "MIN"},
-        {[&] { edit(c, "MIN")->setText(QStringLiteral("-3")); edit(c, "RETRY")->clear(); },
+        {[&] {
+             edit(c, "MIN")->setText(QStringLiteral("-3"));
+             edit(c, "RETRY")->clear();
+         },
          "【リトライ回数】を入力してください。", "RETRY"},
     };
     for (const Step& s : steps) {
@@ -135,7 +155,8 @@ TEST_F(ConfigTest, EveryCheckInItsOrderWithItsFocus) {
         ASSERT_NE(QApplication::focusWidget(), nullptr);
         EXPECT_EQ(QApplication::focusWidget()->objectName(), QLatin1String(s.focus));
         EXPECT_EQ(state.WindowOpen, 1);
-        EXPECT_EQ(stored("DIAL_USER"), QStringLiteral("operator")) << "saved before every check passed";
+        EXPECT_EQ(stored("DIAL_USER"), QStringLiteral("operator"))
+            << "saved before every check passed";
     }
     EXPECT_EQ(edit(c, "EMARGE")->text(), QStringLiteral("/snd/alarm.WAV"));
     ui.messages.clear();
@@ -156,7 +177,8 @@ TEST_F(ConfigTest, EveryCheckInItsOrderWithItsFocus) {
 }
 
 TEST_F(ConfigTest, NoServersStopsEveryOk) {
-    WriteIniKey(state, kSettingsSection, QStringLiteral("SERVER_CNT"), QStringLiteral("0"), kServerListFile);
+    WriteIniKey(state, kSettingsSection, QStringLiteral("SERVER_CNT"), QStringLiteral("0"),
+                kServerListFile);
     Config c(state, ui, ras);
     EXPECT_EQ(get<QLabel>(c, "S_CNT")->text(), QStringLiteral("0 件"));
     ok(c);

@@ -45,7 +45,9 @@ protected:
     static void click(LIST& list, const char* button) {
         list.findChild<QPushButton*>(QLatin1String(button))->click();
     }
-    static QTreeWidget* rows(LIST& list) { return list.findChild<QTreeWidget*>(QStringLiteral("List1")); }
+    static QTreeWidget* rows(LIST& list) {
+        return list.findChild<QTreeWidget*>(QStringLiteral("List1"));
+    }
     static QStringList texts(LIST& list) {
         QStringList t;
         for (int i = 0; i < rows(list)->topLevelItemCount(); ++i) {
@@ -56,7 +58,9 @@ protected:
         return t;
     }
     void selectRow(LIST& list, int row) { list.List1_ItemClick(rows(list)->topLevelItem(row)); }
-    QString key(const QString& k) const { return ReadIniKey(state, kSettingsSection, k, kServerListFile); }
+    QString key(const QString& k) const {
+        return ReadIniKey(state, kSettingsSection, k, kServerListFile);
+    }
     QStringList messages() const {
         QStringList m;
         for (const auto& msg : ui.messages)
@@ -68,16 +72,17 @@ protected:
 } // namespace
 
 TEST_F(EditorTest, OpensWithTheTableAndPausedServersTicked) {
-    servers({{"fileserver", "ファイルサーバー", 1}, {"db", "", -1}, {"new", "check key absent", 0}});
+    servers(
+        {{"fileserver", "ファイルサーバー", 1}, {"db", "", -1}, {"new", "check key absent", 0}});
     state.EditName = QStringLiteral("held from last time");
     state.EditIndex = 7;
     LIST list(state, ui, &sCnt);
     EXPECT_EQ(list.windowTitle(), QStringLiteral("SERVER_LIST"));
     EXPECT_EQ(rows(list)->headerItem()->text(0), QStringLiteral("検証サーバー"));
     EXPECT_EQ(rows(list)->headerItem()->text(1), QStringLiteral("備考"));
-    EXPECT_EQ(texts(list), (QStringList{QStringLiteral("fileserver|ファイルサーバー"),
-                                        QStringLiteral("db||paused"),
-                                        QStringLiteral("new|check key absent")}));
+    EXPECT_EQ(texts(list),
+              (QStringList{QStringLiteral("fileserver|ファイルサーバー"),
+                           QStringLiteral("db||paused"), QStringLiteral("new|check key absent")}));
     EXPECT_EQ(state.EditIndex, 0) << "a selection from an earlier opening is dropped";
 
     list.reject(); // the close box
@@ -119,7 +124,8 @@ TEST_F(EditorTest, AddAfterAClickStartsFromThatRowAndAnEmptyNameAddsNothing) {
     selectRow(list, 0);
     typeIntoInput(QStringLiteral("fileserver"), QStringLiteral("ファイル")); // closed unchanged
     click(list, "Command1");
-    EXPECT_EQ(inputSeen.last(), qMakePair(QStringLiteral("fileserver"), QStringLiteral("ファイル")));
+    EXPECT_EQ(inputSeen.last(),
+              qMakePair(QStringLiteral("fileserver"), QStringLiteral("ファイル")));
     EXPECT_EQ(texts(list), (QStringList{QStringLiteral("fileserver|ファイル"),
                                         QStringLiteral("fileserver|ファイル")}));
     EXPECT_EQ(state.EditName, QString());
@@ -129,7 +135,8 @@ TEST_F(EditorTest, EditKeepsWhatWasEmptiedAndTheCheckBox) {
     servers({{"a", "remark a", -1}, {"b", "remark b", 1}});
     LIST list(state, ui, &sCnt);
     click(list, "Command2");
-    EXPECT_EQ(messages(), QStringList{QStringLiteral("編集する【検証サーバー】を選択してください。")});
+    EXPECT_EQ(messages(),
+              QStringList{QStringLiteral("編集する【検証サーバー】を選択してください。")});
 
     selectRow(list, 0);
     typeIntoInput(QStringLiteral("a2"), QString());
@@ -137,8 +144,8 @@ TEST_F(EditorTest, EditKeepsWhatWasEmptiedAndTheCheckBox) {
     selectRow(list, 1);
     typeIntoInput(QString(), QStringLiteral("new remark"));
     click(list, "Command2");
-    EXPECT_EQ(texts(list), (QStringList{QStringLiteral("a2|remark a|paused"),
-                                        QStringLiteral("b|new remark")}));
+    EXPECT_EQ(texts(list),
+              (QStringList{QStringLiteral("a2|remark a|paused"), QStringLiteral("b|new remark")}));
 }
 
 TEST_F(EditorTest, DeleteRemovesAtOnceAndThenAsksForASelection) {
@@ -151,8 +158,10 @@ TEST_F(EditorTest, DeleteRemovesAtOnceAndThenAsksForASelection) {
     selectRow(list, 3);
     click(list, "Command3");
     click(list, "Command3");
-    EXPECT_EQ(messages(), QStringList{QStringLiteral("削除する【検証サーバー】を選択してください。")});
-    EXPECT_EQ(texts(list), (QStringList{QStringLiteral("a|"), QStringLiteral("c|"), QStringLiteral("d|")}));
+    EXPECT_EQ(messages(),
+              QStringList{QStringLiteral("削除する【検証サーバー】を選択してください。")});
+    EXPECT_EQ(texts(list),
+              (QStringList{QStringLiteral("a|"), QStringLiteral("c|"), QStringLiteral("d|")}));
     list.reject();
     EXPECT_EQ(key(QStringLiteral("SERVER_CNT")), QStringLiteral("3"));
     EXPECT_EQ(key(QStringLiteral("SERVER_NAME2")), QStringLiteral("c"));
@@ -164,8 +173,9 @@ TEST_F(EditorTest, DeleteRemovesAtOnceAndThenAsksForASelection) {
 
 TEST_F(EditorTest, ANameThatCanNeverBeAHostIsRefused) {
     LIST list(state, ui, &sCnt);
-    for (const QString& bad : {QStringLiteral("file server"), QStringLiteral("host\tname"),
-                               QStringLiteral("it's"), QStringLiteral("a\"b"), QString(254, QLatin1Char('a'))}) {
+    for (const QString& bad :
+         {QStringLiteral("file server"), QStringLiteral("host\tname"), QStringLiteral("it's"),
+          QStringLiteral("a\"b"), QString(254, QLatin1Char('a'))}) {
         ui.messages.clear();
         typeIntoInput(bad, QStringLiteral("x"));
         click(list, "Command1");

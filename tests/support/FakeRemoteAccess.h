@@ -15,11 +15,11 @@ class FakeRemoteAccess : public dialup::RemoteAccessService {
 public:
     int platform = 2;
     QStringList entries;
-    qint32 dialResult = 0;      // what the next dials return
-    qint32 failedHandle = 0;    // handle a failing dial leaves behind
+    qint32 dialResult = 0;   // what the next dials return
+    qint32 failedHandle = 0; // handle a failing dial leaves behind
     qint32 nextHandle = 100;
     QList<dialup::ActiveConnection> connections;
-    QList<QString> calls;       // "dial ENTRY", "hangUp 100", ...
+    QList<QString> calls; // "dial ENTRY", "hangUp 100", ...
     QList<dialup::DialParams> dials;
     QList<QString> dialPhoneBooks;
     QMap<QString, dialup::DialParams> saved;

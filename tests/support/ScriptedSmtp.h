@@ -107,7 +107,7 @@ private:
     void respond(const QByteArray& verb) {
         const int n = m_uses[verb]++;
         const QByteArray nth = verb + '#' + QByteArray::number(n);
-        const Action a = m_nth.contains(nth) ? m_nth[nth]
+        const Action a = m_nth.contains(nth)        ? m_nth[nth]
                          : m_actions.contains(verb) ? m_actions[verb]
                                                     : Action{"500 unknown\r\n"};
         perform(a);

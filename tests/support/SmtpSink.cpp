@@ -1,9 +1,9 @@
 #include "support/SmtpSink.h"
 
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QJsonArray>
 #include <QTemporaryFile>
 
 namespace testsupport {

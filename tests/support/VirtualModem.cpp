@@ -19,9 +19,8 @@ VirtualModem::VirtualModem(Script script) : m_script(std::move(script)) {
     }
     const QString a = m_dir.filePath(QStringLiteral("ttyA"));
     const QString b = m_dir.filePath(QStringLiteral("ttyB"));
-    m_socat.start(QStringLiteral("socat"),
-                  {QStringLiteral("pty,raw,echo=0,link=") + a,
-                   QStringLiteral("pty,raw,echo=0,link=") + b});
+    m_socat.start(QStringLiteral("socat"), {QStringLiteral("pty,raw,echo=0,link=") + a,
+                                            QStringLiteral("pty,raw,echo=0,link=") + b});
     QElapsedTimer t;
     t.start();
     while (!(QFileInfo::exists(a) && QFileInfo::exists(b)) && t.elapsed() < 5000)
@@ -82,7 +81,8 @@ void VirtualModem::run() {
             for (const Piece& piece : m_script(command)) {
                 for (int waited = 0; waited < piece.delayMs && !m_stop; waited += 10)
                     QThread::msleep(10);
-                (void)!::write(m_fd, piece.bytes.constData(), static_cast<size_t>(piece.bytes.size()));
+                (void)!::write(m_fd, piece.bytes.constData(),
+                               static_cast<size_t>(piece.bytes.size()));
             }
         }
     }

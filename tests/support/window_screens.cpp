@@ -4,12 +4,12 @@
 #include "alerts/EmargMSG.h"
 #include "logview/frmLog.h"
 #include "settings/Config.h"
-#include "tools/frmAbout.h"
-#include "tools/frmPing.h"
-#include "support/FakePlatform.h"
 #include "settings/LIST.h"
 #include "settings/Settings.h"
+#include "support/FakePlatform.h"
 #include "support/FakeRemoteAccess.h"
+#include "tools/frmAbout.h"
+#include "tools/frmPing.h"
 
 #include <QApplication>
 #include <QDir>
@@ -80,14 +80,16 @@ int main(int argc, char** argv) {
                        u"Reply from 192.168.1.10:fileserver: Bytes = 32 RTT = 1 ms TTL = 64", 1);
     log.model().append(u"2026-12-07 09:01:00", QStringLiteral("mail.example.jp"),
                        u"Reply from 10.0.0.5: mail.example.jp: ICMP Request Timeout", -1);
-    log.model().append(u"2026-12-07 09:02:00", QStringLiteral("COM"),
-                       u"このポートは使用できません。ComPortプロパテイーを別のポートに設定してください。", -1);
+    log.model().append(
+        u"2026-12-07 09:02:00", QStringLiteral("COM"),
+        u"このポートは使用できません。ComPortプロパテイーを別のポートに設定してください。", -1);
     log.model().endFill();
     ok = save(log, out.filePath(QStringLiteral("frmLog.png"))) && ok;
     log.hide();
 
     frmPing ping(state, ui);
-    ping.cPING_Ping(0, QStringLiteral("Success"), QStringLiteral("localhost"), QStringLiteral("127.0.0.1"), 32, 0, 64);
+    ping.cPING_Ping(0, QStringLiteral("Success"), QStringLiteral("localhost"),
+                    QStringLiteral("127.0.0.1"), 32, 0, 64);
     ping.cPING_Ping(-1, QStringLiteral("ICMP Request Timeout"), QString(), QString(), 0, 0, 0);
     ok = save(ping, out.filePath(QStringLiteral("frmPing.png"))) && ok;
     ping.hide();
@@ -97,7 +99,8 @@ int main(int argc, char** argv) {
     about.hide();
 
     state.Servers[2].Status = -1;
-    state.Servers[2].Message = QStringLiteral("Reply from 10.0.0.5: mail.example.jp: ICMP Request Timeout");
+    state.Servers[2].Message =
+        QStringLiteral("Reply from 10.0.0.5: mail.example.jp: ICMP Request Timeout");
     state.Servers[2].Check = 1;
     state.Servers[3].Status = -1;
     state.Servers[3].Check = 1;

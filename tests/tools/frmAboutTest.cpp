@@ -19,7 +19,9 @@ namespace {
 // PATH holds only the test's folder while it lives.
 class PathOf {
 public:
-    explicit PathOf(const QString& folder) : m_old(qgetenv("PATH")) { qputenv("PATH", folder.toLocal8Bit()); }
+    explicit PathOf(const QString& folder) : m_old(qgetenv("PATH")) {
+        qputenv("PATH", folder.toLocal8Bit());
+    }
     ~PathOf() { qputenv("PATH", m_old); }
 
 private:
@@ -33,9 +35,12 @@ TEST(AboutBox, TitleVersionAndLinks) {
     FakeWindowSystem ui;
     frmAbout w(state, ui, QStringLiteral("1.2.3"));
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Pulsewatchのﾊﾞｰｼﾞｮﾝ情報"));
-    EXPECT_EQ(w.findChild<QLabel*>(QStringLiteral("lblVersion"))->text(), QStringLiteral("Version 1.2.3"));
-    EXPECT_EQ(w.findChild<QLabel*>(QStringLiteral("lblTitle"))->text(), QStringLiteral("Pulsewatch"));
-    EXPECT_EQ(w.findChild<QPushButton*>(QStringLiteral("cmdSysInfo"))->text(), QStringLiteral("ｼｽﾃﾑ情報(&S)..."));
+    EXPECT_EQ(w.findChild<QLabel*>(QStringLiteral("lblVersion"))->text(),
+              QStringLiteral("Version 1.2.3"));
+    EXPECT_EQ(w.findChild<QLabel*>(QStringLiteral("lblTitle"))->text(),
+              QStringLiteral("Pulsewatch"));
+    EXPECT_EQ(w.findChild<QPushButton*>(QStringLiteral("cmdSysInfo"))->text(),
+              QStringLiteral("ｼｽﾃﾑ情報(&S)..."));
     EXPECT_EQ(state.WindowOpen, 1);
     QTest::mouseClick(w.findChild<QLabel*>(QStringLiteral("Image1")), Qt::LeftButton);
     QTest::mouseClick(w.findChild<QLabel*>(QStringLiteral("Label4")), Qt::LeftButton);
@@ -61,7 +66,8 @@ TEST(AboutBox, SystemInformationStartsTheFirstToolFound) {
     EXPECT_EQ(ui.messages[0].text, QStringLiteral("現時点ではｼｽﾃﾑ情報を使用できません"));
 
     const QString marker = folder.path(QStringLiteral("started"));
-    folder.write(QStringLiteral("kinfocenter"), ("#!/bin/sh\necho kinfocenter > '" + marker + "'\n").toUtf8());
+    folder.write(QStringLiteral("kinfocenter"),
+                 ("#!/bin/sh\necho kinfocenter > '" + marker + "'\n").toUtf8());
     QFile::setPermissions(folder.path(QStringLiteral("kinfocenter")),
                           QFileDevice::ReadOwner | QFileDevice::ExeOwner);
     {

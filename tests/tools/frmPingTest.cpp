@@ -30,16 +30,21 @@ protected:
             out << list->item(i)->text();
         return out;
     }
-    static QLineEdit* box(frmPing& w, const char* name) { return w.findChild<QLineEdit*>(QLatin1String(name)); }
+    static QLineEdit* box(frmPing& w, const char* name) {
+        return w.findChild<QLineEdit*>(QLatin1String(name));
+    }
     static QComboBox* host(frmPing& w) { return w.findChild<QComboBox*>(QStringLiteral("Text1")); }
-    static void start(frmPing& w) { w.findChild<QPushButton*>(QStringLiteral("Command1"))->click(); }
+    static void start(frmPing& w) {
+        w.findChild<QPushButton*>(QStringLiteral("Command1"))->click();
+    }
 };
 
 } // namespace
 
 TEST_F(PingWindowTest, OpensWithItsTextsAndThePingList) {
     folder.write(QStringLiteral("PING.txt"),
-                 platform::toAnsi(QStringLiteral("fileserver, mail.example.jp\r\n\"a,b\",ファイル\r\n\r\nlast")));
+                 platform::toAnsi(QStringLiteral(
+                     "fileserver, mail.example.jp\r\n\"a,b\",ファイル\r\n\r\nlast")));
     frmPing w(state, ui);
     EXPECT_EQ(w.windowTitle(), QStringLiteral("PING"));
     EXPECT_EQ(state.WindowOpen, 1);
@@ -50,7 +55,8 @@ TEST_F(PingWindowTest, OpensWithItsTextsAndThePingList) {
     QStringList entries;
     for (int i = 0; i < host(w)->count(); ++i)
         entries << host(w)->itemText(i);
-    EXPECT_EQ(entries, (QStringList{"fileserver", "mail.example.jp", "a,b", QStringLiteral("ファイル"), "last"}));
+    EXPECT_EQ(entries, (QStringList{"fileserver", "mail.example.jp", "a,b",
+                                    QStringLiteral("ファイル"), "last"}));
     w.reject();
     EXPECT_EQ(state.WindowOpen, 0);
 
@@ -62,7 +68,8 @@ TEST_F(PingWindowTest, OpensWithItsTextsAndThePingList) {
 
 TEST_F(PingWindowTest, TheThreeLineForms) {
     frmPing w(state, ui);
-    w.cPING_Ping(0, QStringLiteral("Success"), QStringLiteral("srv"), QStringLiteral("10.0.0.1"), 32, 10, 128);
+    w.cPING_Ping(0, QStringLiteral("Success"), QStringLiteral("srv"), QStringLiteral("10.0.0.1"),
+                 32, 10, 128);
     w.cPING_Ping(11013, QStringLiteral("TTL Expired Transit"), QStringLiteral("srv"),
                  QStringLiteral("10.0.0.254"), 0, 0, 0);
     w.cPING_Ping(-1, QStringLiteral("ICMP Request Timeout"), QString(), QString(), 0, 0, 0);
@@ -83,8 +90,8 @@ TEST_F(PingWindowTest, ThreeEchoesToLoopback) {
     start(w); // a second Start shows only its own lines
     const QStringList l = lines(w);
     ASSERT_EQ(l.size(), 3) << l.join(QLatin1Char('\n'));
-    const QRegularExpression reply(
-        QStringLiteral("^Reply from 127\\.0\\.0\\.1:localhost: Bytes = 128 RTT = \\d+ ms TTL = 64$"));
+    const QRegularExpression reply(QStringLiteral(
+        "^Reply from 127\\.0\\.0\\.1:localhost: Bytes = 128 RTT = \\d+ ms TTL = 64$"));
     for (const QString& line : l)
         EXPECT_TRUE(reply.match(line).hasMatch()) << line;
     EXPECT_EQ(box(w, "Text2")->text(), QStringLiteral("127.0.0.1"));
@@ -105,7 +112,8 @@ TEST_F(PingWindowTest, AnUnknownHostAndTextThatIsNoNumber) {
     box(w, "txtTimeOut")->setText(QStringLiteral("five"));
     start(w);
     ASSERT_EQ(ui.messages.size(), 1);
-    EXPECT_EQ(ui.messages[0].text, QStringLiteral("【TimeOut (ミリ秒)】には数値を入力してください。"));
+    EXPECT_EQ(ui.messages[0].text,
+              QStringLiteral("【TimeOut (ミリ秒)】には数値を入力してください。"));
     EXPECT_TRUE(lines(w).isEmpty());
     box(w, "txtTimeOut")->setText(QStringLiteral("5"));
     box(w, "txtTTL")->setText(QStringLiteral("99999"));
