@@ -56,7 +56,7 @@ EmargMSG::EmargMSG(const AppState& state, platform::SoundPlayer& sound, monitor:
     layout->addWidget(frame, 1);
     resize(640, 260);
 
-    const int count = std::clamp<int>(state.SERVER_CNT, 0, AppState::kMaxServers);
+    const int count = state.serverCount();
     for (int i = 1; i <= count; ++i) {
         const ServerEntry& s = state.Servers[i];
         if (s.Check == 1 && s.Status == -1)

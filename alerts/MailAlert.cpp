@@ -24,7 +24,7 @@ QString MailAlert::reportBody(const AppState& state, const QDateTime& now, const
     b += kSeparator;
     b += QStringLiteral("発生時刻　　　　　= ") + platform::generalDate(now) + kCrLf;
     b += kSeparator + kCrLf;
-    const int count = std::clamp<int>(state.SERVER_CNT, 0, AppState::kMaxServers);
+    const int count = state.serverCount();
     for (int i = 1; i <= count; ++i) {
         const ServerEntry& s = state.Servers[i];
         if (s.Check != 1 || s.Status != -1)

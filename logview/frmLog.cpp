@@ -111,7 +111,7 @@ frmLog::frmLog(AppState& state, platform::WindowSystem& ui, const platform::Cloc
     m_state.WindowOpen = 1;
     KBN->addItems({QStringLiteral("ALL"), QStringLiteral("ERROR"), QStringLiteral("NOT ERROR")});
     SKBN->addItem(QStringLiteral("ALL"));
-    const int count = std::clamp<int>(m_state.SERVER_CNT, 0, AppState::kMaxServers);
+    const int count = m_state.serverCount();
     for (int i = 1; i <= count; ++i)
         SKBN->addItem(m_state.Servers[i].Name);
     SKBN->addItems({QStringLiteral("COM"), QStringLiteral("DIAL UP")});

@@ -41,7 +41,7 @@ void MonitorCycle::runCycle() {
     bool result = false;
     // The count is read once: the server list editor may change the table
     // while a probe yields, and the slots stay valid whatever it does.
-    const int count = std::clamp<int>(m_state.SERVER_CNT, 0, AppState::kMaxServers);
+    const int count = m_state.serverCount();
     for (int i = 1; i <= count; ++i) {
         ServerEntry& server = m_state.Servers[i];
         if (server.Name.isEmpty() || server.Check != 1)

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <algorithm>
 #include <array>
 
 /// One watched server: a slot of the server table.
@@ -55,6 +56,10 @@ struct AppState {
     QString EditName;
     QString EditRemark;
     qint16 EditIndex = 0;
+
+    /// The slots in use, 1..serverCount(): SERVER_CNT held to 0..10 whatever
+    /// a file or an editor left in it.
+    int serverCount() const { return std::clamp<int>(SERVER_CNT, 0, kMaxServers); }
 
     /// State rooted in folder (with or without a trailing "/").
     explicit AppState(const QString& folder = QString());

@@ -67,7 +67,7 @@ LIST::LIST(AppState& state, platform::WindowSystem& ui, QLabel* sCnt, QWidget* p
     // A selection held from an earlier opening would name a row of another
     // list: start without one.
     clearExchange();
-    const int count = std::clamp<int>(m_state.SERVER_CNT, 0, kMaxRows);
+    const int count = m_state.serverCount();
     for (int i = 1; i <= count; ++i) {
         const ServerEntry& s = m_state.Servers[i];
         auto* item = new QTreeWidgetItem(m_list, {s.Name, s.Remark});

@@ -98,7 +98,7 @@ void LoadSettings(AppState& state) {
 }
 
 void WriteServerList(const AppState& state) {
-    const int count = std::clamp<int>(state.SERVER_CNT, 0, AppState::kMaxServers);
+    const int count = state.serverCount();
     for (int i = 1; i <= count; ++i) {
         const ServerEntry& s = state.Servers[i];
         const QString n = QString::number(i);
