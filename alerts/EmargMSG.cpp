@@ -42,10 +42,7 @@ EmargMSG::EmargMSG(const AppState& state, platform::SoundPlayer& sound, monitor:
     auto* text = new QPlainTextEdit(frame);
     text->setObjectName(QStringLiteral("Text1"));
     text->setReadOnly(true);
-    QFont mincho;
-    mincho.setFamilies({QStringLiteral("Noto Serif CJK JP"), QStringLiteral("IPAexMincho"),
-                        QStringLiteral("IPAMincho"), QStringLiteral("serif")});
-    mincho.setStyleHint(QFont::Serif);
+    QFont mincho = platform::minchoFont();
     mincho.setPointSize(11);
     text->setFont(mincho);
 

@@ -20,6 +20,14 @@ void ensureResources() {
     initResources();
 }
 
+QFont minchoFont() {
+    QFont f;
+    f.setFamilies({QStringLiteral("Noto Serif CJK JP"), QStringLiteral("IPAexMincho"),
+                   QStringLiteral("IPAMincho"), QStringLiteral("serif")});
+    f.setStyleHint(QFont::Serif);
+    return f;
+}
+
 QPixmap svgPixmap(const QString& resource, int width, int height) {
     initResources();
     QSvgRenderer renderer(resource);

@@ -1,10 +1,15 @@
 #pragma once
 
+#include <QFont>
 #include <QIcon>
 #include <QPixmap>
 #include <QString>
 
 namespace platform {
+
+/// The Japanese serif face of the alarm list and the ping window, from the
+/// fonts a Linux desktop has (the Windows face ＭＳ 明朝 is not one of them).
+QFont minchoFont();
 
 /// Makes the program's built-in resources (":/pulsewatch/...") readable.
 void ensureResources();

@@ -1,6 +1,7 @@
 #include "tools/frmPing.h"
 
 #include "platform/AnsiText.h"
+#include "platform/Artwork.h"
 #include "probe/C_PING.h"
 
 #include <QComboBox>
@@ -46,11 +47,7 @@ frmPing::frmPing(AppState& state, platform::WindowSystem& ui, QWidget* parent)
     setWindowTitle(QStringLiteral("PING"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
-    QFont mincho;
-    mincho.setFamilies({QStringLiteral("Noto Serif CJK JP"), QStringLiteral("IPAexMincho"),
-                        QStringLiteral("IPAMincho"), QStringLiteral("serif")});
-    mincho.setStyleHint(QFont::Serif);
-    setFont(mincho);
+    setFont(platform::minchoFont());
 
     auto* report = new QGroupBox(QStringLiteral("PING REPORT"), this);
     report->setObjectName(QStringLiteral("Frame2"));
