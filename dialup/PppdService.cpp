@@ -45,6 +45,20 @@ QStringList readLines(const QString& path, bool* ok) {
     return QString::fromUtf8(f.read(1024 * 1024)).split(QLatin1Char('\n'));
 }
 
+// The lines of an entry's file; false for a name that is no entry of the
+// folder or a file that cannot be read.
+bool readEntry(const QString& path, const QString& entry, QStringList* lines) {
+    bool ok = false;
+    if (validEntry(entry))
+        *lines = readLines(path, &ok);
+    return ok;
+}
+
+// The comment that marks an entry's line in the PAP secrets file.
+QString secretTag(const QString& entry) {
+    return QStringLiteral("# pulsewatch:") + entry;
+}
+
 bool writeLines(const QString& path, QStringList lines) {
     while (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
@@ -142,9 +156,8 @@ qint32 PppdService::enumEntries(const QString& phoneBook, QStringList* names) {
 qint32 PppdService::dial(const QString& phoneBook, const DialParams& params, qint32* handle) {
     *handle = 0;
     const QString path = entryPath(phoneBook, params.entry);
-    bool readable = false;
-    const QStringList lines = validEntry(params.entry) ? readLines(path, &readable) : QStringList();
-    if (!readable)
+    QStringList lines;
+    if (!readEntry(path, params.entry, &lines))
         return kEntryNotFound;
 
     // The credentials go in a file of the caller's own (mode 0600): a
@@ -298,11 +311,8 @@ QString PppdService::errorString(qint32 code) {
 }
 
 qint32 PppdService::getEntryDialParams(DialParams* params) {
-    bool ok = false;
-    const QStringList lines = validEntry(params->entry)
-                                  ? readLines(entryPath(QString(), params->entry), &ok)
-                                  : QStringList();
-    if (!ok)
+    QStringList lines;
+    if (!readEntry(entryPath(QString(), params->entry), params->entry, &lines))
         return kEntryNotFound;
     const auto m = marks(lines);
     params->phone = m.value(QStringLiteral("dial.phone"));
@@ -311,7 +321,7 @@ qint32 PppdService::getEntryDialParams(DialParams* params) {
     params->domain = m.value(QStringLiteral("dial.domain"));
     params->password.clear();
     bool secretsOk = false;
-    const QString tag = QStringLiteral("# pulsewatch:") + params->entry;
+    const QString tag = secretTag(params->entry);
     static const QRegularExpression secret(QStringLiteral("^\"(.*)\"\\s+\\*\\s+\"(.*)\"\\s+#"));
     for (const QString& line : readLines(m_paths.secretsFile, &secretsOk)) {
         if (!line.endsWith(tag))
@@ -327,9 +337,8 @@ qint32 PppdService::getEntryDialParams(DialParams* params) {
 
 qint32 PppdService::setEntryDialParams(const DialParams& params) {
     const QString path = entryPath(QString(), params.entry);
-    bool ok = false;
-    QStringList lines = validEntry(params.entry) ? readLines(path, &ok) : QStringList();
-    if (!ok)
+    QStringList lines;
+    if (!readEntry(path, params.entry, &lines))
         return kEntryNotFound;
     lines = withMarks(lines, QStringLiteral("dial."),
                       {{QStringLiteral("phone"), params.phone},
@@ -342,7 +351,7 @@ qint32 PppdService::setEntryDialParams(const DialParams& params) {
     // entry file that every user may read.
     bool secretsOk = false;
     QStringList secrets = readLines(m_paths.secretsFile, &secretsOk);
-    const QString tag = QStringLiteral("# pulsewatch:") + params.entry;
+    const QString tag = secretTag(params.entry);
     secrets.erase(std::remove_if(secrets.begin(), secrets.end(),
                                  [&](const QString& l) { return l.endsWith(tag); }),
                   secrets.end());
@@ -382,10 +391,8 @@ qint32 PppdService::enumDevices(QList<DeviceRecord>* devices) {
 }
 
 qint32 PppdService::getEntryProperties(const QString& entry, EntryRecord* record) {
-    bool ok = false;
-    const QStringList lines =
-        validEntry(entry) ? readLines(entryPath(QString(), entry), &ok) : QStringList();
-    if (!ok)
+    QStringList lines;
+    if (!readEntry(entryPath(QString(), entry), entry, &lines))
         return kEntryNotFound;
     const auto m = marks(lines);
     auto num = [&](const char* k) { return m.value(QLatin1String(k)).toInt(); };
@@ -420,9 +427,8 @@ qint32 PppdService::setEntryProperties(const QString& entry, const EntryRecord& 
     if (r.size == 0)
         return kInvalidSize;
     const QString path = entryPath(QString(), entry);
-    bool ok = false;
-    QStringList lines = validEntry(entry) ? readLines(path, &ok) : QStringList();
-    if (!ok)
+    QStringList lines;
+    if (!readEntry(path, entry, &lines))
         return kEntryNotFound;
     lines = withMarks(lines, QStringLiteral("entry."),
                       {{QStringLiteral("options"), QString::number(r.options)},
