@@ -70,10 +70,14 @@ LIST::LIST(AppState& state, platform::WindowSystem& ui, QLabel* sCnt, QWidget* p
     const int count = m_state.serverCount();
     for (int i = 1; i <= count; ++i) {
         const ServerEntry& s = m_state.Servers[i];
-        auto* item = new QTreeWidgetItem(m_list, {s.Name, s.Remark});
-        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-        item->setCheckState(0, s.Check == -1 ? Qt::Checked : Qt::Unchecked);
+        addRow(s.Name, s.Remark, s.Check == -1);
     }
+}
+
+void LIST::addRow(const QString& name, const QString& remark, bool paused) {
+    auto* item = new QTreeWidgetItem(m_list, {name, remark});
+    item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+    item->setCheckState(0, paused ? Qt::Checked : Qt::Unchecked);
 }
 
 void LIST::clearExchange() {
@@ -103,9 +107,7 @@ void LIST::Command1_Click() {
     showInput();
     if (m_state.EditName.isEmpty())
         return;
-    auto* item = new QTreeWidgetItem(m_list, {m_state.EditName, m_state.EditRemark});
-    item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-    item->setCheckState(0, Qt::Unchecked);
+    addRow(m_state.EditName, m_state.EditRemark, false);
     clearExchange();
 }
 

@@ -32,6 +32,8 @@ public:
 
 private:
     void clearExchange();
+    /// A row with its check box; ticked means watching is paused.
+    void addRow(const QString& name, const QString& remark, bool paused);
     void showInput();
 
     AppState& m_state;
