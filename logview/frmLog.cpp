@@ -1,6 +1,7 @@
 #include "logview/frmLog.h"
 
 #include "logview/EventSearch.h"
+#include "platform/DialogKeys.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -106,6 +107,8 @@ frmLog::frmLog(AppState& state, platform::WindowSystem& ui, const platform::Cloc
 
     connect(go, &QPushButton::clicked, this, &frmLog::Command1_Click);
     connect(clear, &QPushButton::clicked, this, &frmLog::Command2_Click);
+
+    platform::operatorKeys(*this, platform::Escape::Ignored);
 
     // Form_Load
     m_state.WindowOpen = 1;

@@ -1,5 +1,6 @@
 #include "settings/LIST.h"
 
+#include "platform/DialogKeys.h"
 #include "settings/Settings.h"
 #include "settings/frmINPUT.h"
 
@@ -63,6 +64,8 @@ LIST::LIST(AppState& state, platform::WindowSystem& ui, QLabel* sCnt, QWidget* p
     layout->addWidget(frame);
     layout->addWidget(new QLabel(
         QStringLiteral("★チェックボックスをチェックしたら巡回停止（サーバー単位）"), this));
+
+    platform::operatorKeys(*this, platform::Escape::Ignored);
 
     // A selection held from an earlier opening would name a row of another
     // list: start without one.

@@ -1,5 +1,7 @@
 #include "settings/frmINPUT.h"
 
+#include "platform/DialogKeys.h"
+
 #include <QFormLayout>
 #include <QLineEdit>
 
@@ -16,6 +18,7 @@ frmINPUT::frmINPUT(AppState& state, platform::WindowSystem& ui, QWidget* parent)
     form->addRow(QStringLiteral("検証サーバー名"), m_name);
     form->addRow(QStringLiteral("備　　　　　考"), m_remark);
     setMinimumWidth(420);
+    platform::operatorKeys(*this, platform::Escape::Ignored);
 
     m_name->setText(m_state.EditName);
     m_remark->setText(m_state.EditRemark);
