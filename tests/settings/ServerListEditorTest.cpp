@@ -5,11 +5,17 @@
 #include "support/FakeWindowSystem.h"
 #include "support/TestFolder.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTest>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <vector>
 
 using testsupport::FakeWindowSystem;
 using testsupport::TestFolder;
@@ -57,7 +63,20 @@ protected:
         }
         return t;
     }
-    void selectRow(LIST& list, int row) { list.List1_ItemClick(rows(list)->topLevelItem(row)); }
+    static void showActive(QDialog& w) {
+        if (w.isVisible())
+            return;
+        w.show();
+        QApplication::setActiveWindow(&w);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    }
+    // The operator clicks the row with the mouse.
+    static void selectRow(LIST& list, int row, Qt::KeyboardModifiers keys = {}) {
+        showActive(list);
+        QTreeWidget* view = rows(list);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, keys,
+                          view->visualItemRect(view->topLevelItem(row)).center());
+    }
     QString key(const QString& k) const {
         return ReadIniKey(state, kSettingsSection, k, kServerListFile);
     }
@@ -169,6 +188,46 @@ TEST_F(EditorTest, DeleteRemovesAtOnceAndThenAsksForASelection) {
     EXPECT_EQ(key(QStringLiteral("SERVER_NAME4")), QStringLiteral("d"));
     EXPECT_EQ(key(QStringLiteral("SERVER_NAME5")), QStringLiteral("e"));
     EXPECT_EQ(state.SERVER_CNT, 3);
+}
+
+TEST_F(EditorTest, TheButtonsActOnTheHighlightedRow) {
+    const auto key = [](Qt::Key k) { return [k](LIST& l) { QTest::keyClick(rows(l), k); }; };
+    const auto clickRow = [](int row, Qt::KeyboardModifiers keys = {}) {
+        return [row, keys](LIST& l) { selectRow(l, row, keys); };
+    };
+    const auto tab = [](LIST& l) { rows(l)->setFocus(Qt::TabFocusReason); };
+    const struct {
+        const char* what;
+        std::vector<std::function<void(LIST&)>> steps;
+        const char* button;
+        QStringList after;
+    } cases[] = {
+        {"click, down, down, Delete",
+         {clickRow(0), key(Qt::Key_Down), key(Qt::Key_Down)},
+         "Command3",
+         {"alpha|", "bravo|"}},
+        {"keyboard only: tab, down, Edit",
+         {tab, key(Qt::Key_Down)},
+         "Command2",
+         {"alpha|", "edited|", "charlie|"}},
+        {"End, Delete", {tab, key(Qt::Key_End)}, "Command3", {"alpha|", "bravo|"}},
+        {"click, ctrl-click the same row: nothing highlighted",
+         {clickRow(2), clickRow(2, Qt::ControlModifier)},
+         "Command3",
+         {"alpha|", "bravo|", "charlie|"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        servers({{"alpha", "", 1}, {"bravo", "", 1}, {"charlie", "", 1}});
+        typeIntoInput(QStringLiteral("edited"), QString());
+        LIST list(state, ui, &sCnt);
+        showActive(list);
+        for (const auto& step : c.steps)
+            step(list);
+        QTest::mouseClick(list.findChild<QPushButton*>(QLatin1String(c.button)), Qt::LeftButton);
+        EXPECT_EQ(texts(list), c.after);
+        list.reject();
+    }
 }
 
 TEST_F(EditorTest, ANameThatCanNeverBeAHostIsRefused) {
