@@ -21,13 +21,15 @@ public:
         const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
         const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
         if (enter && mods == Qt::NoModifier) {
-            // Buttons never press themselves on Enter here (no auto-default
-            // button), so a text field's Enter reaches no button at all.
+            // Only a focused push button is pressed: Enter from a text field
+            // goes on to the dialog, and the windows with text fields have
+            // no default button for it to press.
             auto* button = qobject_cast<QPushButton*>(dialog->focusWidget());
             if (!button || !button->isEnabled())
                 return false;
             key->accept();
-            button->click();
+            if (!key->isAutoRepeat()) // a held key presses once, as Space does
+                button->click();
             return true;
         }
         if (m_escape == Escape::Ignored && key->matches(QKeySequence::Cancel)) {
