@@ -1,6 +1,7 @@
 #include "alerts/EmargMSG.h"
 
 #include "platform/Artwork.h"
+#include "platform/DialogKeys.h"
 
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -52,6 +53,8 @@ EmargMSG::EmargMSG(const AppState& state, platform::SoundPlayer& sound, monitor:
     layout->addWidget(image, 0, Qt::AlignTop);
     layout->addWidget(frame, 1);
     resize(640, 260);
+    // Only the close box ends the alarm: a stray Escape must not silence it.
+    platform::operatorKeys(*this, platform::Escape::Ignored);
 
     const int count = state.serverCount();
     for (int i = 1; i <= count; ++i) {

@@ -69,9 +69,17 @@ QString EventListModel::messageText(int row) const {
     return QString::fromUtf8(m_text.constData() + r.textOffset, r.textLength);
 }
 
+QString EventListModel::longestMessage() const {
+    return m_longest < 0 ? QString() : messageText(static_cast<int>(m_longest));
+}
+
 QVariant EventListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= m_shown)
         return {};
+    // The whole message at a glance, wrapped, without scrolling to it.
+    if (role == Qt::ToolTipRole && index.column() == 2)
+        return QStringLiteral("<p>") + messageText(index.row()).toHtmlEscaped() +
+               QStringLiteral("</p>");
     if (role == Qt::DisplayRole) {
         switch (index.column()) {
         case 0:
@@ -97,6 +105,7 @@ void EventListModel::clear() {
     m_text.squeeze();
     m_servers.clear();
     m_lastServer = -1;
+    m_longest = -1;
     m_shown = 0;
     endResetModel();
 }
@@ -117,9 +126,11 @@ void EventListModel::append(QStringView addDate, const QString& server, QStringV
     }
     const qsizetype offset = m_text.size();
     m_text += message.toUtf8();
-    m_rows.push_back(Row{packDate(addDate), static_cast<quint32>(offset),
-                         static_cast<quint32>(m_text.size() - offset), static_cast<quint16>(s),
-                         error});
+    const auto length = static_cast<quint32>(m_text.size() - offset);
+    if (m_longest < 0 || length > m_rows[static_cast<size_t>(m_longest)].textLength)
+        m_longest = static_cast<qsizetype>(m_rows.size());
+    m_rows.push_back(Row{packDate(addDate), static_cast<quint32>(offset), length,
+                         static_cast<quint16>(s), error});
 }
 
 void EventListModel::endFill() {

@@ -43,11 +43,17 @@ public:
     QString messageText(int row) const;
     qint16 error(int row) const { return m_rows[static_cast<size_t>(row)].error; }
 
+    /// The server names met, and the message of the most bytes: what the
+    /// view measures to show every server and message whole.
+    const QStringList& serverNames() const { return m_servers; }
+    QString longestMessage() const;
+
 private:
     std::vector<Row> m_rows;
     QByteArray m_text;
     QStringList m_servers;
     qsizetype m_lastServer = -1; // consecutive rows often share a server
+    qsizetype m_longest = -1;    // row of the longest message
     int m_shown = 0;
 };
 

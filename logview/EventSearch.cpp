@@ -17,6 +17,15 @@ QString dayEnd(const QDate& d) {
     return d.toString(QStringLiteral("yyyy-MM-dd 23:59:59"));
 }
 
+// An IME in full-width mode types "２０２６": a digit of any width is a digit.
+int number(const QString& typed, bool* ok) {
+    QString ascii = typed.trimmed();
+    for (QChar& c : ascii)
+        if (c.isDigit())
+            c = QChar(u'0' + c.digitValue());
+    return ascii.toInt(ok);
+}
+
 } // namespace
 
 QString searchStatement(const SearchCriteria& c) {
@@ -102,9 +111,9 @@ bool purgeOlderThan60Days(const QString& databasePath, const QDate& today, QStri
 
 std::optional<QDate> typedDate(const QString& y, const QString& m, const QString& d) {
     bool oky = false, okm = false, okd = false;
-    int year = y.trimmed().toInt(&oky);
-    const int month = m.trimmed().toInt(&okm);
-    const int day = d.trimmed().toInt(&okd);
+    int year = number(y, &oky);
+    const int month = number(m, &okm);
+    const int day = number(d, &okd);
     if (!oky || !okm || !okd)
         return std::nullopt;
     // Two-digit years as the desktop reads them: 00-29 this century.

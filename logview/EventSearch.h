@@ -35,8 +35,9 @@ SearchResult search(const QString& databasePath, const SearchCriteria& c, EventL
 /// Deletes the rows recorded before the day 60 days before today.
 bool purgeOlderThan60Days(const QString& databasePath, const QDate& today, QString* failure);
 
-/// A date typed as year, month and day fields; nullopt when the three do
-/// not make a date (letters, month 13, 30 February).
+/// A date typed as year, month and day fields, in digits of either width;
+/// nullopt when the three do not make a date (letters, month 13, 30
+/// February).
 std::optional<QDate> typedDate(const QString& y, const QString& m, const QString& d);
 
 } // namespace logview

@@ -1,6 +1,7 @@
 #include "logview/frmLog.h"
 
 #include "logview/EventSearch.h"
+#include "platform/DialogKeys.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -10,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyleOptionViewItem>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -24,6 +26,19 @@ QLineEdit* dateField(QWidget* parent, const char* name, int width) {
 
 QString countText(int n) {
     return QString::number(n) + QStringLiteral("件");
+}
+
+// Twips at the desktop's 15 per pixel: the narrowest each column gets.
+constexpr int kServerColumn = 1700 / 15;
+constexpr int kMessageColumn = 4000 / 15;
+
+// The widest date and time the list shows in this font.
+QString widestDate(const QFontMetrics& fm) {
+    QChar widest = u'0';
+    for (char16_t d = u'1'; d <= u'9'; ++d)
+        if (fm.horizontalAdvance(QChar(d)) > fm.horizontalAdvance(widest))
+            widest = QChar(d);
+    return QStringLiteral("0000/00/00 00:00:00").replace(u'0', widest);
 }
 
 } // namespace
@@ -92,9 +107,12 @@ frmLog::frmLog(AppState& state, platform::WindowSystem& ui, const platform::Cloc
     List1->setRootIsDecorated(false);
     List1->setUniformRowHeights(true); // a million rows scroll without measuring each
     List1->setModel(&m_model);
-    List1->header()->resizeSection(0, 1000 / 15 * 2);
-    List1->header()->resizeSection(1, 1700 / 15);
-    List1->header()->resizeSection(2, 4000 / 15);
+    // Dates never lose their seconds, whatever the font; the server and
+    // message columns grow to their longest text, scrolled sideways.
+    List1->header()->resizeSection(0, cellWidth(widestDate(List1->fontMetrics())));
+    List1->header()->resizeSection(1, kServerColumn);
+    List1->header()->resizeSection(2, kMessageColumn);
+    connect(&m_model, &QAbstractItemModel::rowsInserted, this, &frmLog::fitColumns);
     auto* reportLayout = new QVBoxLayout(report);
     reportLayout->addWidget(List1);
 
@@ -106,6 +124,8 @@ frmLog::frmLog(AppState& state, platform::WindowSystem& ui, const platform::Cloc
 
     connect(go, &QPushButton::clicked, this, &frmLog::Command1_Click);
     connect(clear, &QPushButton::clicked, this, &frmLog::Command2_Click);
+
+    platform::operatorKeys(*this, platform::Escape::Ignored);
 
     // Form_Load
     m_state.WindowOpen = 1;
@@ -124,6 +144,25 @@ frmLog::frmLog(AppState& state, platform::WindowSystem& ui, const platform::Cloc
         d->setText(QString::number(today.day()));
     Label3->setText(countText(0));
     Label5->setText(countText(0));
+}
+
+int frmLog::cellWidth(const QString& text) const {
+    QStyleOptionViewItem cell;
+    cell.initFrom(List1);
+    cell.font = List1->font();
+    cell.fontMetrics = List1->fontMetrics();
+    cell.features = QStyleOptionViewItem::HasDisplay;
+    cell.text = text;
+    return List1->style()->sizeFromContents(QStyle::CT_ItemViewItem, &cell, QSize(), List1).width();
+}
+
+void frmLog::fitColumns() {
+    int server = kServerColumn;
+    for (const QString& name : m_model.serverNames())
+        server = std::max(server, cellWidth(name));
+    List1->header()->resizeSection(1, server);
+    List1->header()->resizeSection(2,
+                                   std::max(kMessageColumn, cellWidth(m_model.longestMessage())));
 }
 
 bool frmLog::dateOf(QLineEdit* y, QLineEdit* m, QLineEdit* d, std::optional<QDate>* date) {

@@ -28,6 +28,9 @@ public:
     logview::EventListModel& model() { return m_model; }
 
 private:
+    /// Width a list cell needs to show text whole.
+    int cellWidth(const QString& text) const;
+    void fitColumns();
     bool dateOf(QLineEdit* y, QLineEdit* m, QLineEdit* d, std::optional<QDate>* date);
 
     AppState& m_state;

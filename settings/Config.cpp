@@ -1,6 +1,7 @@
 #include "settings/Config.h"
 
 #include "dialup/VBRas.h"
+#include "platform/DialogKeys.h"
 #include "settings/LIST.h"
 #include "settings/NumericText.h"
 #include "settings/Settings.h"
@@ -137,6 +138,7 @@ Config::Config(AppState& state, platform::WindowSystem& ui, dialup::RemoteAccess
     connect(mselect, &QPushButton::clicked, this, &Config::MSELECT_Click);
     connect(command1, &QPushButton::clicked, this, &Config::Command1_Click);
     connect(ok, &QPushButton::clicked, this, &Config::OK_Click);
+    platform::operatorKeys(*this, platform::Escape::Ignored);
 
     Form_Load(ras);
 }

@@ -1,5 +1,6 @@
 #include "settings/LIST.h"
 
+#include "platform/DialogKeys.h"
 #include "settings/Settings.h"
 #include "settings/frmINPUT.h"
 
@@ -42,8 +43,13 @@ LIST::LIST(AppState& state, platform::WindowSystem& ui, QLabel* sCnt, QWidget* p
     m_list->header()->resizeSection(0, kNameColumn);
     m_list->header()->resizeSection(1, kRemarkColumn);
     m_list->setMinimumWidth(kNameColumn + kRemarkColumn + 8);
-    connect(m_list, &QTreeWidget::itemClicked, this,
-            [this](QTreeWidgetItem* item) { List1_ItemClick(item); });
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Edit and Delete act on the highlighted row, however it came to be
+    // highlighted: by a click or by the arrow keys.
+    connect(m_list, &QTreeWidget::itemSelectionChanged, this, [this] {
+        const QList<QTreeWidgetItem*> selected = m_list->selectedItems();
+        List1_ItemClick(selected.isEmpty() ? nullptr : selected.first());
+    });
 
     auto* del = button(frame, "Command3", QStringLiteral("Delete"));
     auto* add = button(frame, "Command1", QStringLiteral("Add"));
@@ -64,6 +70,8 @@ LIST::LIST(AppState& state, platform::WindowSystem& ui, QLabel* sCnt, QWidget* p
     layout->addWidget(new QLabel(
         QStringLiteral("★チェックボックスをチェックしたら巡回停止（サーバー単位）"), this));
 
+    platform::operatorKeys(*this, platform::Escape::Ignored);
+
     // A selection held from an earlier opening would name a row of another
     // list: start without one.
     clearExchange();
@@ -81,12 +89,17 @@ void LIST::addRow(const QString& name, const QString& remark, bool paused) {
 }
 
 void LIST::clearExchange() {
+    m_list->clearSelection(); // nothing highlighted, nothing held
     m_state.EditIndex = 0;
     m_state.EditName.clear();
     m_state.EditRemark.clear();
 }
 
 void LIST::List1_ItemClick(QTreeWidgetItem* item) {
+    if (!item) {
+        clearExchange();
+        return;
+    }
     m_state.EditIndex = static_cast<qint16>(m_list->indexOfTopLevelItem(item) + 1);
     m_state.EditName = item->text(0);
     m_state.EditRemark = item->text(1);

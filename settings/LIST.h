@@ -22,6 +22,8 @@ public:
     LIST(AppState& state, platform::WindowSystem& ui, QLabel* sCnt = nullptr,
          QWidget* parent = nullptr);
 
+    /// The highlighted row becomes the one Edit and Delete act on; nullptr
+    /// when no row is highlighted.
     void List1_ItemClick(QTreeWidgetItem* item);
     void Command1_Click(); // Add
     void Command2_Click(); // Edit

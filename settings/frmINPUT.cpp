@@ -1,50 +1,77 @@
 #include "settings/frmINPUT.h"
 
+#include "platform/AnsiText.h"
+#include "platform/DialogKeys.h"
+#include "settings/IniFile.h"
+
 #include <QFormLayout>
 #include <QLineEdit>
+
+#include <algorithm>
+
+namespace {
+
+const QString kNameLabel = QStringLiteral("検証サーバー名");
+const QString kRemarkLabel = QStringLiteral("備　　　　　考");
+
+// What the server list file can hold as a value: no control characters (a
+// line break would split the entry) and nothing outside code page 932 (it
+// would be saved as "?").
+bool storable(const QString& text) {
+    const bool control = std::any_of(text.begin(), text.end(),
+                                     [](QChar c) { return c.category() == QChar::Other_Control; });
+    return !control && platform::isAnsiRepresentable(text);
+}
+
+} // namespace
 
 frmINPUT::frmINPUT(AppState& state, platform::WindowSystem& ui, QWidget* parent)
     : QDialog(parent), m_state(state), m_ui(ui), m_name(new QLineEdit(this)),
       m_remark(new QLineEdit(this)) {
     setObjectName(QStringLiteral("frmINPUT"));
-    setWindowTitle(QString());
+    // A blank, not an empty caption: the window system puts the program's
+    // name into an empty one.
+    setWindowTitle(QStringLiteral(" "));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
     m_name->setObjectName(QStringLiteral("Sname"));
     m_remark->setObjectName(QStringLiteral("dETC"));
     auto* form = new QFormLayout(this);
-    form->addRow(QStringLiteral("検証サーバー名"), m_name);
-    form->addRow(QStringLiteral("備　　　　　考"), m_remark);
+    form->addRow(kNameLabel, m_name);
+    form->addRow(kRemarkLabel, m_remark);
     setMinimumWidth(420);
+    platform::operatorKeys(*this, platform::Escape::Ignored);
 
     m_name->setText(m_state.EditName);
     m_remark->setText(m_state.EditRemark);
-}
-
-QString frmINPUT::nameProblem(const QString& name) {
-    if (name.size() > 253)
-        return QStringLiteral("【検証サーバー名】は253文字以内で入力してください。");
-    for (const QChar c : name) {
-        // Letters (internationalised names included), digits, "-", "." and
-        // "_" make host names and dotted addresses; nothing else ever does.
-        const bool ok = c.isLetterOrNumber() || c == u'-' || c == u'.' || c == u'_';
-        if (!ok)
-            return QStringLiteral("【検証サーバー名】にはホスト名かIPアドレスを入力してください。");
-    }
-    return QString();
+    // A settings read gives back at most kProfileBufferSize - 1 bytes, two
+    // per character at most: a longer entry would come back cut. What the
+    // file already holds is never cut here.
+    for (QLineEdit* e : {m_name, m_remark})
+        e->setMaxLength(std::max<int>((settings::kProfileBufferSize - 1) / 2,
+                                      static_cast<int>(e->text().size())));
 }
 
 void frmINPUT::done(int result) {
-    const QString name = m_name->text();
-    if (!name.isEmpty()) {
-        const QString problem = nameProblem(name);
-        if (!problem.isEmpty()) {
-            m_ui.messageBox(problem, platform::MessageIcon::Critical);
-            m_name->setFocus();
-            return; // stays open: the name is not taken
+    // Only what the operator changed is checked: a value as it came from the
+    // file goes back unchanged.
+    const struct {
+        QLineEdit* field;
+        const QString& opened;
+        const QString& label;
+    } fields[] = {{m_name, m_state.EditName, kNameLabel},
+                  {m_remark, m_state.EditRemark, kRemarkLabel}};
+    for (const auto& f : fields) {
+        if (f.field->text() != f.opened && !storable(f.field->text())) {
+            m_ui.messageBox(QStringLiteral("【") + f.label +
+                                QStringLiteral("】に使用できない文字が含まれています。"),
+                            platform::MessageIcon::Critical);
+            f.field->setFocus();
+            return; // stays open: nothing is taken
         }
-        m_state.EditName = name;
     }
+    if (!m_name->text().isEmpty())
+        m_state.EditName = m_name->text();
     if (!m_remark->text().isEmpty())
         m_state.EditRemark = m_remark->text();
     QDialog::done(result);

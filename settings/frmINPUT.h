@@ -15,11 +15,6 @@ class frmINPUT : public QDialog {
 public:
     frmINPUT(AppState& state, platform::WindowSystem& ui, QWidget* parent = nullptr);
 
-    /// Why name can never reach a host ("" when it may be one): blanks or
-    /// control characters, characters no host name has, or more than 253
-    /// characters.
-    static QString nameProblem(const QString& name);
-
     void done(int result) override;
 
 private:

@@ -2,6 +2,7 @@
 
 #include "monitor/frmTray.h"
 #include "platform/Artwork.h"
+#include "platform/DialogKeys.h"
 
 #include <QCloseEvent>
 #include <QFrame>
@@ -85,6 +86,7 @@ frmAbout::frmAbout(AppState& state, platform::WindowSystem& ui, const QString& v
     sysInfo->setAutoDefault(false);
     connect(ok, &QPushButton::clicked, this, &frmAbout::cmdOK_Click);
     connect(sysInfo, &QPushButton::clicked, this, &frmAbout::cmdSysInfo_Click);
+    platform::operatorKeys(*this, platform::Escape::Closes);
 
     auto* grid = new QGridLayout(this);
     grid->addWidget(image, 0, 0, 3, 1, Qt::AlignTop);

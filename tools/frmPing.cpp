@@ -2,6 +2,7 @@
 
 #include "platform/AnsiText.h"
 #include "platform/Artwork.h"
+#include "platform/DialogKeys.h"
 #include "probe/C_PING.h"
 
 #include <QComboBox>
@@ -79,6 +80,7 @@ frmPing::frmPing(AppState& state, platform::WindowSystem& ui, QWidget* parent)
     start->setAutoDefault(false);
     form->addRow(QString(), start);
     connect(start, &QPushButton::clicked, this, &frmPing::Command1_Click);
+    platform::operatorKeys(*this, platform::Escape::Closes);
 
     auto* layout = new QHBoxLayout(this);
     layout->addWidget(report, 1);

@@ -7,12 +7,14 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTest>
+#include <QTreeView>
 #include <gtest/gtest.h>
 
 using testsupport::FakeWindowSystem;
@@ -151,31 +153,80 @@ TEST_F(LogViewerTest, KindServerAndOpenRanges) {
     EXPECT_EQ(counts(w), QStringLiteral("4件/0件"));
 }
 
-TEST_F(LogViewerTest, ABadDateIsRefusedAndRunsNoQuery) {
+TEST_F(LogViewerTest, TypedDatesAreReadOrRefused) {
     frmLog w(state, ui, clock);
     w.show();
     QApplication::setActiveWindow(&w);
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
-    go(w);
-    ASSERT_EQ(w.model().rowCount(), 4);
-    QFile::remove(state.DatabasePath); // a query now would fail loudly
-    set(w, "D1", "x");
-    go(w);
-    ASSERT_EQ(ui.messages.size(), 1);
-    EXPECT_EQ(ui.messages[0].text, QStringLiteral("正しい日付を入力してください。"));
-    EXPECT_EQ(ui.messages[0].modality, platform::Modality::System);
-    EXPECT_EQ(get<QLineEdit>(w, "Y1")->text(), QString());
-    EXPECT_EQ(get<QLineEdit>(w, "D1")->text(), QString());
-    EXPECT_EQ(QApplication::focusWidget(), get<QLineEdit>(w, "Y1"));
-    EXPECT_EQ(w.model().rowCount(), 4) << "the list stays as it was";
+    // Refused dates come after the database is gone: a query would fail loudly.
+    const struct {
+        const char *y1, *m1, *d1;
+        bool refused;
+    } cases[] = {
+        {"２０２６", "１２", "７", false}, // full-width digits from an IME
+        {"2026", "12", "x", true},
+        {"2026", "2", "30", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.d1);
+        for (auto [field, text] :
+             {std::pair{"Y1", c.y1}, std::pair{"M1", c.m1}, std::pair{"D1", c.d1}}) {
+            auto* e = get<QLineEdit>(w, field);
+            e->clear();
+            e->setFocus();
+            QInputMethodEvent typed; // an IME commits what the operator typed
+            typed.setCommitString(QString::fromUtf8(text));
+            QApplication::sendEvent(e, &typed);
+        }
+        ui.messages.clear();
+        go(w);
+        if (!c.refused) {
+            EXPECT_TRUE(ui.messages.isEmpty());
+            EXPECT_EQ(w.model().rowCount(), 4);
+            QFile::remove(state.DatabasePath);
+            continue;
+        }
+        ASSERT_EQ(ui.messages.size(), 1);
+        EXPECT_EQ(ui.messages[0].text, QStringLiteral("正しい日付を入力してください。"));
+        EXPECT_EQ(ui.messages[0].modality, platform::Modality::System);
+        EXPECT_EQ(get<QLineEdit>(w, "Y1")->text(), QString());
+        EXPECT_EQ(get<QLineEdit>(w, "D1")->text(), QString());
+        EXPECT_EQ(QApplication::focusWidget(), get<QLineEdit>(w, "Y1"));
+        EXPECT_EQ(w.model().rowCount(), 4) << "the list stays as it was";
+    }
+}
 
-    set(w, "Y1", "2026");
-    set(w, "M1", "2");
-    set(w, "D1", "30");
-    ui.messages.clear();
-    go(w);
-    ASSERT_EQ(ui.messages.size(), 1);
-    EXPECT_EQ(ui.messages[0].text, QStringLiteral("正しい日付を入力してください。"));
+TEST_F(LogViewerTest, DatesAndMessagesShowWholeInAnyFont) {
+    const QString longMessage = QStringLiteral("Reply from 10.0.0.2: db'1: ") +
+                                QString(173, QChar(u'長')); // 200 characters
+    rows({{"2026-12-07 10:10:00", "fileserver", "after ten", 1},
+          {"2026-12-07 12:00:00", "db'1", longMessage.toUtf8().constData(), -1}});
+    const struct Restore {
+        QFont font = QApplication::font();
+        ~Restore() { QApplication::setFont(font); }
+    } normal;
+    for (int points : {0, 18}) {
+        SCOPED_TRACE(points);
+        if (points) {
+            QFont big = normal.font;
+            big.setPointSize(points);
+            QApplication::setFont(big);
+        }
+        frmLog w(state, ui, clock);
+        w.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+        go(w);
+        auto* view = get<QTreeView>(w, "List1");
+        ASSERT_EQ(w.model().rowCount(), 6);
+        for (int row = 0; row < w.model().rowCount(); ++row)
+            for (int column = 0; column < 3; ++column) {
+                const QModelIndex cell = w.model().index(row, column);
+                EXPECT_LE(view->sizeHintForIndex(cell).width(), view->columnWidth(column))
+                    << cell.data().toString();
+            }
+        const QModelIndex message = w.model().index(5, 2);
+        EXPECT_TRUE(message.data(Qt::ToolTipRole).toString().contains(longMessage));
+    }
 }
 
 TEST_F(LogViewerTest, AMissingDatabaseIsSaidAndLeavesTheList) {

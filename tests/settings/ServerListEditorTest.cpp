@@ -5,11 +5,17 @@
 #include "support/FakeWindowSystem.h"
 #include "support/TestFolder.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTest>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <vector>
 
 using testsupport::FakeWindowSystem;
 using testsupport::TestFolder;
@@ -57,7 +63,20 @@ protected:
         }
         return t;
     }
-    void selectRow(LIST& list, int row) { list.List1_ItemClick(rows(list)->topLevelItem(row)); }
+    static void showActive(QDialog& w) {
+        if (w.isVisible())
+            return;
+        w.show();
+        QApplication::setActiveWindow(&w);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    }
+    // The operator clicks the row with the mouse.
+    static void selectRow(LIST& list, int row, Qt::KeyboardModifiers keys = {}) {
+        showActive(list);
+        QTreeWidget* view = rows(list);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, keys,
+                          view->visualItemRect(view->topLevelItem(row)).center());
+    }
     QString key(const QString& k) const {
         return ReadIniKey(state, kSettingsSection, k, kServerListFile);
     }
@@ -171,19 +190,103 @@ TEST_F(EditorTest, DeleteRemovesAtOnceAndThenAsksForASelection) {
     EXPECT_EQ(state.SERVER_CNT, 3);
 }
 
-TEST_F(EditorTest, ANameThatCanNeverBeAHostIsRefused) {
-    LIST list(state, ui, &sCnt);
-    for (const QString& bad :
-         {QStringLiteral("file server"), QStringLiteral("host\tname"), QStringLiteral("it's"),
-          QStringLiteral("a\"b"), QString(254, QLatin1Char('a'))}) {
-        ui.messages.clear();
-        typeIntoInput(bad, QStringLiteral("x"));
-        click(list, "Command1");
-        ASSERT_EQ(ui.messages.size(), 1) << bad;
-        EXPECT_TRUE(ui.messages[0].text.startsWith(QStringLiteral("【検証サーバー名】"))) << bad;
+TEST_F(EditorTest, TheButtonsActOnTheHighlightedRow) {
+    const auto key = [](Qt::Key k) { return [k](LIST& l) { QTest::keyClick(rows(l), k); }; };
+    const auto clickRow = [](int row, Qt::KeyboardModifiers keys = {}) {
+        return [row, keys](LIST& l) { selectRow(l, row, keys); };
+    };
+    const auto tab = [](LIST& l) { rows(l)->setFocus(Qt::TabFocusReason); };
+    const struct {
+        const char* what;
+        std::vector<std::function<void(LIST&)>> steps;
+        const char* button;
+        QStringList after;
+    } cases[] = {
+        {"click, down, down, Delete",
+         {clickRow(0), key(Qt::Key_Down), key(Qt::Key_Down)},
+         "Command3",
+         {"alpha|", "bravo|"}},
+        {"keyboard only: tab, down, Edit",
+         {tab, key(Qt::Key_Down)},
+         "Command2",
+         {"alpha|", "edited|", "charlie|"}},
+        {"End, Delete", {tab, key(Qt::Key_End)}, "Command3", {"alpha|", "bravo|"}},
+        {"click, ctrl-click the same row: nothing highlighted",
+         {clickRow(2), clickRow(2, Qt::ControlModifier)},
+         "Command3",
+         {"alpha|", "bravo|", "charlie|"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        servers({{"alpha", "", 1}, {"bravo", "", 1}, {"charlie", "", 1}});
+        typeIntoInput(QStringLiteral("edited"), QString());
+        LIST list(state, ui, &sCnt);
+        showActive(list);
+        for (const auto& step : c.steps)
+            step(list);
+        QTest::mouseClick(list.findChild<QPushButton*>(QLatin1String(c.button)), Qt::LeftButton);
+        EXPECT_EQ(texts(list), c.after);
+        list.reject();
     }
-    EXPECT_EQ(rows(list)->topLevelItemCount(), 0);
-    for (const QString& good : {QStringLiteral("192.168.1.10"), QStringLiteral("mail.example.jp"),
-                                QStringLiteral("サーバー.jp"), QStringLiteral("db_1")})
-        EXPECT_EQ(frmINPUT::nameProblem(good), QString()) << good;
+}
+
+TEST_F(EditorTest, TheInputRefusesOnlyWhatTheSettingsFileCannotHold) {
+    const QString badName =
+        QStringLiteral("【検証サーバー名】に使用できない文字が含まれています。");
+    const QString badRemark =
+        QStringLiteral("【備　　　　　考】に使用できない文字が含まれています。");
+    const struct {
+        QString loaded;       // a row from the file, edited; none: a new row
+        QString name, remark; // what the operator enters ("" leaves the field alone)
+        QString refusal;
+        QString row;
+    } cases[] = {
+        {{}, "file server", "it's \"ours\"; #1 [a=b]", {}, "file server|it's \"ours\"; #1 [a=b]"},
+        {{}, "サーバー①.jp", "髙橋さん担当", {}, "サーバー①.jp|髙橋さん担当"},
+        // The field stops where a read of the file would cut the entry.
+        {{}, QString(600, u'a'), "x", {}, QString(511, u'a') + "|x"},
+        {{}, "host\tname", "x", badName, {}},
+        {{}, "line\nbreak", "x", badName, {}},
+        {{}, "snow☃man", "x", badName, {}},
+        {{}, "ok", "😀", badRemark, {}},
+        {"a\tb", {}, "only the remark", {}, "a\tb|only the remark"},
+        {QString(700, u'b'), {}, "long name kept", {}, QString(700, u'b') + "|long name kept"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE((c.name + c.remark).left(40));
+        ui.messages.clear();
+        servers({});
+        if (!c.loaded.isEmpty()) {
+            state.Servers[1] = {c.loaded, QString(), QStringLiteral("old"), 1, 0};
+            state.SERVER_CNT = 1;
+        }
+        ui.onModal = [&c](QDialog& d) {
+            showActive(d);
+            for (auto [field, text] : {std::pair{"Sname", c.name}, std::pair{"dETC", c.remark}}) {
+                auto* e = d.findChild<QLineEdit*>(QLatin1String(field));
+                if (text.isEmpty())
+                    continue;
+                e->selectAll();
+                const bool typeable = std::all_of(text.begin(), text.end(), [](QChar ch) {
+                    return ch.unicode() >= u' ' && ch.unicode() < 0x80;
+                });
+                if (typeable)
+                    QTest::keyClicks(e, text);
+                else
+                    e->insert(text); // pasted, or committed by an IME
+            }
+            d.close(); // the close box
+        };
+        LIST list(state, ui, &sCnt);
+        if (c.loaded.isEmpty()) {
+            click(list, "Command1");
+        } else {
+            selectRow(list, 0);
+            click(list, "Command2");
+        }
+        EXPECT_EQ(messages(), c.refusal.isEmpty() ? QStringList() : QStringList{c.refusal});
+        const QStringList after = texts(list);
+        EXPECT_EQ(after.value(0), c.row);
+        list.reject();
+    }
 }

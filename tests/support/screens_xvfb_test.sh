@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Pictures of the program's windows on a real X display (Xvfb), saved in the
-# test output for a person to look at; the test checks that each was drawn.
+# test output for a person to look at. It fails when a window was not drawn,
+# shows a text cut short, or has a title bar other than its caption.
 # Usage: screens_xvfb_test.sh WINDOW_SCREENS OUTPUT_DIR
 set -u
 bin=$1 out=$2
@@ -12,7 +13,7 @@ trap 'xvfb_stop; rm -rf "$work"' EXIT
 mkdir -p "$out"
 rm -f "$out"/*.png
 xvfb_start "$work"
-"$bin" "$out" || { echo "FAIL: the windows could not be shown"; exit 1; }
+"$bin" "$out" || { echo "FAIL: a window was not drawn, or drawn as said above"; exit 1; }
 for png in "$out"/*.png; do
   colours=$(convert "$png" -format %k info:)
   size=$(convert "$png" -format %wx%h info:)

@@ -1,31 +1,128 @@
 // Shows the program's windows on a real display, filled with Japanese
-// sample data, and saves a picture of each into the folder given: a person
-// checks them by eye, the test script that they were drawn at all.
+// sample data, and saves a picture of each into the folder given for a
+// person to look at. It fails when a window shows a text cut short (a label,
+// a button, a column header or a cell of a list narrower than its text in
+// the window's own font) or a title bar other than the window's caption.
 #include "alerts/EmargMSG.h"
 #include "logview/frmLog.h"
 #include "settings/Config.h"
 #include "settings/LIST.h"
 #include "settings/Settings.h"
+#include "settings/frmINPUT.h"
 #include "support/FakePlatform.h"
 #include "support/FakeRemoteAccess.h"
 #include "tools/frmAbout.h"
 #include "tools/frmPing.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTreeView>
 
 #include <cstdio>
 
 namespace {
+
+// A button's text as drawn: "&S" shows as an underlined S, "&&" as "&".
+QString withoutMnemonic(const QString& text) {
+    QString shown;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == u'&' && i + 1 < text.size())
+            ++i;
+        shown += text[i];
+    }
+    return shown;
+}
+
+// Every text of the window that its widget shows cut short, as
+// "object: text (needs N px, has M)".
+QStringList cutTexts(const QWidget& window) {
+    QStringList cut;
+    const auto check = [&cut](const QWidget* w, const QString& text, int needs, int has) {
+        if (needs > has)
+            cut << QStringLiteral("%1 %2: \"%3\" needs %4 px, has %5")
+                       .arg(QString::fromLatin1(w->metaObject()->className()), w->objectName(),
+                            text)
+                       .arg(needs)
+                       .arg(has);
+    };
+    for (const QWidget* w : window.findChildren<QWidget*>()) {
+        if (!w->isVisibleTo(&window))
+            continue;
+        const QFontMetrics fm(w->font());
+        const QStyle* style = w->style();
+        if (const auto* label = qobject_cast<const QLabel*>(w)) {
+            if (!label->text().isEmpty() && !label->wordWrap())
+                check(w, label->text(), fm.horizontalAdvance(label->text()),
+                      label->contentsRect().width() - 2 * label->margin());
+        } else if (const auto* box = qobject_cast<const QCheckBox*>(w)) {
+            check(w, box->text(), box->sizeHint().width(), box->width());
+        } else if (const auto* button = qobject_cast<const QPushButton*>(w)) {
+            const QString text = withoutMnemonic(button->text());
+            check(w, text,
+                  fm.horizontalAdvance(text) + style->pixelMetric(QStyle::PM_ButtonMargin) +
+                      2 * style->pixelMetric(QStyle::PM_DefaultFrameWidth),
+                  button->width());
+        } else if (const auto* group = qobject_cast<const QGroupBox*>(w)) {
+            check(w, group->title(), fm.horizontalAdvance(group->title()),
+                  group->contentsRect().width());
+        } else if (const auto* header = qobject_cast<const QHeaderView*>(w)) {
+            for (int i = 0; i < header->count(); ++i) {
+                const QString text =
+                    header->model()->headerData(i, header->orientation()).toString();
+                check(w, text,
+                      fm.horizontalAdvance(text) + 2 * style->pixelMetric(QStyle::PM_HeaderMargin),
+                      header->sectionSize(i));
+            }
+        } else if (const auto* view = qobject_cast<const QTreeView*>(w)) {
+            const QAbstractItemModel* m = view->model();
+            for (int row = 0; row < m->rowCount(); ++row)
+                for (int column = 0; column < m->columnCount(); ++column) {
+                    const QModelIndex cell = m->index(row, column);
+                    check(w, cell.data().toString(), view->sizeHintForIndex(cell).width(),
+                          view->columnWidth(column));
+                }
+        }
+    }
+    return cut;
+}
+
+// The title the X server holds for the window, as a window manager shows it.
+QString titleBar(const QWidget& w) {
+    QProcess xdotool;
+    xdotool.start(QStringLiteral("xdotool"),
+                  {QStringLiteral("getwindowname"), QString::number(w.winId())});
+    if (!xdotool.waitForFinished(5000))
+        return QStringLiteral("(xdotool did not answer)");
+    return QString::fromUtf8(xdotool.readAllStandardOutput()).chopped(1);
+}
 
 bool save(QWidget& w, const QString& file) {
     w.show();
     if (!QTest::qWaitForWindowExposed(&w, 5000))
         return false;
     QTest::qWait(200);
-    return w.grab().save(file);
+    bool ok = w.grab().save(file);
+    for (const QString& cut : cutTexts(w)) {
+        std::fprintf(stderr, "%s: cut short: %s\n", qPrintable(w.objectName()), qPrintable(cut));
+        ok = false;
+    }
+    const QString title = titleBar(w);
+    if (title.trimmed() != w.windowTitle().trimmed()) {
+        std::fprintf(stderr, "%s: title bar \"%s\", caption \"%s\"\n", qPrintable(w.objectName()),
+                     qPrintable(title), qPrintable(w.windowTitle()));
+        ok = false;
+    }
+    return ok;
 }
 
 } // namespace
@@ -71,18 +168,28 @@ int main(int argc, char** argv) {
     ok = save(config, out.filePath(QStringLiteral("Config.png"))) && ok;
     LIST list(state, ui, nullptr, &config);
     ok = save(list, out.filePath(QStringLiteral("LIST.png"))) && ok;
+    state.EditName = QStringLiteral("mail.example.jp");
+    state.EditRemark = QStringLiteral("メールサーバー（本社）");
+    frmINPUT input(state, ui, &list);
+    ok = save(input, out.filePath(QStringLiteral("frmINPUT.png"))) && ok;
+    input.hide();
     list.hide();
     config.hide();
 
     platform::SystemClock clock;
     frmLog log(state, ui, clock);
+    // Times with two-digit hours and a message longer than any window.
     log.model().append(u"2026-12-07 09:00:00", QStringLiteral("192.168.1.10"),
                        u"Reply from 192.168.1.10:fileserver: Bytes = 32 RTT = 1 ms TTL = 64", 1);
-    log.model().append(u"2026-12-07 09:01:00", QStringLiteral("mail.example.jp"),
+    log.model().append(u"2026-12-07 10:10:00", QStringLiteral("mail.example.jp"),
                        u"Reply from 10.0.0.5: mail.example.jp: ICMP Request Timeout", -1);
     log.model().append(
-        u"2026-12-07 09:02:00", QStringLiteral("COM"),
+        u"2026-12-07 23:59:59", QStringLiteral("COM"),
         u"このポートは使用できません。ComPortプロパテイーを別のポートに設定してください。", -1);
+    const QString longMessage =
+        QStringLiteral("Reply from 10.0.0.9: db01: ") +
+        QStringLiteral("応答がありません。").repeated(19).left(173); // 200 characters
+    log.model().append(u"2026-12-07 23:59:59", QStringLiteral("db01"), longMessage, -1);
     log.model().endFill();
     ok = save(log, out.filePath(QStringLiteral("frmLog.png"))) && ok;
     log.hide();
