@@ -127,7 +127,6 @@ TEST_F(PppdServiceTest, ADipUsersDialPassesPppdsChecksWithTheCredentialsInAPipe)
     EXPECT_FALSE(l.section(QStringLiteral("SOURCE"), 0, 0).contains(QStringLiteral("s3cret")))
         << "the password is on the command line";
     EXPECT_TRUE(l.contains(QStringLiteral("user=operator\npassword=s3cret \"q\" \\1\n"))) << l;
-    EXPECT_TRUE(QDir::temp().entryList({QStringLiteral("pulsewatch-dial-*")}).isEmpty());
 
     const QList<qint64> link = standIns(isp);
     ASSERT_EQ(link.size(), 1);
