@@ -148,7 +148,7 @@ TEST_F(TelephoneTest, AnUnusablePortIsOneComRowAndNothingSent) {
 TEST_F(TelephoneTest, AVanishedPortEndsTheCallAtOnceWithOneComRow) {
     VirtualModem modem([](const QByteArray& command) -> Pieces {
         if (command.startsWith("ATDT"))
-            return {{200, {}, true}};
+            return {{100, {}, true}};
         return {};
     });
     SKIP_WITHOUT(modem);
@@ -157,7 +157,7 @@ TEST_F(TelephoneTest, AVanishedPortEndsTheCallAtOnceWithOneComRow) {
     QElapsedTimer t;
     t.start();
     phone.GoToTelephone(QStringLiteral("117"), modem.programSide(), QStringLiteral("9600,N,8,1"));
-    EXPECT_LT(t.elapsed(), 1200) << "the wait went on after the device had gone";
+    EXPECT_LT(t.elapsed(), 1100) << "the wait went on after the device had gone";
     EXPECT_EQ(eventRows(state.DatabasePath), QStringList{kComRow});
     EXPECT_EQ(sleeper.waits, QList<int>());
 }
