@@ -13,11 +13,15 @@ const QString kPortUnusable = QStringLiteral(
     "このポートは使用できません。ComPortプロパテイーを別のポートに設定してください。");
 
 // One poll of the port: the event loop runs, then whatever is waiting is
-// read. The short wait keeps the loop from spinning a core.
-void pollInto(QSerialPort& port, QByteArray& buffer) {
+// read. The short wait keeps the loop from spinning a core. False once the
+// device has gone (a USB modem unplugged): a hung-up tty reads as end of
+// file, which the port reports as a read error, and every later wait would
+// return at once.
+bool pollInto(QSerialPort& port, QByteArray& buffer) {
     platform::yieldToEventLoop();
     if (port.bytesAvailable() > 0 || port.waitForReadyRead(10))
         buffer += port.readAll();
+    return port.error() != QSerialPort::ReadError && port.error() != QSerialPort::ResourceError;
 }
 
 } // namespace
@@ -106,25 +110,25 @@ void TelephoneAlert::GoToTelephone(const QString& TEMP, const QString& PORT,
 
     QByteArray answer;
     QDeadlineTimer deadline(m_answerWaitMs);
-    bool answered = false;
-    while (!deadline.hasExpired()) {
-        pollInto(port, answer);
-        if (answer.contains("OK")) {
-            answered = true;
-            break;
-        }
-    }
-    if (answered)
+    bool present = true;
+    while (!deadline.hasExpired() && !answer.contains("OK") && (present = pollInto(port, answer)))
+        ;
+    if (present && answer.contains("OK"))
         m_sleeper.sleepMs(kHoldMs);
 
-    port.readAll();
-    port.write("ATH\r");
-    port.waitForBytesWritten(1000);
-    QByteArray hangUp;
-    QDeadlineTimer hangUpDeadline(m_hangUpAnswerMs);
-    while (!hangUpDeadline.hasExpired() && !hangUp.contains("OK") && !hangUp.contains("ERROR"))
-        pollInto(port, hangUp);
+    if (present) {
+        port.readAll();
+        port.write("ATH\r");
+        port.waitForBytesWritten(1000);
+        QByteArray hangUp;
+        QDeadlineTimer hangUpDeadline(m_hangUpAnswerMs);
+        while (!hangUpDeadline.hasExpired() && !hangUp.contains("OK") &&
+               !hangUp.contains("ERROR") && (present = pollInto(port, hangUp)))
+            ;
+    }
     port.close();
+    if (!present)
+        m_log.LOG_PRINT(QStringLiteral("COM"), kPortUnusable, -1);
 }
 
 } // namespace alerts

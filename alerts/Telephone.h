@@ -42,7 +42,9 @@ public:
 
     /// Dials TEMP on the port PORT (a COMPORT value) with the settings
     /// C_Setting. A port that cannot be opened, or settings that make no
-    /// sense, become one "COM" row; nothing is dialled then.
+    /// sense, become one "COM" row; nothing is dialled then. A port that
+    /// vanishes during the call (a USB modem unplugged) ends it at once with
+    /// the same row.
     void GoToTelephone(const QString& TEMP, const QString& PORT, const QString& C_Setting);
 
     void setAnswerWaitMs(int ms) { m_answerWaitMs = ms; }

@@ -1,5 +1,6 @@
 #include "dialup/PppdService.h"
 
+#include "dialup/OptionFile.h"
 #include "platform/Artwork.h"
 #include "platform/FileIo.h"
 
@@ -7,20 +8,21 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QSerialPortInfo>
-#include <QTemporaryFile>
 #include <QUrl>
 
+#include <cctype>
+#include <optional>
+
 #include <csignal>
-#include <sys/types.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace dialup {
 namespace {
 
-constexpr qint32 kAccessDenied = 5;
 constexpr qint32 kDialTimedOut = 798;
-const QString kMark = QStringLiteral("#pulsewatch ");
+const QByteArray kMark = "#pulsewatch ";
 
 // An entry is a file name in the peers folder, nothing more.
 bool validEntry(const QString& entry) {
@@ -29,109 +31,171 @@ bool validEntry(const QString& entry) {
            !entry.contains(QLatin1Char('\r')) && !entry.contains(QChar(0));
 }
 
-// A word in pppd's option syntax.
-QString quoted(const QString& v) {
-    QString q = v;
-    q.replace(QLatin1Char('\\'), QStringLiteral("\\\\"))
-        .replace(QLatin1Char('"'), QStringLiteral("\\\""));
-    return QLatin1Char('"') + q + QLatin1Char('"');
+bool loadEntry(OptionFile* file, const QString& path, const QString& entry) {
+    return validEntry(entry) && file->load(path);
 }
 
-QStringList readLines(const QString& path, bool* ok) {
-    QFile f(path);
-    *ok = f.open(QIODevice::ReadOnly);
-    if (!*ok)
-        return {};
-    return QString::fromUtf8(f.read(1024 * 1024)).split(QLatin1Char('\n'));
+// The options of pppd that take an argument, so that an argument is never
+// taken for an option of its own.
+bool takesArgument(const QByteArray& option) {
+    static const QList<QByteArray> kWithArgument =
+        QByteArray("connect disconnect init welcome pty socket call file user password "
+                   "remotename name ipparam linkname ifname domain plugin privgroup logfile "
+                   "logfd record mru mtu holdoff maxfail idle unit connect-delay asyncmap escape "
+                   "set unset ms-dns ms-wins lcp-echo-interval lcp-echo-failure "
+                   "defaultroute-metric maxconnect bundle")
+            .split(' ');
+    return kWithArgument.contains(option);
 }
 
-// The lines of an entry's file; false for a name that is no entry of the
-// folder or a file that cannot be read.
-bool readEntry(const QString& path, const QString& entry, QStringList* lines) {
-    bool ok = false;
-    if (validEntry(entry))
-        *lines = readLines(path, &ok);
-    return ok;
+// What an entry's file gives pppd: the option words (arguments left out)
+// and the words of its device and its connect command.
+struct EntryOptions {
+    QList<OptionWord> words;
+    QList<qsizetype> options;
+    std::optional<OptionWord> device, connect;
+};
+
+EntryOptions entryOptions(const QList<QByteArray>& lines) {
+    EntryOptions e;
+    e.words = optionWords(lines);
+    for (qsizetype i = 0; i < e.words.size(); ++i) {
+        const OptionWord& w = e.words[i];
+        e.options << i;
+        if (w.text.startsWith("/dev/"))
+            e.device = w;
+        if (!takesArgument(w.text) || i + 1 == e.words.size())
+            continue;
+        if (w.text == "connect" && e.words[i + 1].line == w.line)
+            e.connect = e.words[i + 1];
+        ++i;
+    }
+    return e;
 }
 
-// The comment that marks an entry's line in the PAP secrets file.
-QString secretTag(const QString& entry) {
-    return QStringLiteral("# pulsewatch:") + entry;
+// chat's number: the word after -T in the connect command.
+std::optional<ShellWord> chatNumber(const QByteArray& command) {
+    const QList<ShellWord> words = shellWords(command);
+    for (qsizetype i = 0; i + 1 < words.size(); ++i)
+        if (words[i].text == "-T")
+            return words[i + 1];
+    return std::nullopt;
 }
 
-bool writeLines(const QString& path, QStringList lines) {
-    while (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    return platform::replaceFile(path,
-                                 (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
+QByteArray withNumber(const QByteArray& command, const ShellWord& number, const QString& phone) {
+    return command.left(number.begin) + shellQuoted(phone.toUtf8()) + command.mid(number.end);
+}
+
+void replaceWord(QList<QByteArray>& lines, const OptionWord& w, const QByteArray& text) {
+    QByteArray& line = lines[w.line];
+    line = line.left(w.begin) + text + line.mid(w.end);
+}
+
+// Option bits of an entry that are a word of pppd: present sets the bit, or
+// clears it where pppd does the thing unless told not to.
+struct FlagWord {
+    qint32 bit;
+    const char* word;
+    bool presentSets;
+};
+constexpr FlagWord kFlagWords[] = {
+    {16, "defaultroute", true}, // RemoteDefaultGateway
+    {8, "novj", false},         // IpHeaderCompression
+    {0x200, "noccp", false},    // SwCompression
+};
+constexpr qint32 kFlagBits = 16 | 8 | 0x200;
+constexpr qint32 kIpProtocol = 4;
+
+EntryRecord propertiesOf(const QList<QByteArray>& lines) {
+    const EntryOptions e = entryOptions(lines);
+    EntryRecord r;
+    r.size = 1768;
+    r.netProtocols = kIpProtocol; // PPP here carries IP only
+    r.framingProtocol = 1;
+    for (const FlagWord& f : kFlagWords)
+        if (!f.presentSets)
+            r.options |= f.bit;
+    for (const qsizetype i : e.options)
+        for (const FlagWord& f : kFlagWords)
+            if (e.words[i].text == f.word)
+                r.options = f.presentSets ? (r.options | f.bit) : (r.options & ~f.bit);
+    if (e.device) {
+        r.deviceName = QString::fromUtf8(e.device->text);
+        r.deviceType = QStringLiteral("modem");
+    }
+    if (e.connect)
+        if (const auto number = chatNumber(e.connect->text))
+            r.localPhone = QString::fromUtf8(number->text);
+    return r;
+}
+
+// Sets or clears the option word of a flag in an entry's file; a line left
+// blank by the removal goes with it.
+void setFlagWord(OptionFile& file, const char* word, bool present) {
+    if (present) {
+        file.append(QByteArray(word));
+        return;
+    }
+    const EntryOptions e = entryOptions(file.lines);
+    QList<qsizetype> touched;
+    for (qsizetype k = e.options.size() - 1; k >= 0; --k) {
+        const OptionWord& w = e.words[e.options[k]];
+        if (w.text == word) {
+            replaceWord(file.lines, w, QByteArray());
+            if (touched.isEmpty() || touched.last() != w.line)
+                touched << w.line;
+        }
+    }
+    for (const qsizetype l : touched) // descending, so indices stay valid
+        if (file.lines[l].trimmed().isEmpty())
+            file.lines.removeAt(l);
 }
 
 // The "#pulsewatch KEY=VALUE" lines of an entry file.
-QMap<QString, QString> marks(const QStringList& lines) {
+QMap<QString, QString> marks(const QList<QByteArray>& lines) {
     QMap<QString, QString> m;
-    for (const QString& line : lines) {
+    for (const QByteArray& line : lines) {
         if (!line.startsWith(kMark))
             continue;
-        const QString kv = line.mid(kMark.size());
-        const qsizetype eq = kv.indexOf(QLatin1Char('='));
+        const QByteArray kv = line.mid(kMark.size()).trimmed();
+        const qsizetype eq = kv.indexOf('=');
         if (eq > 0)
-            m[kv.left(eq)] = QUrl::fromPercentEncoding(kv.mid(eq + 1).toLatin1());
+            m[QString::fromLatin1(kv.left(eq))] = QUrl::fromPercentEncoding(kv.mid(eq + 1));
     }
     return m;
 }
 
-// Replaces the mark lines whose key starts with prefix by values.
-QStringList withMarks(QStringList lines, const QString& prefix,
-                      const QList<std::pair<QString, QString>>& values) {
-    lines.erase(std::remove_if(lines.begin(), lines.end(),
-                               [&](const QString& l) { return l.startsWith(kMark + prefix); }),
-                lines.end());
-    while (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    for (const auto& [k, v] : values)
-        lines << kMark + prefix + k + QLatin1Char('=') +
-                     QString::fromLatin1(QUrl::toPercentEncoding(v));
-    return lines;
+// The comment that marks an entry's line in the PAP secrets file; encoded,
+// so that no entry's tag ends with another's.
+QByteArray secretTag(const QString& entry) {
+    return "# pulsewatch:" + QUrl::toPercentEncoding(entry);
 }
 
-// The peers file's connect line with the number after chat's -T replaced.
-QString connectWithPhone(const QStringList& lines, const QString& phone) {
-    static const QRegularExpression connect(QStringLiteral("^\\s*connect\\s+\"(.*)\"\\s*$"));
-    for (const QString& line : lines) {
-        const auto m = connect.match(line);
-        if (!m.hasMatch())
-            continue;
-        QString command = m.captured(1);
-        static const QRegularExpression t(QStringLiteral("(\\s-T\\s+)(\\S+)"));
-        if (command.contains(t))
-            command.replace(t, QStringLiteral("\\1") + phone);
-        else
-            command += QStringLiteral(" -T ") + phone;
-        return QStringLiteral("connect ") + quoted(command);
-    }
-    return QString();
+bool isSecretOf(const QByteArray& line, const QByteArray& tag) {
+    const QByteArray t = line.trimmed();
+    return t.endsWith(tag) && t.size() > tag.size() &&
+           QByteArray(" \t").contains(t[t.size() - tag.size() - 1]);
 }
 
-QString octets(const std::array<quint8, 4>& a) {
-    return QStringLiteral("%1.%2.%3.%4").arg(a[0]).arg(a[1]).arg(a[2]).arg(a[3]);
+// Removes the entry's lines from the secrets; whether there were any.
+bool removeSecrets(OptionFile& secrets, const QString& entry) {
+    const QByteArray tag = secretTag(entry);
+    return secrets.lines.removeIf([&](const QByteArray& l) { return isSecretOf(l, tag); }) > 0;
 }
 
-std::array<quint8, 4> parseOctets(const QString& s) {
-    std::array<quint8, 4> a{};
-    const QStringList parts = s.split(QLatin1Char('.'));
-    for (int i = 0; i < 4 && i < parts.size(); ++i)
-        a[i] = static_cast<quint8>(std::clamp(parts[i].toInt(), 0, 255));
-    return a;
+// A word of an options file, without quotes where none are needed.
+QByteArray plainWord(const QString& value) {
+    const QByteArray v = value.toUtf8();
+    for (const char c : v)
+        if (!(std::isalnum(static_cast<unsigned char>(c)) || QByteArray("/._-+:").contains(c)))
+            return optionWord(v);
+    return v;
 }
 
 } // namespace
 
-PppdService::PppdService() = default;
-PppdService::PppdService(Paths paths) : m_paths(std::move(paths)) {}
-
-QString PppdService::linkName(const QString& entry) {
-    return QStringLiteral("pw-") + entry;
-}
+PppdService::PppdService() : PppdService(Paths{}) {}
+PppdService::PppdService(Paths paths) : m_paths(std::move(paths)), m_privileged(::getuid() == 0) {}
 
 QString PppdService::entryPath(const QString& phoneBook, const QString& entry) const {
     const QString dir = phoneBook.isEmpty() ? m_paths.peersDir : phoneBook;
@@ -153,107 +217,140 @@ qint32 PppdService::enumEntries(const QString& phoneBook, QStringList* names) {
     return 0;
 }
 
+qint32 PppdService::connectWithPhone(const QList<QByteArray>& lines, const QString& phone,
+                                     QByteArray* option) const {
+    const EntryOptions e = entryOptions(lines);
+    const auto number = e.connect ? chatNumber(e.connect->text) : std::nullopt;
+    if (!number)
+        return kPhoneNotChangeable;
+    if (number->text == phone.toUtf8())
+        return 0;
+    // pppd refuses a connect command from anyone but root once the entry's
+    // file has set one; for root, the number reaches chat as one quoted word
+    // that /bin/sh passes on untouched.
+    if (!m_privileged)
+        return kPhoneNotChangeable;
+    *option = "connect " + optionWord(withNumber(e.connect->text, *number, phone));
+    return 0;
+}
+
 qint32 PppdService::dial(const QString& phoneBook, const DialParams& params, qint32* handle) {
     *handle = 0;
     const QString path = entryPath(phoneBook, params.entry);
-    QStringList lines;
-    if (!readEntry(path, params.entry, &lines))
+    OptionFile entry;
+    if (!loadEntry(&entry, path, params.entry))
         return kEntryNotFound;
 
-    // The credentials go in a file of the caller's own (mode 0600): a
-    // command line is readable by every user of the machine.
-    QTemporaryFile options(QDir::temp().filePath(QStringLiteral("pulsewatch-dial-XXXXXX")));
-    if (!options.open())
-        return kAccessDenied;
-    QStringList opts;
+    QByteArray options;
     if (!params.user.isEmpty())
-        opts << QStringLiteral("user ") + quoted(params.user);
+        options += "user " + optionWord(params.user.toUtf8()) + '\n';
     if (!params.password.isEmpty())
-        opts << QStringLiteral("password ") + quoted(params.password);
+        options += "password " + optionWord(params.password.toUtf8()) + '\n';
     if (!params.phone.isEmpty()) {
-        const QString connect = connectWithPhone(lines, params.phone);
+        QByteArray connect;
+        if (const qint32 rc = connectWithPhone(entry.lines, params.phone, &connect))
+            return rc;
         if (!connect.isEmpty())
-            opts << connect;
+            options += connect + '\n';
     }
-    options.write((opts.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
-    options.flush();
+
+    // The credentials reach pppd through a pipe it reads as /dev/fd/N: not
+    // on the command line, which every user can read, and not in a file that
+    // a crash would leave behind. They fit the pipe's buffer, so it is
+    // filled before pppd starts.
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0)
+        return kAccessDenied;
+    const int readEnd = pipeFds[0];
+    ::fcntl(pipeFds[1], F_SETFL, O_NONBLOCK);
+    const bool written = platform::writeAll(pipeFds[1], options);
+    ::close(pipeFds[1]);
+    if (!written) {
+        ::close(readEnd);
+        return kAccessDenied;
+    }
 
     QStringList args;
     if (QFileInfo(path).absolutePath() == QFileInfo(m_paths.peersDir).absoluteFilePath())
         args << QStringLiteral("call") << params.entry;
     else
         args << QStringLiteral("file") << path;
-    args << QStringLiteral("file") << options.fileName() << QStringLiteral("updetach")
-         << QStringLiteral("linkname") << linkName(params.entry);
+    args << QStringLiteral("file") << QStringLiteral("/dev/fd/%1").arg(readEnd)
+         << QStringLiteral("updetach");
 
+    const QList<PppdLink> before = runningPppd();
     QProcess pppd;
     pppd.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     pppd.setStandardOutputFile(QProcess::nullDevice());
+    pppd.setChildProcessModifier([readEnd] { ::fcntl(readEnd, F_SETFD, 0); });
     pppd.start(m_paths.pppd, args);
-    if (!pppd.waitForStarted(10000))
+    const bool started = pppd.waitForStarted(10000);
+    ::close(readEnd);
+    if (!started)
         return kCannotStartPppd;
-    // updetach: pppd returns once the link is up or has failed.
+
+    // updetach: pppd returns once the link is up or has failed, leaving the
+    // link's pppd behind as a child of its own.
+    auto leftBehind = [&] {
+        PppdLink found;
+        for (const PppdLink& l : runningPppd())
+            if (l.entry == params.entry && l.started >= found.started &&
+                std::none_of(before.begin(), before.end(),
+                             [&](const PppdLink& b) { return b.pid == l.pid; }))
+                found = l;
+        return found;
+    };
     if (!pppd.waitForFinished(m_dialLimitMs)) {
-        pppd.kill();
-        pppd.waitForFinished(2000);
-        *handle = handleFor(params.entry); // a daemon it left behind is hung up
+        // SIGTERM first: pppd then hangs the modem up and removes its lock.
+        pppd.terminate();
+        if (!pppd.waitForFinished(5000)) {
+            pppd.kill();
+            pppd.waitForFinished(2000);
+        }
+        const PppdLink link = leftBehind();
+        *handle = link.pid != 0 ? handleFor(link) : 0;
         return kDialTimedOut;
     }
     if (pppd.exitStatus() != QProcess::NormalExit)
         return kPppdExitBase + 1;
     if (pppd.exitCode() != 0)
         return kPppdExitBase + pppd.exitCode();
-    *handle = handleFor(params.entry);
+    PppdLink link = leftBehind();
+    link.entry = params.entry;
+    *handle = handleFor(link);
     return 0;
 }
 
-qint32 PppdService::handleFor(const QString& entry) {
+qint32 PppdService::handleFor(const PppdLink& link) {
     for (auto it = m_links.cbegin(); it != m_links.cend(); ++it)
-        if (it.value() == entry)
+        if (link.pid != 0 && it->pid == link.pid && it->started == link.started)
             return it.key();
     const qint32 h = m_nextHandle++;
-    m_links[h] = entry;
+    m_links[h] = link;
     return h;
-}
-
-qint64 PppdService::linkPid(const QString& entry) const {
-    QFile f(QDir(m_paths.runDir).filePath(QStringLiteral("ppp-%1.pid").arg(linkName(entry))));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    const qint64 pid = f.readLine().trimmed().toLongLong();
-    if (pid <= 1)
-        return 0;
-    // A pid file left by a pppd that is gone (or has ended and waits to be
-    // reaped) names no link.
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray s = stat.read(512);
-    const qsizetype close = s.lastIndexOf(')');
-    return close > 0 && s.mid(close + 2, 1) != "Z" ? pid : 0;
 }
 
 qint32 PppdService::hangUp(qint32 handle) {
     if (!m_links.contains(handle))
         return kInvalidHandle;
-    const QString entry = m_links.take(handle);
-    const qint64 pid = linkPid(entry);
-    if (pid == 0)
+    const PppdLink link = m_links.take(handle);
+    if (link.pid == 0)
         return kNoConnection;
     // pppd ends the link on SIGTERM; the line drops after this returns.
-    return ::kill(static_cast<pid_t>(pid), SIGTERM) == 0 ? 0 : kAccessDenied;
+    switch (signalPppd(link, SIGTERM)) {
+    case 0:
+        return 0;
+    case ESRCH:
+        return kNoConnection;
+    default:
+        return kAccessDenied;
+    }
 }
 
 qint32 PppdService::enumConnections(QList<ActiveConnection>* connections) {
     connections->clear();
-    const QString prefix = QStringLiteral("ppp-") + linkName(QString());
-    const QDir run(m_paths.runDir);
-    for (const QString& file :
-         run.entryList({prefix + QStringLiteral("*.pid")}, QDir::Files, QDir::Name)) {
-        const QString entry = file.mid(prefix.size(), file.size() - prefix.size() - 4);
-        if (linkPid(entry) != 0)
-            *connections << ActiveConnection{handleFor(entry), entry};
-    }
+    for (const PppdLink& link : runningPppd())
+        *connections << ActiveConnection{handleFor(link), link.entry};
     return 0;
 }
 
@@ -265,6 +362,8 @@ QString PppdService::errorString(qint32 code) {
         return QStringLiteral("アクセスが拒否されました。");
     case kInvalidHandle:
         return QStringLiteral("接続のハンドルが正しくありません。");
+    case kNotSupported:
+        return QStringLiteral("pppd にこの設定のオプションがないため、変更できません。");
     case kBufferTooSmall:
         return QStringLiteral("バッファーが小さすぎます。");
     case kCannotLoadPhonebook:
@@ -277,6 +376,9 @@ QString PppdService::errorString(qint32 code) {
         return QStringLiteral("国・地域の情報が見つかりません。");
     case kNoConnection:
         return QStringLiteral("接続はすでに切断されています。");
+    case kPhoneNotChangeable:
+        return QStringLiteral("このエントリの電話番号を変更できるのは、エントリの管理者 (root) "
+                              "だけです。/etc/ppp/peers のファイルで設定してもらってください。");
     case kDialTimedOut:
         return QStringLiteral("ダイアルアップ接続が時間内に完了しませんでした。");
     case kCannotStartPppd:
@@ -311,54 +413,55 @@ QString PppdService::errorString(qint32 code) {
 }
 
 qint32 PppdService::getEntryDialParams(DialParams* params) {
-    QStringList lines;
-    if (!readEntry(entryPath(QString(), params->entry), params->entry, &lines))
+    OptionFile entry;
+    if (!loadEntry(&entry, entryPath(QString(), params->entry), params->entry))
         return kEntryNotFound;
-    const auto m = marks(lines);
+    const auto m = marks(entry.lines);
     params->phone = m.value(QStringLiteral("dial.phone"));
     params->callback = m.value(QStringLiteral("dial.callback"));
     params->user = m.value(QStringLiteral("dial.user"));
     params->domain = m.value(QStringLiteral("dial.domain"));
     params->password.clear();
-    bool secretsOk = false;
-    const QString tag = secretTag(params->entry);
-    static const QRegularExpression secret(QStringLiteral("^\"(.*)\"\\s+\\*\\s+\"(.*)\"\\s+#"));
-    for (const QString& line : readLines(m_paths.secretsFile, &secretsOk)) {
-        if (!line.endsWith(tag))
-            continue;
-        const auto match = secret.match(line);
-        if (match.hasMatch())
-            params->password = match.captured(2)
-                                   .replace(QStringLiteral("\\\""), QStringLiteral("\""))
-                                   .replace(QStringLiteral("\\\\"), QStringLiteral("\\"));
+    // Only root can read Debian's secrets file; another user gets no password.
+    OptionFile secrets;
+    secrets.load(m_paths.secretsFile);
+    const QByteArray tag = secretTag(params->entry);
+    for (const QByteArray& line : secrets.lines) {
+        const QList<OptionWord> words = optionWords({line});
+        if (isSecretOf(line, tag) && words.size() >= 3)
+            params->password = QString::fromUtf8(words[2].text);
     }
     return 0;
 }
 
 qint32 PppdService::setEntryDialParams(const DialParams& params) {
     const QString path = entryPath(QString(), params.entry);
-    QStringList lines;
-    if (!readEntry(path, params.entry, &lines))
+    OptionFile entry;
+    if (!loadEntry(&entry, path, params.entry))
         return kEntryNotFound;
-    lines = withMarks(lines, QStringLiteral("dial."),
-                      {{QStringLiteral("phone"), params.phone},
-                       {QStringLiteral("callback"), params.callback},
-                       {QStringLiteral("user"), params.user},
-                       {QStringLiteral("domain"), params.domain}});
-    if (!writeLines(path, lines))
+    const QByteArray prefix = kMark + "dial.";
+    entry.lines.removeIf([&](const QByteArray& l) { return l.startsWith(prefix); });
+    const std::pair<const char*, QString> values[] = {{"phone", params.phone},
+                                                      {"callback", params.callback},
+                                                      {"user", params.user},
+                                                      {"domain", params.domain}};
+    for (const auto& [key, value] : values)
+        entry.append(prefix + key + '=' + QUrl::toPercentEncoding(value));
+    if (!entry.save())
         return kAccessDenied;
+
     // The password lives with pppd's own secrets (mode 0600), never in the
-    // entry file that every user may read.
-    bool secretsOk = false;
-    QStringList secrets = readLines(m_paths.secretsFile, &secretsOk);
-    const QString tag = secretTag(params.entry);
-    secrets.erase(std::remove_if(secrets.begin(), secrets.end(),
-                                 [&](const QString& l) { return l.endsWith(tag); }),
-                  secrets.end());
-    if (!params.user.isEmpty() && !params.password.isEmpty())
-        secrets << quoted(params.user) + QStringLiteral(" * ") + quoted(params.password) +
-                       QLatin1Char(' ') + tag;
-    return writeLines(m_paths.secretsFile, secrets) ? 0 : kAccessDenied;
+    // entry file that every dip user may read.
+    OptionFile secrets;
+    if (!secrets.load(m_paths.secretsFile) && QFileInfo::exists(m_paths.secretsFile))
+        return kAccessDenied;
+    bool changed = removeSecrets(secrets, params.entry);
+    if (!params.user.isEmpty() && !params.password.isEmpty()) {
+        secrets.append(optionWord(params.user.toUtf8()) + " * " +
+                       optionWord(params.password.toUtf8()) + ' ' + secretTag(params.entry));
+        changed = true;
+    }
+    return !changed || secrets.save() ? 0 : kAccessDenied;
 }
 
 qint32 PppdService::getCountryInfo(qint32 id, CountryRecord* country) {
@@ -391,61 +494,51 @@ qint32 PppdService::enumDevices(QList<DeviceRecord>* devices) {
 }
 
 qint32 PppdService::getEntryProperties(const QString& entry, EntryRecord* record) {
-    QStringList lines;
-    if (!readEntry(entryPath(QString(), entry), entry, &lines))
+    OptionFile file;
+    if (!loadEntry(&file, entryPath(QString(), entry), entry))
         return kEntryNotFound;
-    const auto m = marks(lines);
-    auto num = [&](const char* k) { return m.value(QLatin1String(k)).toInt(); };
-    auto text = [&](const char* k) { return m.value(QLatin1String(k)); };
-    EntryRecord r;
-    r.size = 1768;
-    r.options = num("entry.options");
-    r.countryId = num("entry.countryId");
-    r.countryCode = num("entry.countryCode");
-    r.areaCode = text("entry.areaCode");
-    r.localPhone = text("entry.localPhone");
-    const char* ipKeys[] = {"entry.ip", "entry.dns", "entry.dnsAlt", "entry.wins", "entry.winsAlt"};
-    for (int i = 0; i < 5; ++i)
-        r.ip[i] = parseOctets(text(ipKeys[i]));
-    r.netProtocols = num("entry.netProtocols");
-    r.framingProtocol = m.contains(QStringLiteral("entry.framing")) ? num("entry.framing") : 1;
-    r.deviceType = text("entry.deviceType");
-    r.deviceName = text("entry.deviceName");
-    // The device pppd itself would use: the first line naming one.
-    if (r.deviceName.isEmpty())
-        for (const QString& line : lines)
-            if (line.trimmed().startsWith(QStringLiteral("/dev/"))) {
-                r.deviceName = line.trimmed().section(QLatin1Char(' '), 0, 0);
-                r.deviceType = QStringLiteral("modem");
-                break;
-            }
-    *record = r;
+    *record = propertiesOf(file.lines);
     return 0;
 }
 
 qint32 PppdService::setEntryProperties(const QString& entry, const EntryRecord& r) {
     if (r.size == 0)
         return kInvalidSize;
-    const QString path = entryPath(QString(), entry);
-    QStringList lines;
-    if (!readEntry(path, entry, &lines))
+    OptionFile file;
+    if (!loadEntry(&file, entryPath(QString(), entry), entry))
         return kEntryNotFound;
-    lines = withMarks(lines, QStringLiteral("entry."),
-                      {{QStringLiteral("options"), QString::number(r.options)},
-                       {QStringLiteral("countryId"), QString::number(r.countryId)},
-                       {QStringLiteral("countryCode"), QString::number(r.countryCode)},
-                       {QStringLiteral("areaCode"), r.areaCode},
-                       {QStringLiteral("localPhone"), r.localPhone},
-                       {QStringLiteral("ip"), octets(r.ip[0])},
-                       {QStringLiteral("dns"), octets(r.ip[1])},
-                       {QStringLiteral("dnsAlt"), octets(r.ip[2])},
-                       {QStringLiteral("wins"), octets(r.ip[3])},
-                       {QStringLiteral("winsAlt"), octets(r.ip[4])},
-                       {QStringLiteral("netProtocols"), QString::number(r.netProtocols)},
-                       {QStringLiteral("framing"), QString::number(r.framingProtocol)},
-                       {QStringLiteral("deviceType"), r.deviceType},
-                       {QStringLiteral("deviceName"), r.deviceName}});
-    return writeLines(path, lines) ? 0 : kAccessDenied;
+    const EntryRecord now = propertiesOf(file.lines);
+    // A value pppd has no option for is refused, never kept where pppd does
+    // not read it; nothing is written then.
+    if (r.countryId != now.countryId || r.countryCode != now.countryCode ||
+        r.areaCode != now.areaCode || r.ip != now.ip || r.netProtocols != now.netProtocols ||
+        r.framingProtocol != now.framingProtocol ||
+        (r.options & ~kFlagBits) != (now.options & ~kFlagBits) ||
+        (r.deviceType != now.deviceType && r.deviceType != QLatin1String("modem")))
+        return kNotSupported;
+
+    QList<QByteArray>& lines = file.lines;
+    if (r.localPhone != now.localPhone) {
+        const EntryOptions e = entryOptions(lines);
+        const auto number = e.connect ? chatNumber(e.connect->text) : std::nullopt;
+        if (!number || r.localPhone.isEmpty())
+            return kNotSupported;
+        replaceWord(lines, *e.connect,
+                    optionWord(withNumber(e.connect->text, *number, r.localPhone)));
+    }
+    if (r.deviceName != now.deviceName) {
+        if (!r.deviceName.startsWith(QStringLiteral("/dev/")))
+            return kNotSupported; // without one pppd would take its own terminal
+        const EntryOptions e = entryOptions(lines);
+        if (e.device)
+            replaceWord(lines, *e.device, plainWord(r.deviceName));
+        else
+            file.append(plainWord(r.deviceName));
+    }
+    for (const FlagWord& f : kFlagWords)
+        if ((r.options & f.bit) != (now.options & f.bit))
+            setFlagWord(file, f.word, ((r.options & f.bit) != 0) == f.presentSets);
+    return file.save() ? 0 : kAccessDenied;
 }
 
 qint32 PppdService::deleteEntry(const QString& entry) {
@@ -454,6 +547,11 @@ qint32 PppdService::deleteEntry(const QString& entry) {
     const QString path = entryPath(QString(), entry);
     if (!QFileInfo(path).isFile())
         return kEntryNotFound;
+    // Its saved password goes with it, and first: an entry left without its
+    // password can be deleted again, a password without its entry is lost.
+    OptionFile secrets;
+    if (secrets.load(m_paths.secretsFile) && removeSecrets(secrets, entry) && !secrets.save())
+        return kAccessDenied;
     return QFile::remove(path) ? 0 : kAccessDenied;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "dialup/PppdLinks.h"
 #include "dialup/RemoteAccessService.h"
 
 #include <QMap>
@@ -7,20 +8,21 @@
 
 namespace dialup {
 
-/// The dial-up service on pppd. The phone book is a peers folder (one file
-/// per entry, /etc/ppp/peers by default); a dial runs
-/// `pppd call ENTRY updetach`, which returns once the link is up or has
-/// failed; a hang-up signals that link's pppd. The user name and password
-/// reach pppd through an options file only its owner can read, never the
-/// command line. Saved dial parameters and the entry properties pppd has no
-/// option for are kept as "#pulsewatch" comment lines in the entry's file;
-/// saved passwords go to the PAP secrets file.
+/// The dial-up service on pppd, for an operator in group dip as much as for
+/// root. The phone book is a peers folder (one file per entry, made by the
+/// administrator; /etc/ppp/peers by default); a dial runs
+/// `pppd call ENTRY file /dev/fd/N updetach`, where N is a pipe carrying the
+/// user name and password (never the command line, never a file on disk),
+/// and returns once the link is up or has failed; a hang-up signals the
+/// pppd that dial left behind. Saved dial parameters are "#pulsewatch"
+/// comment lines in the entry's file; saved passwords go to the PAP secrets
+/// file. Entry properties are the options pppd itself reads.
 class PppdService : public RemoteAccessService {
 public:
     struct Paths {
         QString peersDir = QStringLiteral("/etc/ppp/peers");
-        QString pppd = QStringLiteral("pppd");
-        QString runDir = QStringLiteral("/run"); ///< where pppd writes ppp-LINK.pid
+        /// By its full path: /usr/sbin is not on an ordinary user's PATH.
+        QString pppd = QStringLiteral("/usr/sbin/pppd");
         QString secretsFile = QStringLiteral("/etc/ppp/pap-secrets");
     };
 
@@ -44,18 +46,21 @@ public:
     qint32 deleteEntry(const QString& entry) override;
 
     void setDialLimitMs(int ms) { m_dialLimitMs = ms; }
-
-    /// The link name a dial gives pppd, and so its pid file's name.
-    static QString linkName(const QString& entry);
+    /// pppd lets only a caller whose real user is root replace what an
+    /// entry's file sets (its connect command, so its number). Taken from
+    /// the process at construction.
+    void setPrivileged(bool privileged) { m_privileged = privileged; }
 
 private:
     QString entryPath(const QString& phoneBook, const QString& entry) const;
-    qint32 handleFor(const QString& entry);
-    qint64 linkPid(const QString& entry) const;
+    qint32 handleFor(const PppdLink& link);
+    qint32 connectWithPhone(const QList<QByteArray>& lines, const QString& phone,
+                            QByteArray* option) const;
 
     Paths m_paths;
     int m_dialLimitMs = kDialLimitMs;
-    QMap<qint32, QString> m_links; // handle -> entry
+    bool m_privileged;
+    QMap<qint32, PppdLink> m_links; // handle -> the pppd of that link
     qint32 m_nextHandle = 1;
 };
 

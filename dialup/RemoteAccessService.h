@@ -11,7 +11,10 @@ namespace dialup {
 
 // Result codes of the service; 0 is success. The numbers of the old
 // remote-access service are kept where the meaning is the same.
+constexpr qint32 kAccessDenied = 5;
 constexpr qint32 kInvalidHandle = 6;
+/// The service has no way to store that value.
+constexpr qint32 kNotSupported = 50;
 constexpr qint32 kBufferTooSmall = 603;
 constexpr qint32 kEntryNotFound = 623;
 constexpr qint32 kInvalidSize = 632;
@@ -20,6 +23,9 @@ constexpr qint32 kCountryNotFound = 650;
 constexpr qint32 kNoConnection = 668;
 /// pppd exit status n is reported as kPppdExitBase + n.
 constexpr qint32 kPppdExitBase = 700;
+/// A number other than the entry's own, which only the entry's
+/// administrator can change.
+constexpr qint32 kPhoneNotChangeable = 797;
 constexpr qint32 kCannotStartPppd = 799;
 
 /// A dial or saved dial parameters. A null text means "none" and is what

@@ -39,18 +39,25 @@ bool replaceFile(const QString& path, const QByteArray& data) {
         return false;
     bool ok = writeAll(fd, data) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
-    if (ok && ::rename(temp.constData(), target.constData()) == 0) {
-        // Make the rename itself durable before reporting success.
-        const QByteArray dir = QFile::encodeName(QFileInfo(path).absolutePath());
-        const int dfd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY);
-        if (dfd >= 0) {
-            ::fsync(dfd);
-            ::close(dfd);
-        }
-        return true;
-    }
+    if (ok)
+        return commitReplacement(temp, target);
     ::unlink(temp.constData());
     return false;
+}
+
+bool commitReplacement(const QByteArray& temp, const QByteArray& target) {
+    if (::rename(temp.constData(), target.constData()) != 0) {
+        ::unlink(temp.constData());
+        return false;
+    }
+    // Make the rename itself durable before reporting success.
+    const QByteArray dir = QFile::encodeName(QFileInfo(QFile::decodeName(target)).absolutePath());
+    const int dfd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    return true;
 }
 
 } // namespace platform

@@ -14,4 +14,8 @@ bool writeAll(int fd, const QByteArray& data);
 /// replaced.
 bool replaceFile(const QString& path, const QByteArray& data);
 
+/// Renames the written and synced temp over target and makes the rename
+/// durable; on failure temp is removed. What replaceFile ends with.
+bool commitReplacement(const QByteArray& temp, const QByteArray& target);
+
 } // namespace platform

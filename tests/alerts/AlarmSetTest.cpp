@@ -35,6 +35,8 @@ TEST_F(AlarmSetTest, TheHeldConnectionLivesFromDialToHangUp) {
     EXPECT_EQ(alarms.held()->Connection(), 100);
     EXPECT_EQ(ras.dials.last().user, QStringLiteral("u"));
     EXPECT_EQ(ras.dials.last().password, QStringLiteral("p"));
+    EXPECT_TRUE(ras.dials.last().phone.isNull()) << "the alert dials the entry's own number";
+    EXPECT_TRUE(ras.dialPhoneBooks.last().isNull()) << "and the default phone book";
     alarms.hangUp();
     EXPECT_EQ(alarms.held(), nullptr);
     EXPECT_TRUE(ras.calls.contains(QStringLiteral("hangUp 100")));

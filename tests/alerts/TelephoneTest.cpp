@@ -144,3 +144,20 @@ TEST_F(TelephoneTest, AnUnusablePortIsOneComRowAndNothingSent) {
     EXPECT_EQ(modem.received(), QByteArray());
     EXPECT_EQ(sleeper.waits, QList<int>());
 }
+
+TEST_F(TelephoneTest, AVanishedPortEndsTheCallAtOnceWithOneComRow) {
+    VirtualModem modem([](const QByteArray& command) -> Pieces {
+        if (command.startsWith("ATDT"))
+            return {{100, {}, true}};
+        return {};
+    });
+    SKIP_WITHOUT(modem);
+    phone.setAnswerWaitMs(30000);
+    phone.setHangUpAnswerMs(30000);
+    QElapsedTimer t;
+    t.start();
+    phone.GoToTelephone(QStringLiteral("117"), modem.programSide(), QStringLiteral("9600,N,8,1"));
+    EXPECT_LT(t.elapsed(), 1100) << "the wait went on after the device had gone";
+    EXPECT_EQ(eventRows(state.DatabasePath), QStringList{kComRow});
+    EXPECT_EQ(sleeper.waits, QList<int>());
+}

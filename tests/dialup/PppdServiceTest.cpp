@@ -1,85 +1,100 @@
-// The pppd backend against a stand-in pppd written by the test (this kernel
-// has no /dev/ppp, so a real dial cannot run here) and a peers folder of
-// the test's own.
+// The pppd backend against a stand-in pppd (this kernel has no /dev/ppp, so
+// a real dial cannot run here) that holds it to pppd's rules for a caller
+// who is not root, and a peers folder of the test's own. Debian's own pppd
+// checks the same command lines in PppdRealTest.
 #include "dialup/PppdService.h"
 #include "dialup/VBRas.h"
 
 #include "support/TestFolder.h"
 
+#include <QCoreApplication>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QThread>
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <grp.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace dialup;
 using testsupport::TestFolder;
 
 namespace {
 
-// Logs its arguments and the options files it is given (with their mode);
-// exits with the status in the file "exit"; on success leaves a daemon
-// stand-in whose pid it writes where pppd writes a link's pid.
-const char kFakePppd[] = R"SH(#!/bin/bash
-dir=$(dirname "$0")
-echo "ARGS $*" >> "$dir/pppd.log"
-link=
-while (($#)); do
-  case $1 in
-    file) echo "FILE $(stat -c %a "$2") $(tr '\n' '|' < "$2")" >> "$dir/pppd.log"; shift ;;
-    linkname) link=$2; shift ;;
-  esac
-  shift
-done
-[[ -f $dir/delay ]] && exec sleep "$(cat "$dir/delay")" # killed as pppd would be
-status=$(cat "$dir/exit" 2>/dev/null || echo 0)
-if [[ $status == 0 ]]; then
-  sleep 300 </dev/null >/dev/null 2>&1 &
-  echo $! > "$dir/run/ppp-$link.pid"
-fi
-exit "$status"
-)SH";
-
-bool alive(qint64 pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return false;
-    return !stat.readAll().contains(") Z "); // a zombie is gone for our purpose
-}
+const QByteArray kIsp = "/dev/ttyACM0 115200\n"
+                        "connect \"/usr/sbin/chat -v -f /etc/chatscripts/isp -T 0311112222\"\n"
+                        "noauth\ndefaultroute\n";
 
 class PppdServiceTest : public ::testing::Test {
 protected:
     TestFolder folder{false};
     PppdService::Paths paths;
     std::unique_ptr<PppdService> service;
+    // Every pppd on the machine is listed as a link: a name of this process
+    // keeps another test run's links out of this one's.
+    const QString isp = QStringLiteral("isp-%1").arg(QCoreApplication::applicationPid());
 
     void SetUp() override {
         QDir(folder.folder()).mkpath(QStringLiteral("peers"));
-        QDir(folder.folder()).mkpath(QStringLiteral("run"));
-        folder.write(QStringLiteral("pppd"), kFakePppd);
-        QFile::setPermissions(folder.path(QStringLiteral("pppd")), QFileDevice::ReadOwner |
-                                                                       QFileDevice::WriteOwner |
-                                                                       QFileDevice::ExeOwner);
+        ASSERT_TRUE(QFile::copy(QStringLiteral(PW_FAKE_PPPD), folder.path(QStringLiteral("pppd"))));
+        QFile::setPermissions(folder.path(QStringLiteral("pppd")),
+                              QFileDevice::ReadOwner | QFileDevice::ExeOwner);
         paths.peersDir = folder.path(QStringLiteral("peers"));
         paths.pppd = folder.path(QStringLiteral("pppd"));
-        paths.runDir = folder.path(QStringLiteral("run"));
         paths.secretsFile = folder.path(QStringLiteral("pap-secrets"));
-        folder.write(QStringLiteral("peers/isp"), "/dev/ttyACM0 115200\nconnect \"/usr/sbin/chat "
-                                                  "-v -f /etc/chatscripts/isp -T 0311112222\"\n"
-                                                  "noauth\ndefaultroute\n");
+        folder.write(QStringLiteral("peers/") + isp, kIsp);
         folder.write(QStringLiteral("peers/plain"),
                      "/dev/ttyS0\nconnect \"/usr/sbin/chat -f x\"\n");
         service = std::make_unique<PppdService>(paths);
+        callerIs(0);
+    }
+    void TearDown() override {
+        for (const qint64 pid : standIns(QString()))
+            ::kill(static_cast<pid_t>(pid), SIGKILL);
+    }
+    // Both pppd and the backend take the caller for that user.
+    void callerIs(int uid) {
+        folder.write(QStringLiteral("uid"), QByteArray::number(uid));
+        service->setPrivileged(uid == 0);
     }
     QString log() const { return QString::fromUtf8(folder.read(QStringLiteral("pppd.log"))); }
+    int runs() const { return log().count(QStringLiteral("ARGS ")); }
     void exitWith(int status) { folder.write(QStringLiteral("exit"), QByteArray::number(status)); }
-    qint64 linkPid(const char* entry) const {
-        return folder.read(QStringLiteral("run/ppp-pw-%1.pid").arg(QLatin1String(entry)))
-            .trimmed()
-            .toLongLong();
+    // Live stand-in processes of this test that dial entry ("" = any).
+    QList<qint64> standIns(const QString& entry) const {
+        QList<qint64> pids;
+        for (const QString& dir : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+            QFile cmd(QStringLiteral("/proc/%1/cmdline").arg(dir));
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(dir));
+            if (dir.toLongLong() == 0 || !cmd.open(QIODevice::ReadOnly) ||
+                !stat.open(QIODevice::ReadOnly))
+                continue;
+            const QByteArray st = stat.readAll();
+            if (!st.contains("(pppd) ") || st.contains(") Z "))
+                continue;
+            const QByteArray c = cmd.readAll();
+            if (c.contains(QFile::encodeName(paths.pppd) + '\0') &&
+                (entry.isEmpty() || c.contains("\0call\0" + entry.toUtf8() + '\0')))
+                pids << dir.toLongLong();
+        }
+        return pids;
+    }
+    bool waitUntilGone(qint64 pid) const {
+        QElapsedTimer t;
+        t.start();
+        while (QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)) && t.elapsed() < 3000) {
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+            if (stat.open(QIODevice::ReadOnly) && stat.readAll().contains(") Z "))
+                break;
+            QThread::msleep(20);
+        }
+        return !standIns(QString()).contains(pid);
     }
 };
 
@@ -90,83 +105,151 @@ TEST_F(PppdServiceTest, TheEntriesAreThePeersFiles) {
     folder.write(QStringLiteral("peers/.hidden"), "");
     QStringList names;
     EXPECT_EQ(service->enumEntries(QString(), &names), 0);
-    EXPECT_EQ(names, (QStringList{QStringLiteral("isp"), QStringLiteral("plain")}));
+    EXPECT_EQ(names, (QStringList{isp, QStringLiteral("plain")}));
     EXPECT_EQ(service->enumEntries(folder.path(QStringLiteral("missing")), &names),
               kCannotLoadPhonebook);
     EXPECT_TRUE(names.isEmpty());
 }
 
-TEST_F(PppdServiceTest, ADialKeepsThePasswordOffTheCommandLineAndHangsUpByItsPid) {
+TEST_F(PppdServiceTest, ADipUsersDialPassesPppdsChecksWithTheCredentialsInAPipe) {
+    callerIs(1000);
     VBRas ras(*service);
-    ras.setEntry(QStringLiteral("isp"));
+    ras.setEntry(isp);
     ras.setUserID(QStringLiteral("operator"));
-    ras.setPassWord(QStringLiteral("s3cret \"quoted\""));
+    ras.setPassWord(QStringLiteral("s3cret \"q\" \\1"));
     ASSERT_EQ(ras.Dialup(), 0) << log();
     EXPECT_NE(ras.Connection(), 0);
 
     const QString l = log();
-    EXPECT_TRUE(l.contains(QStringLiteral("ARGS call isp file "))) << l;
-    EXPECT_TRUE(l.contains(QStringLiteral(" updetach linkname pw-isp"))) << l;
-    EXPECT_FALSE(l.section(QStringLiteral("FILE"), 0, 0).contains(QStringLiteral("s3cret")))
-        << "the password is on the command line";
-    EXPECT_TRUE(l.contains(
-        QStringLiteral("FILE 600 user \"operator\"|password \"s3cret \\\"quoted\\\"\"|")))
+    EXPECT_TRUE(l.contains(QStringLiteral("ARGS call ") + isp + QStringLiteral(" file /dev/fd/")))
         << l;
-    EXPECT_FALSE(l.contains(QStringLiteral("connect"))) << "no PHONE, no connect override";
+    EXPECT_TRUE(l.contains(QRegularExpression(QStringLiteral("SOURCE /dev/fd/\\d+ pipe\n")))) << l;
+    EXPECT_FALSE(l.section(QStringLiteral("SOURCE"), 0, 0).contains(QStringLiteral("s3cret")))
+        << "the password is on the command line";
+    EXPECT_TRUE(l.contains(QStringLiteral("user=operator\npassword=s3cret \"q\" \\1\n"))) << l;
 
-    const qint64 pid = linkPid("isp");
-    ASSERT_GT(pid, 1);
-    EXPECT_TRUE(alive(pid));
-    EXPECT_EQ(ras.SeekEnumConns(QStringLiteral("isp"), 0), -1);
-
+    const QList<qint64> link = standIns(isp);
+    ASSERT_EQ(link.size(), 1);
+    EXPECT_EQ(ras.SeekEnumConns(isp, 0), -1);
     EXPECT_EQ(ras.HangUp(), 0);
-    QElapsedTimer t;
-    t.start();
-    while (alive(pid) && t.elapsed() < 3000)
-        QThread::msleep(20);
-    EXPECT_FALSE(alive(pid)) << "pppd was not told to end the link";
-    EXPECT_EQ(ras.SeekEnumConns(QStringLiteral("isp"), 0), 0);
+    EXPECT_TRUE(waitUntilGone(link[0])) << "pppd was not told to end the link";
+    EXPECT_EQ(ras.SeekEnumConns(isp, 0), 0);
     EXPECT_EQ(ras.HangUp(), kInvalidHandle);
-    // The options file is gone once the dial has returned.
-    EXPECT_TRUE(QDir::temp().entryList({QStringLiteral("pulsewatch-dial-*")}).isEmpty());
 }
 
-TEST_F(PppdServiceTest, APhoneNumberReplacesTheOneGivenToChat) {
-    VBRas ras(*service);
-    ras.setEntry(QStringLiteral("isp"));
-    ras.setPHONE(QStringLiteral("0120999888"));
-    ASSERT_EQ(ras.Dialup(), 0);
-    EXPECT_TRUE(log().contains(
-        QStringLiteral("connect \"/usr/sbin/chat -v -f /etc/chatscripts/isp -T 0120999888\"")))
-        << log();
-    ras.HangUp();
+TEST_F(PppdServiceTest, AHangUpSignalsOnlyThePppdOfItsOwnLink) {
+    callerIs(1000);
+    // A link of the same entry from pon, and a program that merely names it.
+    ASSERT_EQ(QProcess::execute(paths.pppd, {QStringLiteral("call"), isp}), 0) << log();
+    const QList<qint64> pon = standIns(isp);
+    ASSERT_EQ(pon.size(), 1);
+    qint64 decoy = 0;
+    ASSERT_TRUE(QProcess::startDetached(QStringLiteral("bash"),
+                                        {QStringLiteral("-c"), QStringLiteral("sleep 30; true"),
+                                         paths.pppd, QStringLiteral("call"), isp},
+                                        QString(), &decoy));
 
-    VBRas plain(*service);
-    plain.setEntry(QStringLiteral("plain"));
-    plain.setPHONE(QStringLiteral("117"));
-    ASSERT_EQ(plain.Dialup(), 0);
-    EXPECT_TRUE(log().contains(QStringLiteral("connect \"/usr/sbin/chat -f x -T 117\""))) << log();
-    plain.HangUp();
+    VBRas ras(*service);
+    ras.setEntry(isp);
+    ASSERT_EQ(ras.Dialup(), 0) << log();
+    QList<qint64> ours = standIns(isp);
+    ours.removeAll(pon[0]);
+    ASSERT_EQ(ours.size(), 1);
+    EXPECT_EQ(ras.HangUp(), 0);
+    EXPECT_TRUE(waitUntilGone(ours[0]));
+    EXPECT_EQ(standIns(isp), pon) << "pon's link was hung up too";
+
+    // pon's link is listed; once its pppd has gone, its handle names nothing
+    // and no other process is signalled in its place.
+    VBRas other(*service);
+    EXPECT_EQ(other.SeekEnumConns(isp, -1), -1);
+    ::kill(static_cast<pid_t>(pon[0]), SIGKILL);
+    EXPECT_TRUE(waitUntilGone(pon[0]));
+    EXPECT_EQ(other.HangUp(), kNoConnection);
+    EXPECT_EQ(::kill(static_cast<pid_t>(decoy), 0), 0) << "a process that is no pppd was signalled";
+    ::kill(static_cast<pid_t>(decoy), SIGKILL);
 }
 
-TEST_F(PppdServiceTest, AnotherPhoneBookIsReadAsAnOptionsFile) {
-    QDir(folder.folder()).mkpath(QStringLiteral("book"));
-    folder.write(QStringLiteral("book/office"), "/dev/ttyS1\n");
+TEST_F(PppdServiceTest, APhoneNumberReachesChatAsDataOrIsRefused) {
+    const QString pwned = folder.path(QStringLiteral("pwned"));
+    const QString shell = QStringLiteral("117 ; touch %1 ; echo \\1 $HOME `id` 'q'").arg(pwned);
+    struct Case {
+        const char* what;
+        int uid;
+        QString entry, phone;
+        qint32 rc;
+        QString chatNumber; // what chat gets after -T; none when pppd must not run
+    } cases[] = {
+        {"root, another number", 0, isp, QStringLiteral("0120999888"), 0,
+         QStringLiteral("0120999888")},
+        {"root, shell and backslashes", 0, isp, shell, 0, shell},
+        {"dip user, no number", 1000, isp, QString(), 0, QStringLiteral("0311112222")},
+        {"dip user, the entry's own number", 1000, isp, QStringLiteral("0311112222"), 0,
+         QStringLiteral("0311112222")},
+        {"dip user, another number", 1000, isp, QStringLiteral("0120999888"), kPhoneNotChangeable,
+         QString()},
+        {"root, an entry without a number", 0, QStringLiteral("plain"), QStringLiteral("117"),
+         kPhoneNotChangeable, QString()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        callerIs(c.uid);
+        const int before = runs();
+        VBRas ras(*service);
+        ras.setEntry(c.entry);
+        ras.setPHONE(c.phone);
+        EXPECT_EQ(ras.Dialup(), c.rc) << log();
+        if (c.chatNumber.isEmpty())
+            EXPECT_EQ(runs(), before);
+        else
+            EXPECT_TRUE(log().endsWith(QStringLiteral("CHAT /usr/sbin/chat|-v|-f|/etc/chatscripts/"
+                                                      "isp|-T|") +
+                                       c.chatNumber + QStringLiteral("|\n")))
+                << log();
+        EXPECT_FALSE(QFile::remove(pwned)) << "the number ran as a shell command";
+        ras.HangUp();
+    }
     VBRas ras(*service);
-    ras.setPhoneBook(folder.path(QStringLiteral("book")));
-    EXPECT_EQ(ras.RefreshEntries(), 0);
-    EXPECT_EQ(ras.EntryCount(), 1);
-    ras.setEntry(QStringLiteral("office"));
-    ASSERT_EQ(ras.Dialup(), 0);
-    EXPECT_TRUE(
-        log().contains(QStringLiteral("ARGS file ") + folder.path(QStringLiteral("book/office"))))
-        << log();
-    ras.HangUp();
+    EXPECT_TRUE(ras.ErrMsg(kPhoneNotChangeable).contains(QStringLiteral("管理者")));
+}
+
+TEST_F(PppdServiceTest, NamesThatLeaveThePeersFolderAreNoEntries) {
+    folder.write(QStringLiteral("outside"), kIsp);
+    EntryRecord record;
+    record.size = 1768;
+    const std::pair<const char*, std::function<qint32(const QString&)>> operations[] = {
+        {"dial",
+         [&](const QString& n) {
+             qint32 h = 0;
+             return service->dial(QString(), DialParams{n, {}, {}, {}, {}, {}}, &h);
+         }},
+        {"read dial parameters",
+         [&](const QString& n) {
+             DialParams p{n, {}, {}, {}, {}, {}};
+             return service->getEntryDialParams(&p);
+         }},
+        {"save dial parameters",
+         [&](const QString& n) {
+             return service->setEntryDialParams({n, {}, {}, QStringLiteral("u"), {}, {}});
+         }},
+        {"read properties",
+         [&](const QString& n) { return service->getEntryProperties(n, &record); }},
+        {"write properties",
+         [&](const QString& n) { return service->setEntryProperties(n, record); }},
+        {"delete", [&](const QString& n) { return service->deleteEntry(n); }},
+    };
+    for (const auto& [what, operation] : operations)
+        for (const QString& name : {QStringLiteral("../outside"), QStringLiteral(".."),
+                                    folder.path(QStringLiteral("outside")), QString()}) {
+            EXPECT_EQ(operation(name), kEntryNotFound) << what << " " << name;
+            EXPECT_EQ(folder.read(QStringLiteral("outside")), kIsp) << what << " " << name;
+        }
+    EXPECT_EQ(runs(), 0) << "pppd ran for a name that is no entry";
 }
 
 TEST_F(PppdServiceTest, FailuresBecomeResultCodesWithJapaneseTexts) {
     VBRas ras(*service);
-    ras.setEntry(QStringLiteral("isp"));
+    ras.setEntry(isp);
     exitWith(19);
     EXPECT_EQ(ras.Dialup(), kPppdExitBase + 19);
     EXPECT_EQ(ras.Connection(), 0);
@@ -176,20 +259,16 @@ TEST_F(PppdServiceTest, FailuresBecomeResultCodesWithJapaneseTexts) {
     EXPECT_EQ(ras.Dialup(), kPppdExitBase + 4);
     EXPECT_TRUE(ras.ErrMsg(kPppdExitBase + 4).contains(QStringLiteral("/dev/ppp")));
     EXPECT_EQ(ras.ErrMsg(kEntryNotFound), QStringLiteral("電話帳にこのエントリが見つかりません。"));
-
-    const int runs = log().count(QStringLiteral("ARGS"));
-    for (const char* entry : {"missing", "../isp", ""}) {
-        ras.setEntry(QLatin1String(entry));
-        EXPECT_EQ(ras.Dialup(), kEntryNotFound) << entry;
-    }
-    EXPECT_EQ(log().count(QStringLiteral("ARGS")), runs)
-        << "pppd ran for an entry that is not there";
+    ras.setEntry(QStringLiteral("missing"));
+    EXPECT_EQ(ras.Dialup(), kEntryNotFound);
 
     paths.pppd = folder.path(QStringLiteral("no-pppd"));
     PppdService missing(paths);
     VBRas noPppd(missing);
-    noPppd.setEntry(QStringLiteral("isp"));
+    noPppd.setEntry(isp);
     EXPECT_EQ(noPppd.Dialup(), kCannotStartPppd);
+    EXPECT_EQ(PppdService::Paths().pppd, QStringLiteral("/usr/sbin/pppd"))
+        << "/usr/sbin is not on an ordinary user's PATH";
 }
 
 TEST_F(PppdServiceTest, ADialThatNeverReturnsIsEnded) {
@@ -197,56 +276,152 @@ TEST_F(PppdServiceTest, ADialThatNeverReturnsIsEnded) {
     folder.write(QStringLiteral("delay"), "30");
     service->setDialLimitMs(500);
     VBRas ras(*service);
-    ras.setEntry(QStringLiteral("isp"));
+    ras.setEntry(isp);
     QElapsedTimer t;
     t.start();
     EXPECT_NE(ras.Dialup(), 0);
     EXPECT_LT(t.elapsed(), 10000);
+    EXPECT_TRUE(standIns(isp).isEmpty());
 }
 
-TEST_F(PppdServiceTest, SavedDialParametersKeepThePasswordInTheSecretsFile) {
-    {
+TEST_F(PppdServiceTest, RewritesKeepOwnerGroupModeSymlinkAndForeignBytes) {
+    // The administrator's file, root:dip 0640 as Debian ships it, reached
+    // through a symlink, with a CP932 comment and a CR LF line.
+    const QByteArray comment = "# \x93\xfa\x96\x7b\x82\xcc\x89\xf1\x90\xfc\n";
+    QDir(folder.folder()).mkpath(QStringLiteral("admin"));
+    const QString target = folder.path(QStringLiteral("admin/isp"));
+    folder.write(QStringLiteral("admin/isp"), comment + kIsp + "lock\r\n");
+    QFile::remove(folder.path(QStringLiteral("peers/") + isp));
+    ASSERT_TRUE(QFile::link(target, folder.path(QStringLiteral("peers/") + isp)));
+    const group* dip = ::getgrnam("dip");
+    const gid_t gid = ::geteuid() == 0 && dip ? dip->gr_gid : ::getegid();
+    ASSERT_EQ(::chown(QFile::encodeName(target).constData(), ::geteuid(), gid), 0);
+    ::chmod(QFile::encodeName(target).constData(), 0640);
+    folder.write(QStringLiteral("pap-secrets"), "# \x93\xfa\x96\x7b\n\"admin\" * \"pw\"\n");
+    ::chmod(QFile::encodeName(paths.secretsFile).constData(), 0600);
+
+    const std::pair<const char*, std::function<qint32()>> rewrites[] = {
+        {"saved dial parameters",
+         [&] {
+             VBRas ras(*service);
+             ras.setEntry(isp);
+             ras.setUserID(QStringLiteral("operator"));
+             ras.setPassWord(QStringLiteral("pw2"));
+             return ras.SetRasDialEntries();
+         }},
+        {"entry properties",
+         [&] {
+             VBRas ras(*service);
+             ras.GetEntryProperties(isp);
+             ras.szDeviceName = QStringLiteral("/dev/ttyUSB0");
+             return ras.SetEntryProperties(isp);
+         }},
+    };
+    QByteArray secrets;
+    for (const auto& [what, rewrite] : rewrites)
+        for (int pass = 0; pass < 2; ++pass) {
+            SCOPED_TRACE(what);
+            ASSERT_EQ(rewrite(), 0);
+            EXPECT_EQ(QFileInfo(folder.path(QStringLiteral("peers/") + isp)).symLinkTarget(),
+                      target);
+            struct stat st {};
+            ASSERT_EQ(::stat(QFile::encodeName(target).constData(), &st), 0);
+            EXPECT_EQ(st.st_gid, gid);
+            EXPECT_EQ(st.st_mode & 07777, 0640u);
+            const QByteArray bytes = folder.read(QStringLiteral("admin/isp"));
+            EXPECT_TRUE(bytes.startsWith(comment)) << bytes.toStdString();
+            EXPECT_TRUE(bytes.contains("\nlock\r\n"));
+            ASSERT_EQ(::stat(QFile::encodeName(paths.secretsFile).constData(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, 0600u);
+            EXPECT_TRUE(folder.read(QStringLiteral("pap-secrets"))
+                            .startsWith("# \x93\xfa\x96\x7b\n\"admin\" * \"pw\"\n"));
+            if (pass == 1) {
+                EXPECT_EQ(folder.read(QStringLiteral("pap-secrets")), secrets) << "it grows";
+            }
+            secrets = folder.read(QStringLiteral("pap-secrets"));
+        }
+}
+
+TEST_F(PppdServiceTest, ASavedPasswordBelongsToOneEntryAndGoesWithIt) {
+    // A name that ends the way the tag of another entry's line does.
+    const QString other = QStringLiteral("b # pulsewatch:") + isp;
+    folder.write(QStringLiteral("peers/") + other, kIsp);
+    auto save = [&](const QString& entry, const QString& password) {
         VBRas ras(*service);
-        ras.setEntry(QStringLiteral("isp"));
-        ras.setPHONE(QStringLiteral("0311"));
-        ras.setUserID(QStringLiteral("operator"));
-        ras.setPassWord(QStringLiteral("pw \"1\""));
-        ras.setPhoneBook(QStringLiteral("0422")); // the callback number
-        EXPECT_EQ(ras.SetRasDialEntries(), 0);
-    }
-    EXPECT_FALSE(folder.read(QStringLiteral("peers/isp")).contains("pw "));
-    EXPECT_TRUE(folder.read(QStringLiteral("peers/isp")).startsWith("/dev/ttyACM0 115200\n"));
-    struct stat st {};
-    ASSERT_EQ(::stat(QFile::encodeName(paths.secretsFile).constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+        ras.setEntry(entry);
+        ras.setUserID(QStringLiteral("u"));
+        ras.setPassWord(password);
+        return ras.SetRasDialEntries();
+    };
+    auto saved = [&](const QString& entry) {
+        VBRas ras(*service);
+        ras.setEntry(entry);
+        return ras.RasParamEntries() == 0 ? ras.PassWord() : QStringLiteral("(failed)");
+    };
+    ASSERT_EQ(save(other, QStringLiteral("pw \"b\" \\n")), 0);
+    ASSERT_EQ(save(isp, QStringLiteral("pwA")), 0);
+    ASSERT_EQ(save(isp, QStringLiteral("pwA2")), 0);
+    EXPECT_EQ(saved(other), QStringLiteral("pw \"b\" \\n"));
+    EXPECT_EQ(saved(isp), QStringLiteral("pwA2"));
+    EXPECT_EQ(folder.read(QStringLiteral("pap-secrets")).count("pulsewatch:"), 2);
 
     VBRas ras(*service);
-    ras.setEntry(QStringLiteral("isp"));
-    EXPECT_EQ(ras.RasParamEntries(), 0);
-    EXPECT_EQ(ras.PHONE(), QStringLiteral("0311"));
-    EXPECT_EQ(ras.UserID(), QStringLiteral("operator"));
-    EXPECT_EQ(ras.PassWord(), QStringLiteral("pw \"1\""));
-    EXPECT_EQ(ras.PhoneBook(), QStringLiteral("0422"));
-    // Saving again replaces, never duplicates.
-    EXPECT_EQ(ras.SetRasDialEntries(), 0);
-    EXPECT_EQ(folder.read(QStringLiteral("pap-secrets")).count("pulsewatch:isp"), 1);
-    EXPECT_EQ(folder.read(QStringLiteral("peers/isp")).count("dial.user"), 1);
+    EXPECT_EQ(ras.DeleteEntries(isp), 0);
+    EXPECT_FALSE(folder.read(QStringLiteral("pap-secrets")).contains("pwA"));
+    EXPECT_EQ(saved(other), QStringLiteral("pw \"b\" \\n"));
 }
 
-TEST_F(PppdServiceTest, EntryPropertiesAndCountries) {
-    VBRas ras(*service);
-    ASSERT_EQ(ras.GetEntryProperties(QStringLiteral("isp")), 0);
-    EXPECT_EQ(ras.szDeviceName, QStringLiteral("/dev/ttyACM0"));
-    EXPECT_EQ(ras.ipaddrDns, QStringLiteral("0.0.0.0"));
-    ras.ipaddrDns = QStringLiteral("192.168.1.1");
-    ras.szAreaCode = QStringLiteral("03");
-    EXPECT_EQ(ras.SetEntryProperties(QStringLiteral("isp")), 0);
-    VBRas again(*service);
-    ASSERT_EQ(again.GetEntryProperties(QStringLiteral("isp")), 0);
-    EXPECT_EQ(again.ipaddrDns, QStringLiteral("192.168.1.1"));
-    EXPECT_EQ(again.szAreaCode, QStringLiteral("03"));
-    EXPECT_EQ(again.GetEntryProperties(QStringLiteral("missing")), kEntryNotFound);
+TEST_F(PppdServiceTest, EntryPropertiesAreTheOptionsPppdReads) {
+    VBRas read(*service);
+    ASSERT_EQ(read.GetEntryProperties(isp), 0);
+    EXPECT_EQ(read.szDeviceName, QStringLiteral("/dev/ttyACM0"));
+    EXPECT_EQ(read.LocalPhoneNum, QStringLiteral("0311112222"));
+    EXPECT_EQ(read.dwfOptions,
+              VBRas::RemoteDefaultGateway | VBRas::IpHeaderCompression | VBRas::SwCompression);
+    EXPECT_EQ(read.NetProtocols, VBRas::Ip);
+    EXPECT_EQ(read.GetEntryProperties(QStringLiteral("missing")), kEntryNotFound);
 
+    const QByteArray chat = "connect \"/usr/sbin/chat -v -f /etc/chatscripts/isp -T ";
+    struct Case {
+        const char* what;
+        std::function<void(VBRas&)> change;
+        qint32 rc;
+        QByteArray file; // after the write
+    } cases[] = {
+        {"number", [](VBRas& r) { r.LocalPhoneNum = QStringLiteral("0120 99'8"); }, 0,
+         QByteArray(kIsp).replace(chat + "0311112222", chat + "'0120 99'\\\\''8'")},
+        {"device", [](VBRas& r) { r.szDeviceName = QStringLiteral("/dev/ttyUSB0"); }, 0,
+         QByteArray(kIsp).replace("/dev/ttyACM0", "/dev/ttyUSB0")},
+        {"no default route", [](VBRas& r) { r.dwfOptions &= ~VBRas::RemoteDefaultGateway; }, 0,
+         QByteArray(kIsp).replace("defaultroute\n", "")},
+        {"no header compression", [](VBRas& r) { r.dwfOptions &= ~VBRas::IpHeaderCompression; }, 0,
+         kIsp + "novj\n"},
+        {"name server", [](VBRas& r) { r.ipaddrDns = QStringLiteral("192.168.1.1"); },
+         kNotSupported, kIsp},
+        {"area code", [](VBRas& r) { r.szAreaCode = QStringLiteral("03"); }, kNotSupported, kIsp},
+        {"network logon", [](VBRas& r) { r.dwfOptions |= VBRas::NLogOn; }, kNotSupported, kIsp},
+        {"no device", [](VBRas& r) { r.szDeviceName.clear(); }, kNotSupported, kIsp},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        folder.write(QStringLiteral("peers/") + isp, kIsp);
+        VBRas ras(*service);
+        ASSERT_EQ(ras.GetEntryProperties(isp), 0);
+        c.change(ras);
+        EXPECT_EQ(ras.SetEntryProperties(isp), c.rc);
+        EXPECT_EQ(folder.read(QStringLiteral("peers/") + isp), c.file);
+        VBRas again(*service);
+        ASSERT_EQ(again.GetEntryProperties(isp), 0);
+        if (c.rc == 0) {
+            EXPECT_EQ(std::tie(again.LocalPhoneNum, again.szDeviceName, again.dwfOptions),
+                      std::tie(ras.LocalPhoneNum, ras.szDeviceName, ras.dwfOptions));
+        }
+    }
+    EXPECT_TRUE(read.ErrMsg(kNotSupported).contains(QStringLiteral("pppd")));
+}
+
+TEST_F(PppdServiceTest, CountriesAndDeletedEntries) {
+    VBRas ras(*service);
     ras.setCountryNum(81);
     EXPECT_EQ(ras.GetCountryInfo(), QStringLiteral("Japan(81)"));
     int listed = 1;

@@ -49,6 +49,22 @@ TEST_F(VBRasTest, EmptyCredentialsReachTheServiceAsNull) {
     EXPECT_TRUE(service.dials[0].callback.isNull());
 }
 
+TEST_F(VBRasTest, OnlyTheNtFamilysDialTakesThePhoneBook) {
+    for (const auto& [platform, book] :
+         {std::pair{2, QStringLiteral("/book")}, std::pair{2, QString()},
+          std::pair{1, QStringLiteral("/book")}}) {
+        service.platform = platform;
+        VBRas ras(service);
+        ras.setEntry(QStringLiteral("isp"));
+        ras.setPhoneBook(book);
+        EXPECT_EQ(ras.Dialup(), 0);
+    }
+    ASSERT_EQ(service.dialPhoneBooks.size(), 3);
+    EXPECT_EQ(service.dialPhoneBooks[0], QStringLiteral("/book"));
+    EXPECT_TRUE(service.dialPhoneBooks[1].isNull());
+    EXPECT_TRUE(service.dialPhoneBooks[2].isNull());
+}
+
 TEST_F(VBRasTest, AFailedDialIsReportedThreeWaysAndHungUp) {
     VBRas ras(service);
     ras.setEntry(QStringLiteral("isp"));

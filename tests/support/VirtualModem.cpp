@@ -5,6 +5,7 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include <csignal>
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -21,6 +22,7 @@ VirtualModem::VirtualModem(Script script) : m_script(std::move(script)) {
     const QString b = m_dir.filePath(QStringLiteral("ttyB"));
     m_socat.start(QStringLiteral("socat"), {QStringLiteral("pty,raw,echo=0,link=") + a,
                                             QStringLiteral("pty,raw,echo=0,link=") + b});
+    m_socatPid = m_socat.processId();
     QElapsedTimer t;
     t.start();
     while (!(QFileInfo::exists(a) && QFileInfo::exists(b)) && t.elapsed() < 5000)
@@ -81,6 +83,10 @@ void VirtualModem::run() {
             for (const Piece& piece : m_script(command)) {
                 for (int waited = 0; waited < piece.delayMs && !m_stop; waited += 10)
                     QThread::msleep(10);
+                if (piece.unplug) {
+                    ::kill(static_cast<pid_t>(m_socatPid), SIGKILL);
+                    continue;
+                }
                 (void)!::write(m_fd, piece.bytes.constData(),
                                static_cast<size_t>(piece.bytes.size()));
             }

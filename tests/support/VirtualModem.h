@@ -18,10 +18,12 @@ namespace testsupport {
 /// answers them.
 class VirtualModem {
 public:
-    /// One answer: bytes written after delayMs, in order.
+    /// One answer: bytes written after delayMs, in order. A piece with
+    /// unplug set ends socat instead, as if the modem's USB cable were pulled.
     struct Piece {
         int delayMs;
         QByteArray bytes;
+        bool unplug = false;
     };
     /// The answers to one command (the command without its CR).
     using Script = std::function<QList<Piece>(const QByteArray& command)>;
@@ -40,6 +42,7 @@ private:
 
     QTemporaryDir m_dir;
     QProcess m_socat;
+    qint64 m_socatPid = 0; // signalled from the modem's thread
     QString m_failure;
     Script m_script;
     int m_fd = -1;
