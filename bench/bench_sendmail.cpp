@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
             out << "cannot write " << message << "\n";
             return 1;
         }
-        f.write(m.body().toLatin1());
+        f.write(m.message().toLatin1());
     }
 
     std::vector<double> ours, peer;
