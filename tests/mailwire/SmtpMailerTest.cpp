@@ -75,6 +75,15 @@ QString everyDoubleByteCharacter() {
     return all;
 }
 
+// A mail from watch@ to ops@ through the local server on port.
+void prepare(SmtpMailer& m, quint16 port, const QString& subject) {
+    m.setServerName(QStringLiteral("127.0.0.1"));
+    m.setServerPort(static_cast<qint16>(port));
+    m.setClientMailAddress(QStringLiteral("watch@example.jp"));
+    m.SetTo(QStringLiteral("ops@example.jp"));
+    m.SetSubject(subject);
+}
+
 bool isUserDefined(QChar c) {
     return c.unicode() >= 0xE000 && c.unicode() <= 0xE757;
 }
@@ -291,11 +300,7 @@ TEST(SmtpMailerSend, EveryCodePage932CharacterSurvivesAnIndependentDecoder) {
     ASSERT_GT(all.size(), 9000);
     const QString subject = QStringLiteral("髙﨑ⅰ纊") + QChar(0xE000) + QStringLiteral("∵");
     SmtpMailer m;
-    m.setServerName(QStringLiteral("127.0.0.1"));
-    m.setServerPort(static_cast<qint16>(sink.port()));
-    m.setClientMailAddress(QStringLiteral("watch@example.jp"));
-    m.SetTo(QStringLiteral("ops@example.jp"));
-    m.SetSubject(subject);
+    prepare(m, sink.port(), subject);
     QString expected;
     for (qsizetype i = 0; i < all.size(); i += 40) {
         m.SetSentense(all.mid(i, 40));
@@ -347,11 +352,7 @@ TEST(SmtpMailerSend, LongLinesAreBrokenSoTheMailGoesThrough) {
     const QString body = QString(3000, QLatin1Char('y')) + QStringLiteral("\r\n") +
                          QString(700, QChar(0x65E5)) + QStringLiteral("\r\n");
     SmtpMailer m;
-    m.setServerName(QStringLiteral("127.0.0.1"));
-    m.setServerPort(static_cast<qint16>(sink.port()));
-    m.setClientMailAddress(QStringLiteral("watch@example.jp"));
-    m.SetTo(QStringLiteral("ops@example.jp"));
-    m.SetSubject(subject);
+    prepare(m, sink.port(), subject);
     m.SetSentense(body);
     m.SendMail();
     ASSERT_EQ(m.ErrorMessage(), QString()) << m.Log().right(500).toStdString();
@@ -372,11 +373,7 @@ TEST(SmtpMailerSend, LongLinesAreBrokenSoTheMailGoesThrough) {
 TEST(SmtpMailerSend, ASecondSendMailSendsTheSameMessageAgain) {
     testsupport::ScriptedSmtp server;
     SmtpMailer m;
-    m.setServerName(QStringLiteral("127.0.0.1"));
-    m.setServerPort(static_cast<qint16>(server.port()));
-    m.setClientMailAddress(QStringLiteral("watch@example.jp"));
-    m.SetTo(QStringLiteral("ops@example.jp"));
-    m.SetSubject(QStringLiteral("障害"));
+    prepare(m, server.port(), QStringLiteral("障害"));
     m.SetSentense(QStringLiteral("サーバー停止"));
     m.SendMail();
     ASSERT_EQ(m.ErrorMessage(), QString());
