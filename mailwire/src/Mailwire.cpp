@@ -105,7 +105,7 @@ void Mailwire::SendDataBlock(QString& code) {
     for (QString& line : lines) {
         if (line.startsWith(QLatin1Char('.')))
             line.prepend(QLatin1Char('.'));
-        m_tcp.Send(line + kCrLf);
+        m_tcp.SendMore(line + kCrLf); // the dot line below takes them along
         if (m_tcp.ErrorStatus() != 0) {
             copyTransportError();
             return;

@@ -16,6 +16,9 @@ namespace {
 // at the socket again.
 constexpr qint64 kPassMs = 100;
 
+// What SendMore lets pile up before it sends.
+constexpr qint64 kMaxQueued = 64 * 1024;
+
 } // namespace
 
 winTcpClient::winTcpClient() {
@@ -160,15 +163,26 @@ void winTcpClient::DisConnect() {
 }
 
 void winTcpClient::Send(const QString& text) {
+    write(text, true);
+}
+
+void winTcpClient::SendMore(const QString& text) {
+    write(text, false);
+}
+
+void winTcpClient::write(const QString& text, bool now) {
     if (m_errorStatus == 0) {
         if (m_socket.state() != QAbstractSocket::ConnectedState &&
             !waitFor([this] { return m_socket.state() == QAbstractSocket::ConnectedState; },
                      "the connection", QDeadlineTimer(m_timeoutMs)))
             return;
         m_socket.write(platform::toAnsi(text));
-        m_socket.flush(); // most sends leave at once, without a pass of the event loop
-        waitFor([this] { return m_socket.bytesToWrite() == 0; }, "the data to go out",
-                QDeadlineTimer(m_timeoutMs));
+        // A long message goes out in pieces rather than piling up in memory.
+        if (now || m_socket.bytesToWrite() >= kMaxQueued) {
+            m_socket.flush(); // most sends leave at once, without a pass of the event loop
+            waitFor([this] { return m_socket.bytesToWrite() == 0; }, "the data to go out",
+                    QDeadlineTimer(m_timeoutMs));
+        }
     }
     m_log += QStringLiteral("< ") + text;
 }

@@ -33,6 +33,10 @@ public:
     void Connect(const QString& strServerName, qint16 intServerPort);
     void DisConnect();
     void Send(const QString& text);
+    /// Like Send, but leaves the text queued (up to 64 KiB) for the next Send
+    /// to take along: the lines of a message get no reply of their own, and
+    /// one write for all of them spares the server a wake-up per line.
+    void SendMore(const QString& text);
     void GetResponseOneLine(QString& line);
     /// The same wait, ended by deadline rather than by the time-out.
     void GetResponseOneLine(QString& line, const QDeadlineTimer& deadline);
@@ -57,6 +61,7 @@ private:
     void SetErrorStatus(qint16 status, qint32 number, const QString& description);
     void ClearErrorStatus();
     void ClearLog() { m_log.clear(); }
+    void write(const QString& text, bool now);
     void onError(QAbstractSocket::SocketError error);
     void onData();
     // Waits until done() holds, an error is set, the peer has closed, or
