@@ -244,15 +244,12 @@ int main(int argc, char** argv) {
             break;
         case 't':
             rc = mailwire_SetTo(m, optarg);
-            ++recipients;
             break;
         case 'c':
             rc = mailwire_SetCc(m, optarg);
-            ++recipients;
             break;
         case 'b':
             rc = mailwire_SetBcc(m, optarg);
-            ++recipients;
             break;
         case 'f':
             rc = mailwire_setClientMailAddress(m, optarg);
@@ -306,6 +303,7 @@ int main(int argc, char** argv) {
                      argv[optind - 1]);
             break;
         }
+        recipients += opt == 't' || opt == 'c' || opt == 'b';
         if (rc != MAILWIRE_OK)
             snprintf(problem, sizeof problem,
                      TEXT("-%c の値が UTF-8 ではありません", "the value of -%c is not UTF-8"), opt);
