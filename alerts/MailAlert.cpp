@@ -47,12 +47,13 @@ bool MailAlert::SendEmail(const QString& strServer, const QString& strSubject, c
     const auto create = reinterpret_cast<MailwireCreateFn>(library.resolve(kMailwireCreateSymbol));
     const auto release =
         reinterpret_cast<MailwireReleaseFn>(library.resolve(kMailwireReleaseSymbol));
-    MailwireObject* object = create ? create("VBMailwire.SmtpMailer") : nullptr;
+    // Without its release an object could not be given back: make none.
+    MailwireObject* object = create && release ? create("VBMailwire.SmtpMailer") : nullptr;
     _SmtpMailer* mailer = object ? object->querySmtpMailer() : nullptr;
     if (!mailer) {
-        m_lastError = create ? QStringLiteral("VBMailwire.SmtpMailer を作成できません。")
-                             : library.errorString();
-        if (object && release)
+        m_lastError = create && release ? QStringLiteral("VBMailwire.SmtpMailer を作成できません。")
+                                        : library.errorString();
+        if (object)
             release(object);
         return false;
     }

@@ -1,8 +1,10 @@
 // Any header text a caller can hand the composer (subject, names,
 // addresses): encoding and folding must not crash, every encoded word stays
-// within its limit, and folding only turns single spaces into CR LF + space.
+// within its limit, no line grows beyond 998 characters, and folding only
+// turns single spaces into CR LF + space.
 #include "ServiceCharCode.h"
 
+#include <QRegularExpression>
 #include <QStringList>
 
 #include <cstdint>
@@ -19,6 +21,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QString folded = mailwire::FoldHeader(encoded + QStringLiteral("\r\n"));
     if (!folded.endsWith(QStringLiteral("\r\n")))
         abort();
+    // No line over RFC 5322's 998 octets, whatever words the text holds.
+    for (const QString& line : folded.split(QRegularExpression(QStringLiteral("\r\n|\r|\n"))))
+        if (line.size() > 998)
+            abort();
     if (!encoded.contains(QStringLiteral("\r\n "))) {
         QString unfolded = folded;
         unfolded.replace(QStringLiteral("\r\n "), QStringLiteral(" "));

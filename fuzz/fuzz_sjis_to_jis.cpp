@@ -1,6 +1,9 @@
-// Arbitrary code page 932 bytes: the JIS form is 7-bit, its escapes pair
-// up, and it always ends in ASCII mode.
+// Arbitrary code page 932 bytes: the JIS form holds no NUL and nothing above
+// 0x7F, its escapes pair up, it always ends in ASCII mode, and the text entry
+// point gives the same bytes for the same characters.
 #include "ServiceJisSjis.h"
+
+#include "platform/AnsiText.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -13,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool inputHasEsc = sjis.contains('\x1B');
     for (qsizetype i = 0; i < jis.size(); ++i) {
         const auto c = static_cast<unsigned char>(jis[i]);
-        if (c >= 0x80)
+        if (c == 0 || c >= 0x80)
             abort();
         if (c == 0x1B && !inputHasEsc) {
             if (jis.mid(i, 3) == "\x1B$B") {
@@ -32,7 +35,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (kanji && !inputHasEsc)
         abort();
-    // The text entry point agrees with the byte one.
-    (void)mailwire::SjisToJis(QString::fromLatin1(sjis));
+    // The text path: the characters these bytes stand for come out as the
+    // same JIS bytes, whenever the bytes are exactly their code page 932 form.
+    const QString text = platform::fromAnsi(sjis);
+    const QByteArray viaText = mailwire::SjisToJis(text).toLatin1();
+    if (platform::toAnsi(text) == sjis && viaText != jis)
+        abort();
+    for (char c : viaText)
+        if (c <= 0)
+            abort();
     return 0;
 }

@@ -3,8 +3,9 @@
 
 #include <cstring>
 
-// Stands in for the class registration of the platform the design came
-// from: an object by its programmatic identifier, and its release.
+// The library's two entry points, which a program looks up by name after
+// loading it: an object made from its programmatic identifier, and its
+// release, so that memory is freed by the library that allocated it.
 extern "C" MAILWIRE_EXPORT MailwireObject* mailwire_create(const char* progId) {
     if (!progId)
         return nullptr;

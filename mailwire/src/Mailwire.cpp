@@ -2,6 +2,8 @@
 
 #include "ServiceLog.h"
 
+#include <QDeadlineTimer>
+
 namespace mailwire {
 namespace {
 
@@ -54,11 +56,19 @@ void Mailwire::copyTransportError() {
     SetErrorStatus(m_tcp.ErrorStatus(), m_tcp.ErrorNumber(), m_tcp.ErrorDescription());
 }
 
-// Skips continuation lines up to the final "### " line of a reply.
+// Skips continuation lines up to the final "### " line of a reply. The
+// whole reply shares one time-out, and its lines are capped: a peer that
+// keeps sending continuation lines must not hold the alarms behind the mail.
 bool Mailwire::readReply(QString& code) {
-    for (;;) {
+    const QDeadlineTimer deadline(m_tcp.timeoutMs());
+    for (int lines = 0;; ++lines) {
+        if (lines == kMaxReplyLines) {
+            m_tcp.fail(winTcpClient::kLineTooLong,
+                       QStringLiteral("A reply of more than %1 lines").arg(kMaxReplyLines));
+            return false;
+        }
         QString line;
-        m_tcp.GetResponseOneLine(line);
+        m_tcp.GetResponseOneLine(line, deadline);
         if (m_tcp.ErrorStatus() != 0)
             return false;
         if (isFinalReplyLine(line)) {
@@ -157,7 +167,7 @@ bool Mailwire::dialogue(int fromStep, QString& code, int& number, QString& descr
 
 void Mailwire::Send() {
     ClearErrorStatus();
-    const QString unsafe = unsafeEnvelopeValue();
+    const QString unsafe = unsafeValue();
     if (!unsafe.isEmpty()) {
         refuse(unsafe);
         return;
@@ -191,23 +201,46 @@ void Mailwire::Send() {
     DisconnectServer();
 }
 
-QString Mailwire::unsafeEnvelopeValue() const {
-    if (hasLineBreak(m_clientName))
-        return QStringLiteral("the client name (HELO)");
-    if (hasLineBreak(m_reversePath))
-        return QStringLiteral("the sender address (MAIL FROM)");
-    for (const QString& a : m_forwardPaths)
-        if (hasLineBreak(a))
-            return QStringLiteral("a recipient address (RCPT TO)");
+namespace {
+
+// What keeps a value out of a 7-bit SMTP dialogue ("" when nothing does).
+QString unsafeIn(const QString& value, bool lineBreaksAllowed) {
+    for (QChar c : value) {
+        if (c.unicode() == 0 || c.unicode() > 0x7F)
+            return QStringLiteral("NUL or 8-bit character");
+        if (!lineBreaksAllowed && (c == QLatin1Char('\r') || c == QLatin1Char('\n')))
+            return QStringLiteral("Line break");
+    }
     return QString();
 }
 
-void Mailwire::refuse(const QString& what) {
-    const QString description =
-        QStringLiteral("Line break in %1: the message was not sent").arg(what);
+} // namespace
+
+QString Mailwire::unsafeValue() const {
+    auto named = [](const QString& problem, const char* what) {
+        return problem.isEmpty() ? problem : problem + QStringLiteral(" in ") + QLatin1String(what);
+    };
+    if (QString p = unsafeIn(m_clientName, false); !p.isEmpty())
+        return named(p, "the client name (HELO)");
+    if (QString p = unsafeIn(m_reversePath, false); !p.isEmpty())
+        return named(p, "the sender address (MAIL FROM)");
+    for (const QString& a : m_forwardPaths)
+        if (QString p = unsafeIn(a, false); !p.isEmpty())
+            return named(p, "a recipient address (RCPT TO)");
+    return named(unsafeIn(m_data, true), "the message text");
+}
+
+void Mailwire::refuse(const QString& reason) {
+    const QString description = reason + QStringLiteral(": the message was not sent");
     AddErrorLog("Mailwire", "Send", kRefusedText, description);
     m_errorMessage =
         QStringLiteral("+++ ") + QString::number(kRefusedText) + QLatin1Char(' ') + description;
+}
+
+void Mailwire::clearMessage() {
+    m_reversePath.clear();
+    m_forwardPaths.clear();
+    m_data.clear();
 }
 
 } // namespace mailwire

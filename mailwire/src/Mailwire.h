@@ -13,6 +13,8 @@ public:
     // Numbers of the dialogue's own errors.
     static constexpr int kTransportError = 9000;
     static constexpr int kRefusedText = 9007;
+    /// A reply with more lines than this is a broken peer, not a reply.
+    static constexpr int kMaxReplyLines = 1000;
 
     Mailwire();
 
@@ -34,12 +36,16 @@ public:
     int TimeoutMs() const override { return m_tcp.timeoutMs(); }
     void setTimeoutMs(int ms) override { m_tcp.setTimeoutMs(ms); }
 
-    /// Ends a Send before it connects: what names the refused value.
-    void refuse(const QString& what);
+    /// Ends a Send before it connects; reason says what was refused.
+    void refuse(const QString& reason);
 
-    /// The first envelope value with a line break in it, named for the
-    /// operator ("" when there is none).
-    QString unsafeEnvelopeValue() const;
+    /// Why the envelope or the data cannot go out as they stand: a line
+    /// break in an envelope value, or a NUL or 8-bit character anywhere
+    /// ("" when they can).
+    QString unsafeValue() const;
+
+    /// Forgets the sender, the recipients and the data, for a new message.
+    void clearMessage();
 
 private:
     // The private steps record a transport failure in the error status and

@@ -7,11 +7,16 @@
 
 #include <QStringList>
 
+#include <algorithm>
+#include <vector>
+
 namespace mailwire {
 namespace {
 
 constexpr int kMaxLine = 75;
 constexpr int kMaxWordEstimate = 75;
+constexpr size_t kMaxPlainWord = 997;
+constexpr int kAsciiPerWord = 42; // 56 Base64 characters: a 74-character word
 
 // The characters of a text one by one, a surrogate pair kept together.
 template <typename F> void forEachCharacter(const QString& text, F f) {
@@ -26,50 +31,85 @@ template <typename F> void forEachCharacter(const QString& text, F f) {
 
 } // namespace
 
-bool isAsciiClass(const QString& character) {
-    if (character.size() == 1 && character[0].unicode() < 0x80)
-        return true;
-    const QByteArray b = platform::toAnsi(character);
-    return b.size() == 1 && static_cast<unsigned char>(b[0]) < 0x80;
-}
-
 QString EncodeWord(const QString& text) {
     return QStringLiteral("=?ISO-2022-JP?B?") + Base64Encode(SjisToJis(text).toLatin1()) +
            QStringLiteral("?=");
 }
 
 QString EncodeHeaderText(const QString& text) {
+    struct Character {
+        QString text;
+        bool plain; // goes into the header as itself
+    };
+    std::vector<Character> chars;
+    forEachCharacter(text, [&](const QString& ch) {
+        if (ch.size() == 1 && ch[0].unicode() < 0x80)
+            chars.push_back({ch, true});
+        else if (const QByteArray b = platform::toAnsi(ch); b.size() == 1 && b[0] > 0)
+            chars.push_back({QString::fromLatin1(b), true}); // "?" for what code page 932 lacks
+        else
+            chars.push_back({ch, false});
+    });
+    // An ASCII word too long for any line (RFC 5322 caps one at 998 octets,
+    // a folded word has a space before it) goes out as encoded words too:
+    // readers join adjacent encoded words, so the word comes back whole.
+    auto blank = [](const QString& ch) {
+        return ch == QLatin1String(" ") || ch == QLatin1String("\r") || ch == QLatin1String("\n");
+    };
+    std::vector<bool> longWord(chars.size(), false);
+    for (size_t i = 0; i < chars.size();) {
+        size_t end = i;
+        while (end < chars.size() && chars[end].plain && !blank(chars[end].text))
+            ++end;
+        if (end - i > kMaxPlainWord)
+            std::fill(longWord.begin() + i, longWord.begin() + end, true);
+        i = std::max(end, i + 1);
+    }
+
     QString out;
     QString run;
     int runLength = 0; // characters, a surrogate pair counting once
     bool inRun = false;
-    forEachCharacter(text, [&](const QString& ch) {
-        if (isAsciiClass(ch)) {
+    bool runIsAscii = false;
+    auto endWord = [&] {
+        out += EncodeWord(run) + QLatin1Char(' ');
+        run.clear();
+        runLength = 0;
+    };
+    for (size_t i = 0; i < chars.size(); ++i) {
+        const QString& ch = chars[i].text;
+        if (chars[i].plain && !longWord[i]) {
             if (inRun) {
-                out += EncodeWord(run) + QLatin1Char(' ');
-                run.clear();
-                runLength = 0;
+                endWord();
                 inRun = false;
             }
             out += ch;
-            return;
+            continue;
         }
         if (!inRun) {
             out += QLatin1Char(' ');
             inRun = true;
         }
-        const int h = 2 * runLength + 8;
-        const int estimate = 4 * ((h + 2) / 3) + 16 + 2;
-        if (estimate >= kMaxWordEstimate) {
-            out += EncodeWord(run) + QLatin1Char(' ');
-            run.clear();
-            runLength = 0;
+        // The length of the word so far, each double-byte character taking
+        // two bytes and the escapes eight; an ASCII word is cut into
+        // pieces of the same encoded length.
+        const bool ascii = longWord[i];
+        if (runLength > 0 && ascii != runIsAscii) {
+            endWord();
+        } else if (ascii) {
+            if (runLength == kAsciiPerWord)
+                endWord();
+        } else {
+            const int h = 2 * runLength + 8;
+            if (4 * ((h + 2) / 3) + 16 + 2 >= kMaxWordEstimate)
+                endWord();
         }
+        runIsAscii = ascii;
         run += ch;
         ++runLength;
-    });
+    }
     if (inRun)
-        out += EncodeWord(run) + QLatin1Char(' ');
+        endWord();
     return out;
 }
 

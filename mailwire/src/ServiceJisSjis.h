@@ -5,19 +5,32 @@
 
 namespace mailwire {
 
-/// Rewrites a code page 932 double-byte code as its JIS X 0208 pair (row and
-/// cell, each + 0x20). Codes outside the convertible area give 0, 0.
+/// Rewrites a code page 932 double-byte code as the JIS row and cell (each
+/// + 0x20) at which ISO-2022-JP decoders read its character: the first place
+/// of that character in rows 1-94, so an IBM extension goes out as its
+/// NEC-selected twin. A code with no such place gives 〓 (0x22 0x2E).
 void SjisToJisPair(unsigned char& b1, unsigned char& b2);
 
+/// False for a double-byte character that SjisToJisPair turns into 〓 (the
+/// user-defined area, for one).
+bool hasJisPlace(const QString& character);
+
 /// Code page 932 bytes to ISO-2022-JP: every run of double-byte characters
-/// is wrapped in ESC "$B" ... ESC "(B"; ASCII is copied. Returns false when
-/// the text holds half-width katakana or other single 8-bit bytes, which
-/// ISO-2022-JP cannot carry (they are left out of the result).
+/// is wrapped in ESC "$B" ... ESC "(B"; ASCII is copied. Nothing comes out as
+/// NUL or above 0x7F. Returns false when the input held half-width katakana,
+/// other single 8-bit bytes or NUL, which mail cannot carry (they are left
+/// out of the result).
 bool sjisBytesToJis(const QByteArray& sjis, QByteArray* jis);
 
 /// Text to ISO-2022-JP, one character per byte. Characters code page 932
 /// lacks arrive as "?". ok (when given) is false when the text held
-/// half-width katakana; the composer replaces those first.
+/// half-width katakana or NUL; the composer replaces those first.
 QString SjisToJis(const QString& text, bool* ok = nullptr);
+
+/// Breaks every line (ended by CR LF, CR or LF) of ISO-2022-JP text that is
+/// longer than maxOctets: RFC 5322 caps a line at 998. A break inside a JIS
+/// run closes it before the CR LF and opens it again after, so each line
+/// decodes on its own.
+QString breakLongLines(const QString& jis, int maxOctets = 998);
 
 } // namespace mailwire

@@ -6,6 +6,8 @@
 
 #include "platform/AnsiText.h"
 
+#include <QSet>
+
 namespace mailwire {
 namespace {
 
@@ -26,6 +28,10 @@ bool NormalizeKana(QString& text) {
     const qsizetype n = text.size();
     for (qsizetype i = 0; i < n; ++i) {
         const QChar c = text[i];
+        if (c.unicode() == 0) {
+            text[i] = QLatin1Char('.'); // mail has no place for a NUL (RFC 5322)
+            continue;
+        }
         if (c.unicode() < 0x80)
             continue;
         if (c.isSurrogate())
@@ -102,32 +108,50 @@ void SmtpMailer::ComposeMessage(const QDateTime& now) {
     h += QStringLiteral("Date: ") + rfc5322Date(now) + kCrLf;
     h += QStringLiteral("MIME-Version: 1.0") + kCrLf;
     NormalizeKana(h);
-    const bool japanese = NormalizeKana(m_body);
+    QString body = m_body;
+    const bool japanese = NormalizeKana(body);
     h += japanese ? QStringLiteral("Content-Type: text/plain; charset=iso-2022-jp")
                   : QStringLiteral("Content-Type: text/plain; charset=us-ascii");
     h += kCrLf;
+    logCharactersSentAsGeta(h + body);
     h = FoldHeader(EncodeHeaderText(h));
     h += kCrLf;
-    if (!m_body.endsWith(kCrLf))
-        m_body += kCrLf;
+    if (!body.endsWith(kCrLf))
+        body += kCrLf;
     bool ok = true;
-    m_body = h + SjisToJis(m_body, &ok);
+    m_message = h + breakLongLines(SjisToJis(body, &ok));
     if (!ok)
         AddErrorLog("SmtpMailer", "ComposeMessage", 5,
                     QStringLiteral("Invalid procedure call or argument"));
 }
 
+// The reader sees 〓 where a character had no place in ISO-2022-JP; the
+// operator learns from the log which character it was, once for each.
+void SmtpMailer::logCharactersSentAsGeta(const QString& text) {
+    QSet<char16_t> named;
+    for (QChar c : text) {
+        if (c.unicode() < 0x80 || c.isSurrogate() || named.contains(c.unicode()) ||
+            hasJisPlace(QString(c)))
+            continue;
+        named.insert(c.unicode());
+        AddErrorLog("SmtpMailer", "ComposeMessage", kSentAsGeta,
+                    QStringLiteral("U+%1 \"%2\" has no place in ISO-2022-JP: sent as \u3013")
+                        .arg(QString::number(c.unicode(), 16).toUpper().rightJustified(4, u'0'))
+                        .arg(c));
+    }
+}
+
 QString SmtpMailer::unsafeHeaderValue() const {
     if (hasLineBreak(m_subject))
-        return QStringLiteral("the subject");
+        return QStringLiteral("Line break in the subject");
     if (hasLineBreak(m_clientRealName))
-        return QStringLiteral("the sender's display name");
+        return QStringLiteral("Line break in the sender's display name");
     if (hasLineBreak(m_clientMailAddress))
-        return QStringLiteral("the sender address");
+        return QStringLiteral("Line break in the sender address");
     for (const QStringList* list : {&m_to, &m_cc, &m_bcc})
         for (const QString& a : *list)
             if (hasLineBreak(a))
-                return QStringLiteral("a recipient address");
+                return QStringLiteral("Line break in a recipient address");
     return QString();
 }
 
@@ -140,11 +164,14 @@ void SmtpMailer::SendMail() {
         return;
     }
     ComposeMessage(QDateTime::currentDateTime());
+    // Each SendMail hands over one whole message: a second one sends the
+    // message again, not the first one's recipients and text twice.
+    m_smtp.clearMessage();
     m_smtp.SetReversePath(m_clientMailAddress);
     for (const QStringList* list : {&m_to, &m_cc, &m_bcc})
         for (const QString& a : *list)
             m_smtp.SetForwardPath(a);
-    m_smtp.SetData(m_body);
+    m_smtp.SetData(m_message);
     m_smtp.Send();
 }
 

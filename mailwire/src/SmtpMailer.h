@@ -13,6 +13,9 @@ namespace mailwire {
 /// the body in JIS, handed to its own Mailwire for delivery.
 class SmtpMailer : public _SmtpMailer, public MailwireObject {
 public:
+    /// Logged for each character that went out as 〓.
+    static constexpr int kSentAsGeta = 9008;
+
     SmtpMailer();
 
     _SmtpMailer* querySmtpMailer() override { return this; }
@@ -40,12 +43,15 @@ public:
     int TimeoutMs() const override { return m_smtp.TimeoutMs(); }
     void setTimeoutMs(int ms) override { m_smtp.setTimeoutMs(ms); }
 
-    /// Builds the whole message into the body; now is the Date field's time.
+    /// Builds the whole message from what the caller set; now is the Date
+    /// field's time.
     void ComposeMessage(const QDateTime& now);
-    QString body() const { return m_body; }
+    /// The message ComposeMessage built last.
+    QString message() const { return m_message; }
 
 private:
     QString unsafeHeaderValue() const;
+    void logCharactersSentAsGeta(const QString& text);
 
     Mailwire m_smtp;
     QString m_clientMailAddress;
@@ -55,6 +61,7 @@ private:
     QStringList m_bcc;
     QString m_subject;
     QString m_body;
+    QString m_message;
 };
 
 /// Half-width katakana to full-width, one character at a time; other single

@@ -2,12 +2,21 @@
 
 #include "platform/AnsiText.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QEventLoop>
 #include <QTimer>
 
+#include <algorithm>
+#include <limits>
+
 namespace mailwire {
+namespace {
+
+// The longest one pass of a wait blocks in the event loop before it looks
+// at the socket again.
+constexpr qint64 kPassMs = 100;
+
+} // namespace
 
 winTcpClient::winTcpClient() {
     QObject::connect(&m_socket, &QTcpSocket::readyRead, [this] { onData(); });
@@ -18,6 +27,15 @@ winTcpClient::winTcpClient() {
             SendProgress(static_cast<qint32>(written),
                          static_cast<qint32>(m_socket.bytesToWrite()));
     });
+    // Commands and data lines are small writes that each wait for their
+    // answer; Nagle's algorithm would hold the last of them until the
+    // server's delayed ACK, some 40 ms per mail.
+    QObject::connect(&m_socket, &QAbstractSocket::connected,
+                     [this] { m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1); });
+}
+
+void winTcpClient::setTimeoutMs(int ms) {
+    m_timeoutMs = ms > 0 ? ms : kDefaultTimeoutMs;
 }
 
 void winTcpClient::SetErrorStatus(qint16 status, qint32 number, const QString& description) {
@@ -34,12 +52,22 @@ void winTcpClient::ClearErrorStatus() {
     m_errorDescription.clear();
 }
 
+void winTcpClient::fail(qint32 number, const QString& description) {
+    if (m_errorStatus == 0)
+        SetErrorStatus(1, number, description);
+}
+
 void winTcpClient::onError(QAbstractSocket::SocketError error) {
     if (m_errorStatus != 0)
         return; // the first failure is the one worth reporting
     // A peer that closes is handled where a wait notices it: data it sent
     // before closing is still read.
     if (error == QAbstractSocket::RemoteHostClosedError)
+        return;
+    // On an open connection Qt's time-out only says that one blocking wait
+    // ran out; the deadline of our own wait is what counts.
+    if (error == QAbstractSocket::SocketTimeoutError &&
+        m_socket.state() == QAbstractSocket::ConnectedState)
         return;
     const qint32 number = error == QAbstractSocket::ConnectionRefusedError ? kConnectionRefused
                           : error == QAbstractSocket::HostNotFoundError    ? kHostNotFound
@@ -52,8 +80,39 @@ void winTcpClient::onData() {
     m_reader.append(m_socket.readAll());
 }
 
-bool winTcpClient::waitFor(const std::function<bool()>& done, const char* what) {
-    QDeadlineTimer deadline(m_timeoutMs);
+void winTcpClient::pass(const QDeadlineTimer& deadline) {
+    const qint64 left = std::max<qint64>(deadline.remainingTime(), 0);
+    if (QCoreApplication::instance() && QAbstractEventDispatcher::instance()) {
+        // Yield: the host's events run, and the socket's own events end the
+        // pass early. Unlike a nested QEventLoop, processEvents keeps working
+        // while a quit is pending, so a quit neither spins nor loses the mail.
+        QTimer wake;
+        wake.setSingleShot(true);
+        wake.start(static_cast<int>(std::min(left, kPassMs)));
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        return;
+    }
+    // No event loop on this thread (a program without QCoreApplication, or
+    // a thread of its own): block on the socket itself until the deadline.
+    const int ms = static_cast<int>(std::min<qint64>(left, std::numeric_limits<int>::max()));
+    switch (m_socket.state()) {
+    case QAbstractSocket::HostLookupState:
+    case QAbstractSocket::ConnectingState:
+        m_socket.waitForConnected(ms);
+        break;
+    case QAbstractSocket::ClosingState:
+        m_socket.waitForDisconnected(ms);
+        break;
+    default:
+        if (m_socket.bytesToWrite() > 0)
+            m_socket.waitForBytesWritten(ms);
+        else
+            m_socket.waitForReadyRead(ms);
+    }
+}
+
+bool winTcpClient::waitFor(const std::function<bool()>& done, const char* what,
+                           const QDeadlineTimer& deadline) {
     for (;;) {
         if (done())
             return true;
@@ -76,23 +135,7 @@ bool winTcpClient::waitFor(const std::function<bool()>& done, const char* what) 
                     QLatin1String(what));
             return false;
         }
-        if (!QCoreApplication::instance()) {
-            m_socket.waitForReadyRead(
-                static_cast<int>(std::min<qint64>(deadline.remainingTime(), 100)));
-            continue;
-        }
-        // Yield: the host's events run, and the socket's own signals end the
-        // nested loop early.
-        QEventLoop loop;
-        QTimer tick;
-        tick.setSingleShot(true);
-        QObject::connect(&tick, &QTimer::timeout, &loop, &QEventLoop::quit);
-        QObject::connect(&m_socket, &QIODevice::readyRead, &loop, &QEventLoop::quit);
-        QObject::connect(&m_socket, &QIODevice::bytesWritten, &loop, &QEventLoop::quit);
-        QObject::connect(&m_socket, &QAbstractSocket::stateChanged, &loop, &QEventLoop::quit);
-        QObject::connect(&m_socket, &QAbstractSocket::errorOccurred, &loop, &QEventLoop::quit);
-        tick.start(static_cast<int>(std::clamp<qint64>(deadline.remainingTime(), 0, 100)));
-        loop.exec();
+        pass(deadline);
     }
 }
 
@@ -112,7 +155,7 @@ void winTcpClient::DisConnect() {
     m_socket.disconnectFromHost();
     // Closing is best effort: a peer that never confirms is cut off.
     if (!waitFor([this] { return m_socket.state() == QAbstractSocket::UnconnectedState; },
-                 "the connection to close"))
+                 "the connection to close", QDeadlineTimer(m_timeoutMs)))
         m_socket.abort();
 }
 
@@ -120,15 +163,21 @@ void winTcpClient::Send(const QString& text) {
     if (m_errorStatus == 0) {
         if (m_socket.state() != QAbstractSocket::ConnectedState &&
             !waitFor([this] { return m_socket.state() == QAbstractSocket::ConnectedState; },
-                     "the connection"))
+                     "the connection", QDeadlineTimer(m_timeoutMs)))
             return;
         m_socket.write(platform::toAnsi(text));
-        waitFor([this] { return m_socket.bytesToWrite() == 0; }, "the data to go out");
+        m_socket.flush(); // most sends leave at once, without a pass of the event loop
+        waitFor([this] { return m_socket.bytesToWrite() == 0; }, "the data to go out",
+                QDeadlineTimer(m_timeoutMs));
     }
     m_log += QStringLiteral("< ") + text;
 }
 
 void winTcpClient::GetResponseOneLine(QString& line) {
+    GetResponseOneLine(line, QDeadlineTimer(m_timeoutMs));
+}
+
+void winTcpClient::GetResponseOneLine(QString& line, const QDeadlineTimer& deadline) {
     // Once a failure is recorded no line is handed out, not even one that
     // is already complete in the buffer.
     if (m_errorStatus != 0)
@@ -144,7 +193,7 @@ void winTcpClient::GetResponseOneLine(QString& line) {
                                        .arg(ReplyReader::kMaxLine));
                 return false;
             },
-            "a reply line"))
+            "a reply line", deadline))
         return;
     line = next;
     m_log += QStringLiteral("> ") + line + QStringLiteral("\r\n");

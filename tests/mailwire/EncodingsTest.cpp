@@ -3,6 +3,7 @@
 #include "ServiceJisSjis.h"
 #include "support/SmtpSink.h"
 
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 using namespace mailwire;
@@ -29,14 +30,33 @@ QStringList encodedWords(const QString& header) {
 
 } // namespace
 
-TEST(SjisToJis, PairsFollowTheRowAndCellArithmetic) {
-    EXPECT_EQ(pair(0x82, 0xA0), std::make_pair(0x24, 0x22)); // あ
-    EXPECT_EQ(pair(0x81, 0x40), std::make_pair(0x21, 0x21)); // ideographic space
-    EXPECT_EQ(pair(0x93, 0xFA), std::make_pair(0x46, 0x7C)); // 日
-    EXPECT_EQ(pair(0xE0, 0x40), std::make_pair(0x5F, 0x21)); // first lead of the upper area
-    EXPECT_EQ(pair(0xF0, 0x40), std::make_pair(0, 0));       // user-defined area
-    EXPECT_EQ(pair(0x82, 0x3F), std::make_pair(0, 0));       // trail byte out of range
-    EXPECT_EQ(pair(0x82, 0x7F), std::make_pair(0, 0));
+// Each code goes to the first JIS place of its character; what has none
+// becomes 〓 (0x22 0x2E), never the pair 0, 0.
+TEST(SjisToJis, PairsTakeTheFirstJisPlaceOfTheirCharacter) {
+    const struct {
+        int b1, b2, row, cell;
+    } cases[] = {
+        {0x82, 0xA0, 0x24, 0x22}, // あ
+        {0x81, 0x40, 0x21, 0x21}, // ideographic space
+        {0x93, 0xFA, 0x46, 0x7C}, // 日
+        {0xE0, 0x40, 0x5F, 0x21}, // first lead of the upper area
+        {0x87, 0x40, 0x2D, 0x21}, // ① in NEC row 13
+        {0x87, 0x90, 0x22, 0x62}, // ≒ in row 13 also stands in row 2
+        {0xEE, 0xE0, 0x7C, 0x62}, // 髙 among the NEC-selected IBM extensions
+        {0xFB, 0xFC, 0x7C, 0x62}, // 髙 as an IBM extension
+        {0xFA, 0x40, 0x7C, 0x71}, // ⅰ
+        {0xFA, 0x54, 0x22, 0x4C}, // ￢
+        {0xFA, 0x58, 0x2D, 0x6A}, // ㈱
+        {0xFA, 0x5C, 0x79, 0x21}, // 纊
+        {0xF0, 0x40, 0x22, 0x2E}, // user-defined area
+        {0xF9, 0xFC, 0x22, 0x2E}, {0x85, 0x40, 0x22, 0x2E}, // undefined in code page 932
+        {0xEF, 0x40, 0x22, 0x2E}, {0x82, 0x3F, 0x22, 0x2E}, // trail byte out of range
+        {0x82, 0x7F, 0x22, 0x2E},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(QStringLiteral("%1%2").arg(c.b1, 2, 16).arg(c.b2, 2, 16).toStdString());
+        EXPECT_EQ(pair(c.b1, c.b2), std::make_pair(c.row, c.cell));
+    }
 }
 
 TEST(SjisToJis, RunsAreWrappedInOneEscapePairEach) {
@@ -51,12 +71,69 @@ TEST(SjisToJis, RunsAreWrappedInOneEscapePairEach) {
     EXPECT_EQ(bytes(SjisToJis(QStringLiteral("é"))), QByteArray("?"));
 }
 
-TEST(SjisToJis, HalfWidthKanaIsReportedNotSentRaw) {
+TEST(SjisToJis, NoNulAndNo8BitByteEverLeaves) {
+    const struct {
+        QByteArray sjis;
+        bool clean;
+        QByteArray jis;
+    } cases[] = {
+        {"\xB1\x93\xFA", false, "\x1B$BF|\x1B(B"}, // half-width ｱ is left out
+        {QByteArray("a\0b", 3), false, "ab"},
+        {"\xF0\x40", true,
+         "\x1B$B\"."
+         "\x1B(B"}, // user-defined
+        {"\x82", true,
+         "\x1B$B\"."
+         "\x1B(B"}, // cut-off character
+        {"\x82 x", true,
+         "\x1B$B\"."
+         "\x1B(B x"}, // an ASCII trail is read again
+        {"\xFB\xFC\xFA\x40", true, "\x1B$B|b|q\x1B(B"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sjis.toHex().toStdString());
+        QByteArray jis;
+        EXPECT_EQ(sjisBytesToJis(c.sjis, &jis), c.clean);
+        EXPECT_EQ(jis, c.jis);
+    }
     bool ok = true;
-    const QByteArray jis = bytes(SjisToJis(QStringLiteral("ｱ日"), &ok));
+    const QString text = QStringLiteral("ｱ髙") + QChar(0xE000) + QChar(0);
+    for (QChar c : SjisToJis(text, &ok))
+        EXPECT_TRUE(c.unicode() > 0 && c.unicode() < 0x80) << int(c.unicode());
     EXPECT_FALSE(ok);
-    for (char c : jis)
-        EXPECT_LT(static_cast<unsigned char>(c), 0x80) << "8-bit byte in ISO-2022-JP output";
+}
+
+// Lines over 998 octets are broken; a break inside Japanese closes and
+// reopens the JIS mode, so every line stands on its own.
+TEST(SjisToJis, LongLinesAreBrokenAt998Octets) {
+    const QString ascii(2500, QLatin1Char('a'));
+    const QString kanji = QString(600, QChar(0x65E5)); // 日
+    const struct {
+        const char* name;
+        QString text;
+        int lines;
+    } cases[] = {
+        {"998 octets", QString(998, QLatin1Char('b')) + QStringLiteral("\r\nshort"), 2},
+        {"ASCII", ascii, 3},
+        {"Japanese", kanji, 2},
+        {"mixed", ascii.left(990) + kanji.left(10) + QStringLiteral("\nz"), 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString jis = SjisToJis(c.text);
+        const QString broken = breakLongLines(jis);
+        const QStringList lines = broken.split(QRegularExpression(QStringLiteral("\r\n|\n")));
+        EXPECT_EQ(lines.size(), c.lines);
+        for (const QString& line : lines) {
+            EXPECT_LE(line.size(), 998);
+            EXPECT_EQ(line.count(QStringLiteral("\x1B$B")), line.count(QStringLiteral("\x1B(B")));
+        }
+        // Nothing but line breaks (and the escapes around them) was added.
+        auto flat = [](QString t) {
+            return t.remove(QStringLiteral("\r\n")).remove(QStringLiteral("\x1B(B\x1B$B"));
+        };
+        EXPECT_EQ(flat(broken), flat(jis));
+    }
 }
 
 TEST(Base64, PaddingAndAlphabet) {
@@ -130,7 +207,8 @@ TEST(HeaderText, FoldingAt75Characters) {
 TEST(HeaderText, AnIndependentDecoderReadsTheTextBack) {
     const QString subject =
         QStringLiteral("監視サーバー「ファイルサーバー」が応答しません。至急確認してください。"
-                       "（漢字・ひらがな・カタカナ）");
+                       "（漢字・ひらがな・カタカナ） and ") +
+        QString(1200, QLatin1Char('w')) + QStringLiteral(" end");
     const QString body =
         QStringLiteral("日本語の本文です。\r\nASCII line\r\n全角スペース「　」\r\n");
     const QString header =

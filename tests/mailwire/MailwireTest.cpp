@@ -2,14 +2,36 @@
 #include "ServiceLog.h"
 #include "support/ScriptedSmtp.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTcpServer>
+#include <QTimer>
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <functional>
+#include <limits>
+#include <thread>
+
 using mailwire::Mailwire;
+using mailwire::winTcpClient;
 using testsupport::ScriptedSmtp;
 
 namespace {
+
+void aim(Mailwire& m, const ScriptedSmtp& server) {
+    m.setServerName(QStringLiteral("127.0.0.1"));
+    m.setServerPort(static_cast<qint16>(server.port()));
+    m.SetReversePath(QStringLiteral("w@x"));
+}
+
+double cpuMs() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 +
+           (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
+}
 
 class MailwireTest : public ::testing::Test {
 protected:
@@ -123,9 +145,7 @@ TEST_F(MailwireTest, EachRefusedStepHasItsNumberAndStillQuits) {
         ScriptedSmtp s;
         s.on(c.verb, c.reply);
         Mailwire m;
-        m.setServerName(QStringLiteral("127.0.0.1"));
-        m.setServerPort(static_cast<qint16>(s.port()));
-        m.SetReversePath(QStringLiteral("w@x"));
+        aim(m, s);
         m.SetForwardPath(QStringLiteral("r@x"));
         m.Send();
         EXPECT_EQ(m.ErrorMessage(), c.message);
@@ -209,20 +229,107 @@ TEST_F(MailwireTest, RepliesInPiecesAndMegabyteLinesAreRead) {
     EXPECT_TRUE(smtp.Log().startsWith(QStringLiteral("> 220 in pieces\r\n")));
 }
 
-TEST_F(MailwireTest, LineBreaksInEnvelopeValuesAreRefusedBeforeConnecting) {
-    smtp.SetForwardPath(QStringLiteral("victim@x>\r\nRCPT TO:<spam@y"));
-    smtp.Send();
+// A line break would add SMTP commands of the sender's choosing; a NUL or an
+// 8-bit character has no place in a 7-bit dialogue.
+TEST_F(MailwireTest, UnsafeEnvelopeValuesAndDataAreRefusedBeforeConnecting) {
+    const QString nul = QStringLiteral("a") + QChar(0) + QStringLiteral("b@x");
+    const struct {
+        std::function<void(Mailwire&)> set;
+        const char* named;
+    } cases[] = {
+        {[](Mailwire& m) { m.SetForwardPath(QStringLiteral("victim@x>\r\nRCPT TO:<spam@y")); },
+         "recipient address"},
+        {[](Mailwire& m) { m.setClientName(QStringLiteral("me\nMAIL FROM:<x>")); }, "HELO"},
+        {[&](Mailwire& m) { m.SetReversePath(nul); }, "MAIL FROM"},
+        {[](Mailwire& m) { m.SetForwardPath(QStringLiteral("宛先@example.jp")); },
+         "recipient address"},
+        {[&](Mailwire& m) { m.SetData(nul); }, "message text"},
+        {[](Mailwire& m) { m.SetData(QStringLiteral("Subject: caf\u00e9")); }, "message text"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.named);
+        mailwire::LogClear();
+        Mailwire m;
+        aim(m, server);
+        c.set(m);
+        m.Send();
+        EXPECT_TRUE(m.ErrorMessage().contains(QLatin1String(c.named))) << m.ErrorMessage();
+        EXPECT_TRUE(m.ErrorMessage().startsWith(QStringLiteral("+++ 9007 "))) << m.ErrorMessage();
+        EXPECT_TRUE(
+            mailwire::LogText().startsWith(QStringLiteral("--Mailwire Send -- Error:9007 ")));
+    }
     EXPECT_EQ(server.connections(), 0);
-    EXPECT_TRUE(smtp.ErrorMessage().contains(QStringLiteral("recipient address")))
-        << smtp.ErrorMessage();
-    EXPECT_TRUE(mailwire::LogText().startsWith(QStringLiteral("--Mailwire Send -- Error:9007 ")));
+}
 
-    Mailwire helo;
-    helo.setServerPort(static_cast<qint16>(server.port()));
-    helo.setClientName(QStringLiteral("me\nMAIL FROM:<x>"));
-    helo.Send();
-    EXPECT_TRUE(helo.ErrorMessage().contains(QStringLiteral("HELO"))) << helo.ErrorMessage();
-    EXPECT_EQ(server.connections(), 0);
+// A peer that never ends its reply, line by line or all at once, cannot
+// hold the dialogue: the whole reply shares one time-out and has a line cap.
+TEST_F(MailwireTest, AReplyThatNeverEndsIsCutOff) {
+    const struct {
+        const char* name;
+        ScriptedSmtp::Action greeting;
+        int number;
+    } cases[] = {
+        {"a line every 100 ms",
+         {.reply = "220-still there\r\n", .every = 100},
+         winTcpClient::kTimedOut},
+        {"a flood",
+         {.reply = QByteArray("220-more\r\n").repeated(5000)},
+         winTcpClient::kLineTooLong},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedSmtp s;
+        s.greeting(c.greeting);
+        Mailwire m;
+        aim(m, s);
+        m.setTimeoutMs(600);
+        QElapsedTimer t;
+        t.start();
+        m.Send();
+        EXPECT_LT(t.elapsed(), 3000);
+        EXPECT_TRUE(m.ErrorMessage().startsWith(QStringLiteral("??? %1 ").arg(c.number)))
+            << m.ErrorMessage();
+        EXPECT_LE(m.Log().count(QStringLiteral("\r\n")), 1010);
+    }
+}
+
+// The tray's quit, or SIGTERM, may come while a mail is on its way: the
+// waits stay idle and go on reading the server.
+TEST_F(MailwireTest, APendingQuitNeitherSpinsNorStopsTheDialogue) {
+    server.greeting({.reply = "220 late\r\n", .delay = 500});
+    smtp.SetForwardPath(QStringLiteral("r@x"));
+    double cpu = 0;
+    qint64 wall = 0;
+    QTimer::singleShot(0, [&] {
+        QCoreApplication::quit();
+        const double before = cpuMs();
+        QElapsedTimer t;
+        t.start();
+        smtp.Send();
+        cpu = cpuMs() - before;
+        wall = t.elapsed();
+    });
+    QCoreApplication::exec();
+    EXPECT_EQ(smtp.ErrorMessage(), QString());
+    EXPECT_GE(wall, 450);
+    EXPECT_LT(cpu, wall / 10.0) << cpu << " ms of CPU in " << wall << " ms";
+}
+
+TEST_F(MailwireTest, ATimeOutOfZeroOrLessMeansTheDefault) {
+    for (int ms : {0, -1, std::numeric_limits<int>::min()}) {
+        SCOPED_TRACE(ms);
+        ScriptedSmtp s;
+        s.greeting({.reply = "220 after a while\r\n", .delay = 150});
+        Mailwire m;
+        aim(m, s);
+        m.setTimeoutMs(ms);
+        EXPECT_EQ(m.TimeoutMs(), winTcpClient::kDefaultTimeoutMs);
+        QElapsedTimer t;
+        t.start();
+        m.Send();
+        EXPECT_EQ(m.ErrorMessage(), QString());
+        EXPECT_LT(t.elapsed(), 5000);
+    }
 }
 
 TEST_F(MailwireTest, DefaultsAndTheSharedLogPerThread) {
@@ -231,6 +338,14 @@ TEST_F(MailwireTest, DefaultsAndTheSharedLogPerThread) {
     EXPECT_EQ(fresh.ServerPort(), 25);
     EXPECT_EQ(fresh.ClientName(), QStringLiteral("127.0.0.1"));
     mailwire::AddLog(QStringLiteral("x"));
+    QString seenThere;
+    std::thread([&] {
+        mailwire::AddLog(QStringLiteral("y"));
+        seenThere = mailwire::LogText();
+        mailwire::LogClear();
+    }).join();
+    EXPECT_EQ(seenThere, QStringLiteral("y\r\n"));
+    EXPECT_EQ(mailwire::LogText(), QStringLiteral("x\r\n"));
     fresh.LogClear();
     EXPECT_EQ(mailwire::LogText(), QString());
 }

@@ -4,8 +4,15 @@
 #include "support/ScriptedSmtp.h"
 #include "support/SmtpSink.h"
 
+#include "platform/AnsiText.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLibrary>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryFile>
 #include <QTimeZone>
 #include <gtest/gtest.h>
 
@@ -14,6 +21,63 @@ using mailwire::SmtpMailer;
 namespace {
 
 const QDateTime kMorning(QDate(2026, 12, 7), QTime(10, 15, 30), QTimeZone(9 * 3600));
+
+// Node's TextDecoder reads ISO-2022-JP with the jis0208 index browsers use:
+// a decoder not written here. It prints the subject (encoded words decoded
+// and joined) and the body.
+struct NodeReading {
+    QString subject, body, error;
+};
+
+NodeReading readWithNode(const QByteArray& raw) {
+    static const char kScript[] = R"(
+const text = require('fs').readFileSync(process.argv[1]).toString('latin1');
+const end = text.indexOf('\r\n\r\n');
+const dec = (bytes) => new TextDecoder('iso-2022-jp').decode(bytes);
+const subject = text.slice(0, end).replace(/\r\n /g, ' ').split('\r\n')
+    .find((l) => l.startsWith('Subject:')).slice(8)
+    .replace(/\s*=\?ISO-2022-JP\?B\?([^?]*)\?=\s*/g, (m, b) => dec(Buffer.from(b, 'base64')));
+process.stdout.write(JSON.stringify({subject, body: dec(Buffer.from(text.slice(end + 4), 'latin1'))}));
+)";
+    const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
+    if (node.isEmpty())
+        return {{}, {}, QStringLiteral("node is not installed (Debian's nodejs)")};
+    QTemporaryFile file;
+    if (!file.open())
+        return {{}, {}, QStringLiteral("no temporary file")};
+    file.write(raw);
+    file.flush();
+    QProcess p;
+    p.start(node, {QStringLiteral("-e"), QLatin1String(kScript), file.fileName()});
+    if (!p.waitForFinished(30000) || p.exitCode() != 0)
+        return {{}, {}, QString::fromLocal8Bit(p.readAllStandardError())};
+    const QJsonObject o = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+    return {o.value(QStringLiteral("subject")).toString(),
+            o.value(QStringLiteral("body")).toString(),
+            {}};
+}
+
+// Every character code page 932 has, in code order: the double-byte ones.
+QString everyDoubleByteCharacter() {
+    QString all;
+    for (int lead = 0x81; lead <= 0xFC; ++lead) {
+        if (lead >= 0xA0 && lead < 0xE0)
+            continue;
+        for (int trail = 0x40; trail <= 0xFC; ++trail) {
+            if (trail == 0x7F)
+                continue;
+            const char code[] = {static_cast<char>(lead), static_cast<char>(trail)};
+            const QString c = platform::fromAnsi(QByteArray(code, 2));
+            if (c.size() == 1 && c != QChar(QChar::ReplacementCharacter))
+                all += c;
+        }
+    }
+    return all;
+}
+
+bool isUserDefined(QChar c) {
+    return c.unicode() >= 0xE000 && c.unicode() <= 0xE757;
+}
 
 class ComposerTest : public ::testing::Test {
 protected:
@@ -24,7 +88,7 @@ protected:
     }
     QString composed() {
         mailer.ComposeMessage(kMorning);
-        return mailer.body();
+        return mailer.message();
     }
 };
 
@@ -63,10 +127,10 @@ TEST_F(ComposerTest, TheCharsetFollowsTheBodyAlone) {
     japanese.SetSubject(QStringLiteral("ascii"));
     japanese.SetSentense(QStringLiteral("障害: 日本"));
     japanese.ComposeMessage(kMorning);
-    EXPECT_TRUE(japanese.body().endsWith(
+    EXPECT_TRUE(japanese.message().endsWith(
         QStringLiteral("charset=iso-2022-jp\r\n\r\n\x1B$B>c32\x1B(B: \x1B$BF|K\\\x1B(B\r\n")))
-        << japanese.body().toStdString();
-    EXPECT_FALSE(japanese.body().contains(QStringLiteral("To:")));
+        << japanese.message().toStdString();
+    EXPECT_FALSE(japanese.message().contains(QStringLiteral("To:")));
 }
 
 TEST_F(ComposerTest, HalfWidthKanaBecomesFullWidth) {
@@ -75,6 +139,9 @@ TEST_F(ComposerTest, HalfWidthKanaBecomesFullWidth) {
     EXPECT_EQ(text, QStringLiteral("サーハ゛ー abc"));
     QString ascii = QStringLiteral("abc é");
     EXPECT_FALSE(mailwire::NormalizeKana(ascii));
+    QString nul = QStringLiteral("a") + QChar(0) + QStringLiteral("b");
+    EXPECT_FALSE(mailwire::NormalizeKana(nul));
+    EXPECT_EQ(nul, QStringLiteral("a.b"));
 
     mailer.SetSubject(QStringLiteral("ｱﾗｰﾄ"));
     mailer.SetSentense(QStringLiteral("ｻｰﾊﾞｰ"));
@@ -208,4 +275,119 @@ TEST(SmtpMailerSend, AJapaneseMailReachesARealServerIntact) {
     EXPECT_EQ(QString(decoded.body).replace(QStringLiteral("\r\n"), QStringLiteral("\n")),
               QStringLiteral("下記のサーバーが応答しません。\n【fileserver】 - ICMP Request "
                              "Timeout\n.dot line\n"));
+}
+
+// Each character goes out at the place an ISO-2022-JP decoder that knows
+// the NEC and IBM extensions reads it from; the user-defined ones, which no
+// decoder can know, arrive as 〓 and are named in the log.
+TEST(SmtpMailerSend, EveryCodePage932CharacterSurvivesAnIndependentDecoder) {
+    testsupport::SmtpSink sink;
+    if (!sink.failure().isEmpty())
+        GTEST_SKIP() << sink.failure().toStdString();
+    if (QStandardPaths::findExecutable(QStringLiteral("node")).isEmpty())
+        GTEST_SKIP() << "node is not installed (Debian's nodejs)";
+
+    const QString all = everyDoubleByteCharacter();
+    ASSERT_GT(all.size(), 9000);
+    const QString subject = QStringLiteral("髙﨑ⅰ纊") + QChar(0xE000) + QStringLiteral("∵");
+    SmtpMailer m;
+    m.setServerName(QStringLiteral("127.0.0.1"));
+    m.setServerPort(static_cast<qint16>(sink.port()));
+    m.setClientMailAddress(QStringLiteral("watch@example.jp"));
+    m.SetTo(QStringLiteral("ops@example.jp"));
+    m.SetSubject(subject);
+    QString expected;
+    for (qsizetype i = 0; i < all.size(); i += 40) {
+        m.SetSentense(all.mid(i, 40));
+        expected += all.mid(i, 40) + QStringLiteral("\r\n");
+    }
+    m.SendMail();
+    ASSERT_EQ(m.ErrorMessage(), QString()) << m.Log().right(2000).toStdString();
+
+    const auto messages = sink.messages();
+    ASSERT_EQ(messages.size(), 1);
+    const QByteArray& raw = messages[0].data;
+    for (char c : raw)
+        ASSERT_TRUE(c > 0) << "a NUL or 8-bit byte in the message";
+    const NodeReading read = readWithNode(raw);
+    ASSERT_EQ(read.error, QString());
+    QString userDefined;
+    for (QChar& c : expected)
+        if (isUserDefined(c)) {
+            if (!userDefined.contains(c))
+                userDefined += c;
+            c = QChar(0x3013);
+        }
+    EXPECT_EQ(read.subject, QStringLiteral("髙﨑ⅰ纊〓∵"));
+    const QStringList got = read.body.split(QStringLiteral("\r\n"));
+    const QStringList want = expected.split(QStringLiteral("\r\n"));
+    ASSERT_EQ(got.size(), want.size());
+    int wrong = 0;
+    for (qsizetype i = 0; i < want.size() && wrong < 5; ++i)
+        if (got[i] != want[i])
+            ADD_FAILURE() << ++wrong << ": " << got[i].toStdString() << " for "
+                          << want[i].toStdString();
+
+    // One log line per user-defined character, naming it.
+    EXPECT_EQ(userDefined.size(), 1880);
+    const QString log = mailwire::LogText();
+    EXPECT_EQ(log.count(QStringLiteral("--SmtpMailer ComposeMessage -- Error:9008 ")),
+              userDefined.size());
+    EXPECT_TRUE(log.contains(QStringLiteral("U+E000 "))) << log.left(300).toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("U+E757 ")));
+}
+
+// RFC 5322 caps a line at 998 octets: a longer subject word or body line is
+// broken, and the reader gets the text back.
+TEST(SmtpMailerSend, LongLinesAreBrokenSoTheMailGoesThrough) {
+    testsupport::SmtpSink sink;
+    if (!sink.failure().isEmpty())
+        GTEST_SKIP() << sink.failure().toStdString();
+    const QString subject = QStringLiteral("disk full: ") + QString(1500, QLatin1Char('x'));
+    const QString body = QString(3000, QLatin1Char('y')) + QStringLiteral("\r\n") +
+                         QString(700, QChar(0x65E5)) + QStringLiteral("\r\n");
+    SmtpMailer m;
+    m.setServerName(QStringLiteral("127.0.0.1"));
+    m.setServerPort(static_cast<qint16>(sink.port()));
+    m.setClientMailAddress(QStringLiteral("watch@example.jp"));
+    m.SetTo(QStringLiteral("ops@example.jp"));
+    m.SetSubject(subject);
+    m.SetSentense(body);
+    m.SendMail();
+    ASSERT_EQ(m.ErrorMessage(), QString()) << m.Log().right(500).toStdString();
+
+    const auto messages = sink.messages();
+    ASSERT_EQ(messages.size(), 1);
+    for (const QByteArray& line : messages[0].data.split('\n'))
+        EXPECT_LE(line.size(), 999); // 998 octets and the CR
+    const auto decoded = testsupport::decodeWithPython(messages[0].data);
+    ASSERT_EQ(decoded.error, QString());
+    EXPECT_EQ(decoded.subject.simplified(), subject);
+    EXPECT_EQ(QString(decoded.body).remove(QLatin1Char('\n')).remove(QLatin1Char('\r')),
+              QString(body).remove(QStringLiteral("\r\n")));
+}
+
+// The composer keeps what the caller gave it, so a second SendMail sends the
+// same message once more: the same recipients, not twice as many.
+TEST(SmtpMailerSend, ASecondSendMailSendsTheSameMessageAgain) {
+    testsupport::ScriptedSmtp server;
+    SmtpMailer m;
+    m.setServerName(QStringLiteral("127.0.0.1"));
+    m.setServerPort(static_cast<qint16>(server.port()));
+    m.setClientMailAddress(QStringLiteral("watch@example.jp"));
+    m.SetTo(QStringLiteral("ops@example.jp"));
+    m.SetSubject(QStringLiteral("障害"));
+    m.SetSentense(QStringLiteral("サーバー停止"));
+    m.SendMail();
+    ASSERT_EQ(m.ErrorMessage(), QString());
+    const auto firstCommands = server.commands();
+    const auto firstData = server.dataLines();
+    m.SendMail();
+    ASSERT_EQ(m.ErrorMessage(), QString());
+    EXPECT_EQ(server.commands().mid(firstCommands.size()), firstCommands);
+    auto withoutDate = [](QList<QByteArray> lines) {
+        lines.removeIf([](const QByteArray& l) { return l.startsWith("Date: "); });
+        return lines;
+    };
+    EXPECT_EQ(withoutDate(server.dataLines().mid(firstData.size())), withoutDate(firstData));
 }

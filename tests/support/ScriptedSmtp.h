@@ -18,12 +18,12 @@ public:
     /// What the server does on a command (keyed by its first word, upper
     /// case, or "." for the end of the data).
     struct Action {
-        Action(QByteArray r = {}, bool c = false, bool s = false, QList<int> p = {})
-            : reply(std::move(r)), close(c), stall(s), pieces(std::move(p)) {}
-        QByteArray reply;  // written as it stands (give the CR LF)
-        bool close;        // close the connection after the reply
-        bool stall;        // never answer
-        QList<int> pieces; // write the reply in pieces of these sizes, 20 ms apart
+        QByteArray reply{};  // written as it stands (give the CR LF)
+        bool close = false;  // close the connection after the reply
+        bool stall = false;  // never answer
+        QList<int> pieces{}; // write the reply in pieces of these sizes, 20 ms apart
+        int delay = 0;       // ms before the first byte
+        int every = 0;       // when > 0: write the reply again every that many ms, 100 times
     };
 
     ScriptedSmtp() {
@@ -39,7 +39,10 @@ public:
 
     quint16 port() const { return m_server.serverPort(); }
     ScriptedSmtp& greeting(QByteArray g, QList<int> pieces = {}) {
-        m_greeting = {std::move(g), false, false, std::move(pieces)};
+        return greeting(Action{std::move(g), false, false, std::move(pieces)});
+    }
+    ScriptedSmtp& greeting(Action a) {
+        m_greeting = std::move(a);
         return *this;
     }
     ScriptedSmtp& on(const QByteArray& verb, QByteArray reply) {
@@ -117,18 +120,26 @@ private:
         if (a.stall || !m_client)
             return;
         m_lastReply = a.reply;
-        if (a.pieces.isEmpty()) {
-            m_client->write(a.reply);
-        } else {
-            int at = 0, delay = 0;
-            for (int size : a.pieces) {
-                const QByteArray piece = a.reply.mid(at, size);
-                at += size;
-                QPointer<QTcpSocket> c = m_client;
-                QTimer::singleShot(delay, [c, piece] {
+        QPointer<QTcpSocket> c = m_client;
+        auto writeAt = [c](int delay, const QByteArray& bytes) {
+            if (delay == 0)
+                c->write(bytes);
+            else
+                QTimer::singleShot(delay, [c, bytes] {
                     if (c)
-                        c->write(piece);
+                        c->write(bytes);
                 });
+        };
+        if (a.every > 0) {
+            for (int i = 0; i < 100; ++i)
+                writeAt(a.delay + i * a.every, a.reply);
+        } else if (a.pieces.isEmpty()) {
+            writeAt(a.delay, a.reply);
+        } else {
+            int at = 0, delay = a.delay;
+            for (int size : a.pieces) {
+                writeAt(delay, a.reply.mid(at, size));
+                at += size;
                 delay += 20;
             }
         }

@@ -7,6 +7,11 @@
 // released with mailwire_release. No method throws or returns a status:
 // after SendMail / Send the caller reads ErrorMessage ("" means the server
 // accepted the message) and may read Log for the details.
+//
+// What leaves the library is 7-bit: no NUL and no byte above 0x7F, and no
+// line over 998 octets from the composer. Every wait for the server lets
+// the calling thread's event loop run (or, with no event loop, blocks on
+// the socket) and is bounded by TimeoutMs.
 
 #include <QString>
 #include <QtGlobal>
@@ -38,9 +43,13 @@ public:
     virtual void SetReversePath(const QString& strNewReversePath) = 0;
     /// Adds an envelope recipient.
     virtual void SetForwardPath(const QString& strAddress) = 0;
-    /// Appends message text; a CR LF is added when the text does not end in one.
+    /// Appends message text; a CR LF is added when the text does not end in
+    /// one. The text must be a complete 7-bit message.
     virtual void SetData(const QString& strSentense) = 0;
-    /// Runs the whole dialogue; the outcome is in ErrorMessage.
+    /// Runs the whole dialogue; the outcome is in ErrorMessage. A line break
+    /// in the client name or an address, or a NUL or 8-bit character in them
+    /// or in the data, is refused before connecting. Sender, recipients and
+    /// data stay: a second Send sends them again, with whatever was added.
     virtual void Send() = 0;
     virtual QString ServerName() const = 0;
     virtual void setServerName(const QString& name) = 0;
@@ -55,10 +64,13 @@ public:
     virtual QString Log() const = 0;
     /// Empties the shared error log of this thread (not the transcript).
     virtual void LogClear() = 0;
-    /// How long any one wait for the server may take, in milliseconds
-    /// (default 60000). A wait that runs out, or a server that closes the
-    /// connection, ends the dialogue as a transport failure.
+    /// How long the server may take, in milliseconds (default 60000): to
+    /// accept the connection, to take what is sent, and for each whole reply,
+    /// however many lines it has (at most 1000). A wait that runs out, or a
+    /// server that closes the connection, ends the dialogue as a transport
+    /// failure.
     virtual int TimeoutMs() const = 0;
+    /// Zero or less sets the default.
     virtual void setTimeoutMs(int ms) = 0;
 
 protected:
@@ -80,7 +92,11 @@ public:
     virtual void Clear() = 0;
     /// Composes and sends; the outcome is in ErrorMessage. A line break in
     /// an address, the display name, the subject or the client name is
-    /// refused before connecting.
+    /// refused before connecting. A character ISO-2022-JP has no place for
+    /// (the user-defined area) goes out as 〓 with a line in the log naming
+    /// it; lines over 998 octets are broken. The recipients, subject and text
+    /// stay: a second SendMail sends the same message again (with whatever
+    /// was added since); Clear starts a new one.
     virtual void SendMail() = 0;
     /// The shared error log + CR LF + the transcript of the last connection.
     virtual QString Log() const = 0;
@@ -108,7 +124,9 @@ extern "C" {
 
 /// Makes an object from its programmatic identifier: "VBMailwire.SmtpMailer"
 /// or "VBMailwire.Mailwire". Null for an identifier the library does not
-/// know. Release it with mailwire_release.
+/// know. Release it with mailwire_release: a program that loads the library
+/// at run time resolves both entry points, and checks both, before making
+/// an object.
 MAILWIRE_EXPORT MailwireObject* mailwire_create(const char* progId);
 
 /// Releases an object made by mailwire_create; null is ignored.
