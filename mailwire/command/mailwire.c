@@ -42,7 +42,7 @@ static void chooseLanguage(void) {
 #define TEXT(ja, en) (japanese ? (ja) : (en))
 
 static const char* const kHelpJa =
-    "使い方: mailwire -S サーバー[:ポート] -t 宛先 [オプション] [< 本文]\n"
+    "使い方: mailwire -S サーバー[:ポート] -f 差出人 -t 宛先 [オプション] [< 本文]\n"
     "\n"
     "日本語のメール (ISO-2022-JP) を1通、SMTP サーバーへ送ります。本文は標準入力か\n"
     "--body-file のファイルから読みます。\n"
@@ -51,7 +51,7 @@ static const char* const kHelpJa =
     "  -t, --to=ADDRESS          宛先 (繰り返し可)\n"
     "  -c, --cc=ADDRESS          CC (繰り返し可)\n"
     "  -b, --bcc=ADDRESS         BCC (繰り返し可。ヘッダーには載りません)\n"
-    "  -f, --from=ADDRESS        差出人のアドレス\n"
+    "  -f, --from=ADDRESS        差出人のアドレス (必須)\n"
     "  -n, --from-name=NAME      差出人の名前\n"
     "  -s, --subject=TEXT        件名\n"
     "  -F, --body-file=FILE      本文のファイル (既定は標準入力、\"-\" も標準入力)\n"
@@ -66,7 +66,7 @@ static const char* const kHelpJa =
     "2 オプションか本文の誤り。\n";
 
 static const char* const kHelpEn =
-    "Usage: mailwire -S HOST[:PORT] -t ADDRESS [OPTION]... [< BODY]\n"
+    "Usage: mailwire -S HOST[:PORT] -f ADDRESS -t ADDRESS [OPTION]... [< BODY]\n"
     "\n"
     "Sends one Japanese mail (ISO-2022-JP) to an SMTP server. The body is read\n"
     "from standard input or from the file given with --body-file.\n"
@@ -75,7 +75,7 @@ static const char* const kHelpEn =
     "  -t, --to=ADDRESS          recipient (repeatable)\n"
     "  -c, --cc=ADDRESS          copy recipient (repeatable)\n"
     "  -b, --bcc=ADDRESS         blind-copy recipient (repeatable; never in the header)\n"
-    "  -f, --from=ADDRESS        sender address\n"
+    "  -f, --from=ADDRESS        sender address (required)\n"
     "  -n, --from-name=NAME      sender name\n"
     "  -s, --subject=TEXT        subject\n"
     "  -F, --body-file=FILE      body file (standard input by default, or \"-\")\n"
@@ -92,9 +92,9 @@ static const char* const kHelpEn =
 static int usage(const char* problem) {
     if (problem)
         fprintf(stderr, "mailwire: %s\n", problem);
-    fputs(TEXT("使い方: mailwire -S サーバー[:ポート] -t 宛先 [オプション] [< 本文]\n"
+    fputs(TEXT("使い方: mailwire -S サーバー[:ポート] -f 差出人 -t 宛先 [オプション] [< 本文]\n"
                "詳しくは mailwire --help\n",
-               "Usage: mailwire -S HOST[:PORT] -t ADDRESS [OPTION]... [< BODY]\n"
+               "Usage: mailwire -S HOST[:PORT] -f ADDRESS -t ADDRESS [OPTION]... [< BODY]\n"
                "Try 'mailwire --help' for more.\n"),
           stderr);
     return kUsage;
@@ -231,7 +231,7 @@ int main(int argc, char** argv) {
     }
     const char* server = NULL;
     const char* bodyFile = NULL;
-    int cp932 = 0, verbose = 0, recipients = 0, status = kSent;
+    int cp932 = 0, verbose = 0, from = 0, recipients = 0, status = kSent;
     char problem[512] = "";
     int opt;
     opterr = 0; /* our own message, in the operator's language */
@@ -253,6 +253,7 @@ int main(int argc, char** argv) {
             break;
         case 'f':
             rc = mailwire_setClientMailAddress(m, optarg);
+            from = 1;
             break;
         case 'n':
             rc = mailwire_setClientRealName(m, optarg);
@@ -319,6 +320,8 @@ int main(int argc, char** argv) {
                  TEXT("サーバー %s が違います (HOST か HOST:PORT)",
                       "wrong server %s (HOST or HOST:PORT)"),
                  server);
+    if (!*problem && !from)
+        snprintf(problem, sizeof problem, "%s", TEXT("差出人 (-f) がありません", "no sender (-f)"));
     if (!*problem && recipients == 0)
         snprintf(problem, sizeof problem, "%s",
                  TEXT("宛先 (-t, -c, -b) がありません", "no recipient (-t, -c or -b)"));

@@ -221,6 +221,8 @@ class InstalledMailwire(unittest.TestCase):
             ("port out of range", ["-S", "127.0.0.1:65536", "-t", "a@example.jp"], b"", "C", 2,
              "wrong server 127.0.0.1:65536", False),
             ("no recipient", ["-S", server] + base, text.encode(), "C", 2, "no recipient", False),
+            ("no sender", ["-S", server, "-t", "a@example.jp"], text.encode(), "C", 2,
+             "no sender (-f)", False),
             ("verbose", ["-v", "-S", server, "-t", "a@example.jp"] + base, text.encode(), "C", 0,
              "< MAIL FROM:<cron@example.jp>\n> 250", True),
             ("help in English", ["--help"], b"", "en_US.UTF-8", 0, "Usage: mailwire", False),
@@ -236,6 +238,8 @@ class InstalledMailwire(unittest.TestCase):
                 out = (r.stdout if "help" in name else r.stderr).decode()
                 self.assertEqual(r.returncode, status, r.stderr.decode())
                 self.assertIn(said, out)
+                if status == 0 and "-v" not in args:
+                    self.assertEqual(r.stderr, b"")  # cron mails whatever is printed
                 self.assertEqual(len(self.recorder.mails), 1 if mailed else 0)
                 if not mailed:
                     continue
