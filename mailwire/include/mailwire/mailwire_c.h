@@ -1,0 +1,163 @@
+#ifndef MAILWIRE_MAILWIRE_C_H
+#define MAILWIRE_MAILWIRE_C_H
+
+/*
+ * Mailwire from C (and from anything that can call C: Python's ctypes,
+ * other languages' foreign-function interfaces).
+ *
+ * A handle is opened from a programmatic identifier and closed with
+ * mailwire_close:
+ *   "VBMailwire.SmtpMailer"  the composer: sender, To/Cc/Bcc, subject and
+ *                            body in, a Japanese mail (ISO-2022-JP) out
+ *   "VBMailwire.Mailwire"    the bare SMTP dialogue: envelope and
+ *                            ready-made 7-bit message text
+ * Every function is named "mailwire_" + the member's name in the C++
+ * interface of mailwire/mailwire.h; setters of properties begin with a
+ * lower-case "set" (mailwire_setServerName), methods keep theirs
+ * (mailwire_SetTo).
+ *
+ * Text: every argument and every returned text is UTF-8. Line ends handed
+ * to mailwire_SetSentense and mailwire_SetData may be LF, CR or CR LF; they
+ * are sent as CR LF.
+ *
+ * Returned text is owned by the handle: it stays valid until the same
+ * function is called again on that handle, or the handle is closed. Copy
+ * it to keep it longer; never free it.
+ *
+ * Results: functions that return int give MAILWIRE_OK (0) or one of the
+ * negative MAILWIRE_E_* codes; mailwire_SendMail and mailwire_Send give
+ * MAILWIRE_NOT_SENT when the server did not accept the mail, and
+ * mailwire_ErrorMessage says why. Functions that return text give NULL on
+ * a fault of the call (a null handle, a member the handle's class does not
+ * have, another thread). No function raises an error or aborts.
+ *
+ * Threads: a handle belongs to the thread that opened it; calls from
+ * another thread are refused with MAILWIRE_E_THREAD (or NULL). Different
+ * handles may be used on different threads at the same time.
+ *
+ * The library needs no application object of the host: a plain C program,
+ * a script or a Qt program can use it alike. Sending blocks the calling
+ * thread until the dialogue ends; each wait for the server is bounded by
+ * TimeoutMs.
+ *
+ * Compatibility: functions are only ever added to this interface (new
+ * members are appended, as new functions); the ones here keep their names,
+ * arguments and meaning for the life of the library's major version.
+ */
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(MAILWIRE_BUILDING)
+#define MAILWIRE_C_API __attribute__((visibility("default")))
+#else
+#define MAILWIRE_C_API
+#endif
+
+/** An open SmtpMailer or Mailwire object. */
+typedef struct mailwire_handle mailwire_handle;
+
+enum {
+    MAILWIRE_OK = 0,
+    /** SendMail / Send: the mail was not accepted; see mailwire_ErrorMessage. */
+    MAILWIRE_NOT_SENT = 1,
+    /** The handle is NULL. */
+    MAILWIRE_E_HANDLE = -1,
+    /** The handle's class has no such member (SetTo on a Mailwire, ...). */
+    MAILWIRE_E_MEMBER = -2,
+    /** A NULL text, a text that is not UTF-8, or a number out of range. */
+    MAILWIRE_E_ARGUMENT = -3,
+    /** Called from a thread other than the one that opened the handle. */
+    MAILWIRE_E_THREAD = -4,
+    /** The library ran out of memory or failed inside. */
+    MAILWIRE_E_INTERNAL = -5
+};
+
+/** The library's version, "major.minor.patch". */
+MAILWIRE_C_API const char* mailwire_version(void);
+
+/**
+ * Opens an object by its programmatic identifier ("VBMailwire.SmtpMailer"
+ * or "VBMailwire.Mailwire"). NULL for an unknown identifier or when memory
+ * runs out. Defaults: ServerName "domain.name", ServerPort 25, ClientName
+ * "127.0.0.1", TimeoutMs 60000, everything else empty.
+ */
+MAILWIRE_C_API mailwire_handle* mailwire_open(const char* prog_id);
+
+/** Closes a handle and frees everything it owns; NULL is ignored. */
+MAILWIRE_C_API void mailwire_close(mailwire_handle* handle);
+
+/* ---- Both classes ---------------------------------------------------- */
+
+/** SMTP server: host name or address. */
+MAILWIRE_C_API const char* mailwire_ServerName(mailwire_handle* handle);
+MAILWIRE_C_API int mailwire_setServerName(mailwire_handle* handle, const char* name);
+/** SMTP server port, 1 to 65535. */
+MAILWIRE_C_API int mailwire_ServerPort(mailwire_handle* handle);
+MAILWIRE_C_API int mailwire_setServerPort(mailwire_handle* handle, int port);
+/** The name sent with HELO. */
+MAILWIRE_C_API const char* mailwire_ClientName(mailwire_handle* handle);
+MAILWIRE_C_API int mailwire_setClientName(mailwire_handle* handle, const char* name);
+/**
+ * How long any one wait for the server may take, in milliseconds; 0 or
+ * less sets the default. A wait that runs out ends the send as a transport
+ * failure.
+ */
+MAILWIRE_C_API int mailwire_TimeoutMs(mailwire_handle* handle);
+MAILWIRE_C_API int mailwire_setTimeoutMs(mailwire_handle* handle, int ms);
+/** "" after an accepted mail, otherwise what went wrong. */
+MAILWIRE_C_API const char* mailwire_ErrorMessage(mailwire_handle* handle);
+/**
+ * SmtpMailer: the thread's error log, a line break, then the transcript of
+ * the last connection. Mailwire: the transcript alone. Sent lines begin
+ * with "< ", received ones with "> ", transport errors with "? "; lines end
+ * in CR LF.
+ */
+MAILWIRE_C_API const char* mailwire_Log(mailwire_handle* handle);
+/** Empties the error log of the calling thread (not the transcript). */
+MAILWIRE_C_API int mailwire_LogClear(mailwire_handle* handle);
+
+/* ---- SmtpMailer ------------------------------------------------------ */
+
+/** Sender address: the envelope sender and the address in From. */
+MAILWIRE_C_API const char* mailwire_ClientMailAddress(mailwire_handle* handle);
+MAILWIRE_C_API int mailwire_setClientMailAddress(mailwire_handle* handle, const char* address);
+/** Sender's display name in From (may be Japanese). */
+MAILWIRE_C_API const char* mailwire_ClientRealName(mailwire_handle* handle);
+MAILWIRE_C_API int mailwire_setClientRealName(mailwire_handle* handle, const char* name);
+/** Add one recipient each; call again for more. */
+MAILWIRE_C_API int mailwire_SetTo(mailwire_handle* handle, const char* address);
+MAILWIRE_C_API int mailwire_SetCc(mailwire_handle* handle, const char* address);
+/** Blind copies get the mail through the envelope only; the header never names them. */
+MAILWIRE_C_API int mailwire_SetBcc(mailwire_handle* handle, const char* address);
+/** Replaces the subject (may be Japanese). */
+MAILWIRE_C_API int mailwire_SetSubject(mailwire_handle* handle, const char* subject);
+/** Appends body text; a line end is added when the text does not end in one. */
+MAILWIRE_C_API int mailwire_SetSentense(mailwire_handle* handle, const char* text);
+/** Empties the recipient lists, the subject and the body. */
+MAILWIRE_C_API int mailwire_Clear(mailwire_handle* handle);
+/**
+ * Composes the mail and sends it: MAILWIRE_OK when the server accepted it,
+ * MAILWIRE_NOT_SENT otherwise. A line break in an address, the display
+ * name, the subject or the client name is refused before connecting. A
+ * composer sends one mail: the body holds the composed message afterwards.
+ */
+MAILWIRE_C_API int mailwire_SendMail(mailwire_handle* handle);
+
+/* ---- Mailwire -------------------------------------------------------- */
+
+/** Envelope sender, without angle brackets (replaces the earlier one). */
+MAILWIRE_C_API int mailwire_SetReversePath(mailwire_handle* handle, const char* address);
+/** Adds an envelope recipient. */
+MAILWIRE_C_API int mailwire_SetForwardPath(mailwire_handle* handle, const char* address);
+/** Appends message text (header and body, 7-bit); a line end is added when missing. */
+MAILWIRE_C_API int mailwire_SetData(mailwire_handle* handle, const char* text);
+/** Runs the SMTP dialogue: MAILWIRE_OK when the server accepted the message. */
+MAILWIRE_C_API int mailwire_Send(mailwire_handle* handle);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

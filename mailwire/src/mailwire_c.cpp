@@ -1,0 +1,294 @@
+#include "mailwire/mailwire_c.h"
+
+#include "mailwire/mailwire.h"
+#include "winTcpClient.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringDecoder>
+
+#include <memory>
+#include <thread>
+
+namespace {
+
+// One buffer per text getter, so that two texts read one after the other
+// (the error message and the log, say) are both still valid.
+enum TextSlot {
+    kServerName,
+    kClientName,
+    kErrorMessage,
+    kLog,
+    kClientMailAddress,
+    kClientRealName,
+    kTextSlots
+};
+
+} // namespace
+
+struct mailwire_handle {
+    MailwireObject* object = nullptr;
+    _SmtpMailer* smtp = nullptr;
+    _Mailwire* mw = nullptr;
+    std::thread::id owner = std::this_thread::get_id();
+    QByteArray texts[kTextSlots];
+};
+
+namespace {
+
+// Runs one call: refuses a null handle and a foreign thread, and keeps every
+// C++ failure on this side.
+template <typename F> int guarded(mailwire_handle* h, F&& body) {
+    if (!h)
+        return MAILWIRE_E_HANDLE;
+    if (std::this_thread::get_id() != h->owner)
+        return MAILWIRE_E_THREAD;
+    try {
+        return body();
+    } catch (...) {
+        return MAILWIRE_E_INTERNAL;
+    }
+}
+
+// Texts handed out live in the handle until the same getter runs again.
+int keep(mailwire_handle* h, TextSlot slot, const QString& value) {
+    h->texts[slot] = value.toUtf8();
+    return MAILWIRE_OK;
+}
+
+// The kept text, or NULL where the call was refused.
+const char* kept(mailwire_handle* h, TextSlot slot, int rc) {
+    return rc == MAILWIRE_OK ? h->texts[slot].constData() : nullptr;
+}
+
+using SmtpText = QString (_SmtpMailer::*)() const;
+using MwText = QString (_Mailwire::*)() const;
+using SmtpSetter = void (_SmtpMailer::*)(const QString&);
+using MwSetter = void (_Mailwire::*)(const QString&);
+
+// A text member of both classes.
+const char* textOf(mailwire_handle* h, TextSlot slot, SmtpText s, MwText m) {
+    return kept(h, slot, guarded(h, [&]() -> int {
+                    return keep(h, slot, h->smtp ? (h->smtp->*s)() : (h->mw->*m)());
+                }));
+}
+
+const char* smtpTextOf(mailwire_handle* h, TextSlot slot, SmtpText s) {
+    return kept(h, slot, guarded(h, [&]() -> int {
+                    return h->smtp ? keep(h, slot, (h->smtp->*s)()) : MAILWIRE_E_MEMBER;
+                }));
+}
+
+// Strict UTF-8: a malformed or cut-off sequence is refused rather than
+// sent as replacement characters.
+bool fromUtf8(const char* s, QString& out) {
+    if (!s)
+        return false;
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    out = decoder(QByteArrayView(s));
+    return !decoder.hasError();
+}
+
+// C and script text ends its lines in LF; mail needs CR LF.
+QString withCrLf(const QString& text) {
+    QString out;
+    out.reserve(text.size() + text.size() / 32);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == QLatin1Char('\r') || c == QLatin1Char('\n')) {
+            out += QStringLiteral("\r\n");
+            if (c == QLatin1Char('\r') && i + 1 < text.size() && text[i + 1] == QLatin1Char('\n'))
+                ++i;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// Hands a text argument to the handle's object through s or m; a null
+// member means the handle's class lacks it.
+int setText(mailwire_handle* h, const char* utf8, SmtpSetter s, MwSetter m, bool lineEnds = false) {
+    return guarded(h, [&]() -> int {
+        if (h->smtp ? !s : !m)
+            return MAILWIRE_E_MEMBER;
+        QString value;
+        if (!fromUtf8(utf8, value))
+            return MAILWIRE_E_ARGUMENT;
+        if (lineEnds)
+            value = withCrLf(value);
+        h->smtp ? (h->smtp->*s)(value) : (h->mw->*m)(value);
+        return MAILWIRE_OK;
+    });
+}
+
+int sent(const QString& errorMessage) {
+    return errorMessage.isEmpty() ? MAILWIRE_OK : MAILWIRE_NOT_SENT;
+}
+
+} // namespace
+
+extern "C" {
+
+MAILWIRE_C_API const char* mailwire_version(void) {
+    return MAILWIRE_VERSION;
+}
+
+MAILWIRE_C_API mailwire_handle* mailwire_open(const char* prog_id) {
+    try {
+        auto h = std::make_unique<mailwire_handle>();
+        h->object = mailwire_create(prog_id);
+        if (!h->object)
+            return nullptr;
+        h->smtp = h->object->querySmtpMailer();
+        h->mw = h->smtp ? nullptr : h->object->queryMailwire();
+        return h.release();
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+MAILWIRE_C_API void mailwire_close(mailwire_handle* h) {
+    if (!h)
+        return;
+    mailwire_release(h->object);
+    delete h;
+}
+
+MAILWIRE_C_API const char* mailwire_ServerName(mailwire_handle* h) {
+    return textOf(h, kServerName, &_SmtpMailer::ServerName, &_Mailwire::ServerName);
+}
+
+MAILWIRE_C_API int mailwire_setServerName(mailwire_handle* h, const char* name) {
+    return setText(h, name, &_SmtpMailer::setServerName, &_Mailwire::setServerName);
+}
+
+MAILWIRE_C_API int mailwire_ServerPort(mailwire_handle* h) {
+    // The objects keep the port in 16 signed bits; ports above 32767 are
+    // the same bits read as unsigned, as the transport reads them.
+    return guarded(h, [&]() -> int {
+        return int(quint16(h->smtp ? h->smtp->ServerPort() : h->mw->ServerPort()));
+    });
+}
+
+MAILWIRE_C_API int mailwire_setServerPort(mailwire_handle* h, int port) {
+    return guarded(h, [&]() -> int {
+        if (port < 1 || port > 0xFFFF)
+            return MAILWIRE_E_ARGUMENT;
+        const auto bits = static_cast<qint16>(static_cast<quint16>(port));
+        h->smtp ? h->smtp->setServerPort(bits) : h->mw->setServerPort(bits);
+        return MAILWIRE_OK;
+    });
+}
+
+MAILWIRE_C_API const char* mailwire_ClientName(mailwire_handle* h) {
+    return textOf(h, kClientName, &_SmtpMailer::ClientName, &_Mailwire::ClientName);
+}
+
+MAILWIRE_C_API int mailwire_setClientName(mailwire_handle* h, const char* name) {
+    return setText(h, name, &_SmtpMailer::setClientName, &_Mailwire::setClientName);
+}
+
+MAILWIRE_C_API int mailwire_TimeoutMs(mailwire_handle* h) {
+    return guarded(h, [&]() -> int { return h->smtp ? h->smtp->TimeoutMs() : h->mw->TimeoutMs(); });
+}
+
+MAILWIRE_C_API int mailwire_setTimeoutMs(mailwire_handle* h, int ms) {
+    return guarded(h, [&]() -> int {
+        const int value = ms > 0 ? ms : mailwire::winTcpClient::kDefaultTimeoutMs;
+        h->smtp ? h->smtp->setTimeoutMs(value) : h->mw->setTimeoutMs(value);
+        return MAILWIRE_OK;
+    });
+}
+
+MAILWIRE_C_API const char* mailwire_ErrorMessage(mailwire_handle* h) {
+    return textOf(h, kErrorMessage, &_SmtpMailer::ErrorMessage, &_Mailwire::ErrorMessage);
+}
+
+MAILWIRE_C_API const char* mailwire_Log(mailwire_handle* h) {
+    return textOf(h, kLog, &_SmtpMailer::Log, &_Mailwire::Log);
+}
+
+MAILWIRE_C_API int mailwire_LogClear(mailwire_handle* h) {
+    return guarded(h, [&]() -> int {
+        h->smtp ? h->smtp->LogClear() : h->mw->LogClear();
+        return MAILWIRE_OK;
+    });
+}
+
+MAILWIRE_C_API const char* mailwire_ClientMailAddress(mailwire_handle* h) {
+    return smtpTextOf(h, kClientMailAddress, &_SmtpMailer::ClientMailAddress);
+}
+
+MAILWIRE_C_API int mailwire_setClientMailAddress(mailwire_handle* h, const char* address) {
+    return setText(h, address, &_SmtpMailer::setClientMailAddress, nullptr);
+}
+
+MAILWIRE_C_API const char* mailwire_ClientRealName(mailwire_handle* h) {
+    return smtpTextOf(h, kClientRealName, &_SmtpMailer::ClientRealName);
+}
+
+MAILWIRE_C_API int mailwire_setClientRealName(mailwire_handle* h, const char* name) {
+    return setText(h, name, &_SmtpMailer::setClientRealName, nullptr);
+}
+
+MAILWIRE_C_API int mailwire_SetTo(mailwire_handle* h, const char* address) {
+    return setText(h, address, &_SmtpMailer::SetTo, nullptr);
+}
+
+MAILWIRE_C_API int mailwire_SetCc(mailwire_handle* h, const char* address) {
+    return setText(h, address, &_SmtpMailer::SetCc, nullptr);
+}
+
+MAILWIRE_C_API int mailwire_SetBcc(mailwire_handle* h, const char* address) {
+    return setText(h, address, &_SmtpMailer::SetBcc, nullptr);
+}
+
+MAILWIRE_C_API int mailwire_SetSubject(mailwire_handle* h, const char* subject) {
+    return setText(h, subject, &_SmtpMailer::SetSubject, nullptr);
+}
+
+MAILWIRE_C_API int mailwire_SetSentense(mailwire_handle* h, const char* text) {
+    return setText(h, text, &_SmtpMailer::SetSentense, nullptr, true);
+}
+
+MAILWIRE_C_API int mailwire_Clear(mailwire_handle* h) {
+    return guarded(h, [&]() -> int {
+        if (!h->smtp)
+            return MAILWIRE_E_MEMBER;
+        h->smtp->Clear();
+        return MAILWIRE_OK;
+    });
+}
+
+MAILWIRE_C_API int mailwire_SendMail(mailwire_handle* h) {
+    return guarded(h, [&]() -> int {
+        if (!h->smtp)
+            return MAILWIRE_E_MEMBER;
+        h->smtp->SendMail();
+        return sent(h->smtp->ErrorMessage());
+    });
+}
+
+MAILWIRE_C_API int mailwire_SetReversePath(mailwire_handle* h, const char* address) {
+    return setText(h, address, nullptr, &_Mailwire::SetReversePath);
+}
+
+MAILWIRE_C_API int mailwire_SetForwardPath(mailwire_handle* h, const char* address) {
+    return setText(h, address, nullptr, &_Mailwire::SetForwardPath);
+}
+
+MAILWIRE_C_API int mailwire_SetData(mailwire_handle* h, const char* text) {
+    return setText(h, text, nullptr, &_Mailwire::SetData, true);
+}
+
+MAILWIRE_C_API int mailwire_Send(mailwire_handle* h) {
+    return guarded(h, [&]() -> int {
+        if (!h->mw)
+            return MAILWIRE_E_MEMBER;
+        h->mw->Send();
+        return sent(h->mw->ErrorMessage());
+    });
+}
+
+} // extern "C"
