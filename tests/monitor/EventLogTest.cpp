@@ -149,19 +149,19 @@ TEST_F(EventLogTest, RowsNothingTookWaitForTheNextWriteWithTheirOwnTimes) {
     const QString saved = state.DatabasePath + QStringLiteral(".away");
     ASSERT_TRUE(QFile::rename(state.DatabasePath, saved));
     log.LOG_PRINT(QStringLiteral("lost"), QStringLiteral("told in the text log"), 1);
-    ASSERT_TRUE(QDir(folder.folder()).rename(QStringLiteral("Pulsewatch.LOG"),
-                                             QStringLiteral("log.away")));
+    ASSERT_TRUE(
+        QDir(folder.folder()).rename(QStringLiteral("Pulsewatch.LOG"), QStringLiteral("log.away")));
     ASSERT_TRUE(QDir(folder.folder()).mkdir(QStringLiteral("Pulsewatch.LOG")));
 
     // Two more than can wait: the two oldest go, and one line says so.
-    const int limit = 10000;
+    const int limit = monitor::EventLog::kMaxWaitingRows;
     for (int i = 0; i < limit + 2; ++i) {
         clock.set(kMorning.addSecs(i));
         log.LOG_PRINT(QStringLiteral("r%1").arg(i), QStringLiteral("m"), i % 2 ? -1 : 1);
     }
     ASSERT_TRUE(QDir(folder.folder()).rmdir(QStringLiteral("Pulsewatch.LOG")));
-    ASSERT_TRUE(QDir(folder.folder()).rename(QStringLiteral("log.away"),
-                                             QStringLiteral("Pulsewatch.LOG")));
+    ASSERT_TRUE(
+        QDir(folder.folder()).rename(QStringLiteral("log.away"), QStringLiteral("Pulsewatch.LOG")));
     ASSERT_TRUE(QFile::rename(saved, state.DatabasePath));
     clock.set(kMorning.addDays(1));
     log.LOG_PRINT(QStringLiteral("now"), QStringLiteral("m"), 1);
@@ -174,12 +174,14 @@ TEST_F(EventLogTest, RowsNothingTookWaitForTheNextWriteWithTheirOwnTimes) {
               kMorning.addSecs(limit + 1).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
                   QStringLiteral("|r10001|m|-1"));
     EXPECT_TRUE(rows[limit].endsWith(QStringLiteral("|now|m|1")));
-    EXPECT_NE(rows[limit], QStringLiteral("2026-12-08 10:15:30|now|m|1")) << "the database stamps it";
+    EXPECT_NE(rows[limit], QStringLiteral("2026-12-08 10:15:30|now|m|1"))
+        << "the database stamps it";
 
     const QStringList lines = textLogLines();
     ASSERT_EQ(lines.size(), 2);
     EXPECT_TRUE(lines[0].endsWith(QStringLiteral("が見つかりません。")));
-    EXPECT_EQ(lines[1], QStringLiteral("2026/12/08 10:15:30  -> ") +
-                            QStringLiteral("書き込めなかったイベント 2 件を破棄しました (保留の上限 "
-                                           "10000 件)。"));
+    EXPECT_EQ(lines[1],
+              QStringLiteral("2026/12/08 10:15:30  -> ") +
+                  QStringLiteral("書き込めなかったイベント 2 件を破棄しました (保留の上限 "
+                                 "10000 件)。"));
 }
