@@ -119,7 +119,8 @@ int main(int argc, char** argv) {
         out << t.label << ": cycle median " << QString::number(median(ours), 'f', 1) << " ms";
         if (t.compareWithFping)
             out << ", fping median " << QString::number(median(peer), 'f', 1)
-                << " ms, ratio cycle/fping " << QString::number(median(ours) / median(peer), 'f', 2);
+                << " ms, ratio cycle/fping "
+                << QString::number(median(ours) / median(peer), 'f', 2);
         out << "\n";
         out.flush();
     }

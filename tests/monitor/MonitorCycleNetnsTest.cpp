@@ -31,11 +31,12 @@ protected:
         const QString c = netns.add(QStringLiteral("C"));
         ASSERT_TRUE(netns.link(a, QStringLiteral("vC"), QStringLiteral("10.99.2.2/24"), c,
                                QStringLiteral("vA"), QStringLiteral("10.99.2.1/24")));
-        for (const char* extra : {"10.99.1.11", "10.99.1.12", "10.99.1.13", "10.99.1.14",
-                                  "10.99.1.15"})
+        for (const char* extra :
+             {"10.99.1.11", "10.99.1.12", "10.99.1.13", "10.99.1.14", "10.99.1.15"})
             ASSERT_TRUE(Netns::sh(QStringLiteral("ip -n %1 addr add %2/24 dev vB").arg(b, extra)));
         ASSERT_TRUE(Netns::sh(QStringLiteral("ip -n %1 addr add 10.99.2.11/24 dev vA").arg(c)));
-        ASSERT_TRUE(Netns::sh(QStringLiteral("ip -n %1 route add unreachable 10.99.9.0/24").arg(a)));
+        ASSERT_TRUE(
+            Netns::sh(QStringLiteral("ip -n %1 route add unreachable 10.99.9.0/24").arg(a)));
         server(1, QStringLiteral("127.0.0.1"), 1);
         server(2, QStringLiteral("10.99.1.1"), 1);
     }
@@ -96,7 +97,8 @@ TEST_F(MonitorCycleNetns, SilentServersWaitTogetherAndTheRowsStayInSlotOrder) {
         {"10.99.1.11", 1, "Reply from 10.99.1.11" + timeout, -1},
         {"127.0.0.1", 1, "Reply from 127.0.0.1:localhost: Bytes = 32 RTT = # ms TTL = 64", 1},
         {"10.99.1.12", 1, "Reply from 10.99.1.12" + timeout, -1},
-        {"no-such-host.invalid", 1, QStringLiteral("コンピュータ名またはIPアドレスが不正です。"), -1},
+        {"no-such-host.invalid", 1, QStringLiteral("コンピュータ名またはIPアドレスが不正です。"),
+         -1},
         {"10.99.2.1", 1, "Reply from 10.99.2.1:: Bytes = 32 RTT = # ms TTL = 64", 1},
         {"10.99.1.13", -1, "from an earlier cycle", -1},
         {"10.99.9.9", 1, "Reply from 10.99.9.9: : Dest Host Not Reachable", -1},
@@ -129,8 +131,9 @@ TEST_F(MonitorCycleNetns, SilentServersWaitTogetherAndTheRowsStayInSlotOrder) {
         QStringList expected;
         for (int i = 1; i <= 10; ++i)
             if (state.Servers[i].Check == 1)
-                expected << QLatin1String(table[i - 1].name) + QLatin1Char('|') + table[i - 1].line +
-                                QLatin1Char('|') + QString::number(table[i - 1].status);
+                expected << QLatin1String(table[i - 1].name) + QLatin1Char('|') +
+                                table[i - 1].line + QLatin1Char('|') +
+                                QString::number(table[i - 1].status);
         QStringList rows = eventRows(state.DatabasePath).mid(before);
         for (QString& r : rows)
             r = plain(r);

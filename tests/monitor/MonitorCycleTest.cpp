@@ -209,10 +209,10 @@ TEST_F(MonitorCycleTest, RowsOfCyclesOnAFullDiskAreWrittenOnceThereIsSpace) {
     for (QString& r : rows)
         r.replace(QRegularExpression(QStringLiteral("\\|Reply from 127.0.0.1:.*\\|1$")),
                   QStringLiteral("|up|1"));
-    EXPECT_EQ(rows.mid(0, 4), (QStringList{"2026-12-07 10:00:00|127.0.0.1|up|1",
-                                           "2026-12-07 10:00:00|localhost|up|1",
-                                           "2026-12-07 10:04:00|127.0.0.1|up|1",
-                                           "2026-12-07 10:04:00|localhost|up|1"}));
+    EXPECT_EQ(
+        rows.mid(0, 4),
+        (QStringList{"2026-12-07 10:00:00|127.0.0.1|up|1", "2026-12-07 10:00:00|localhost|up|1",
+                     "2026-12-07 10:04:00|127.0.0.1|up|1", "2026-12-07 10:04:00|localhost|up|1"}));
     EXPECT_TRUE(rows[4].endsWith(QStringLiteral("|127.0.0.1|up|1")));
 }
 

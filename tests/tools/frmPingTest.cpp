@@ -76,7 +76,8 @@ protected:
         QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClicks(box, text);
     }
-    static void fill(frmPing& w, const QString& hostText, const char* timeOut, const char* packets) {
+    static void fill(frmPing& w, const QString& hostText, const char* timeOut,
+                     const char* packets) {
         type(host(w)->lineEdit(), hostText);
         type(box(w, "txtTimeOut"), QLatin1String(timeOut));
         type(box(w, "txtPacket"), QLatin1String(packets));
@@ -131,6 +132,7 @@ TEST_F(PingWindowTest, ThreeEchoesToLoopback) {
         GTEST_SKIP() << "no ICMP socket allowed here (needs net.ipv4.ping_group_range or root)";
     frmPing w(state, ui);
     host(w)->setEditText(QStringLiteral("localhost"));
+    box(w, "txtTimeOut")->setText(QStringLiteral("1000"));
     box(w, "txtPacket")->setText(QStringLiteral("3"));
     box(w, "txtChrPkt")->setText(QStringLiteral("500")); // the probe holds it to 128
     start(w);
