@@ -51,21 +51,10 @@ int main(int argc, char** argv) {
     }
 
     Netns netns;
-    const QString a = netns.add(QStringLiteral("A"));
-    const QString b = netns.add(QStringLiteral("B"));
-    const QString c = netns.add(QStringLiteral("C"));
-    bool ok = netns.link(a, QStringLiteral("vB"), QStringLiteral("10.99.1.2/24"), b,
-                         QStringLiteral("vA"), QStringLiteral("10.99.1.1/24")) &&
-              netns.link(a, QStringLiteral("vC"), QStringLiteral("10.99.2.2/24"), c,
-                         QStringLiteral("vA"), QStringLiteral("10.99.2.1/24")) &&
-              netns.exec(b, QStringLiteral("sysctl -qw net.ipv4.icmp_echo_ignore_all=1"));
     const QStringList silent = range("10.99.1", 11, 10);
     const QStringList answering = range("10.99.2", 11, 10);
-    for (const QString& h : silent)
-        ok = ok && Netns::sh(QStringLiteral("ip -n %1 addr add %2/24 dev vA").arg(b, h));
-    for (const QString& h : answering)
-        ok = ok && Netns::sh(QStringLiteral("ip -n %1 addr add %2/24 dev vA").arg(c, h));
-    if (!ok) {
+    const QString a = netns.addEchoPeers(silent, answering);
+    if (a.isEmpty()) {
         out << "bench_cycle: could not build the namespaces with ip(8)\n";
         return 1;
     }

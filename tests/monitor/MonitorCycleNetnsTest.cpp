@@ -23,18 +23,9 @@ protected:
         const QString reason = Netns::unavailableReason();
         if (!reason.isEmpty())
             GTEST_SKIP() << reason.toStdString();
-        a = netns.add(QStringLiteral("A"));
-        const QString b = netns.add(QStringLiteral("B"));
-        ASSERT_TRUE(netns.link(a, QStringLiteral("vA"), QStringLiteral("10.99.1.2/24"), b,
-                               QStringLiteral("vB"), QStringLiteral("10.99.1.1/24")));
-        ASSERT_TRUE(netns.exec(b, QStringLiteral("sysctl -qw net.ipv4.icmp_echo_ignore_all=1")));
-        const QString c = netns.add(QStringLiteral("C"));
-        ASSERT_TRUE(netns.link(a, QStringLiteral("vC"), QStringLiteral("10.99.2.2/24"), c,
-                               QStringLiteral("vA"), QStringLiteral("10.99.2.1/24")));
-        for (const char* extra :
-             {"10.99.1.11", "10.99.1.12", "10.99.1.13", "10.99.1.14", "10.99.1.15"})
-            ASSERT_TRUE(Netns::sh(QStringLiteral("ip -n %1 addr add %2/24 dev vB").arg(b, extra)));
-        ASSERT_TRUE(Netns::sh(QStringLiteral("ip -n %1 addr add 10.99.2.11/24 dev vA").arg(c)));
+        a = netns.addEchoPeers(
+            {"10.99.1.11", "10.99.1.12", "10.99.1.13", "10.99.1.14", "10.99.1.15"}, {"10.99.2.11"});
+        ASSERT_FALSE(a.isEmpty());
         ASSERT_TRUE(
             Netns::sh(QStringLiteral("ip -n %1 route add unreachable 10.99.9.0/24").arg(a)));
         server(1, QStringLiteral("127.0.0.1"), 1);
