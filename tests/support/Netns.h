@@ -29,8 +29,10 @@ public:
     /// Namespace A linked to B, which ignores echo requests, and to C, which
     /// answers: B is 10.99.1.1 (A 10.99.1.2), C is 10.99.2.1 (A 10.99.2.2),
     /// each /24; moreSilent and moreAnswering are further addresses of B and
-    /// of C. Returns the name of A, "" when something failed.
-    QString addEchoPeers(const QStringList& moreSilent = {}, const QStringList& moreAnswering = {});
+    /// of C. Sets *a to A's name and returns "", or returns why the machine
+    /// cannot make them (tests skip with it).
+    QString addEchoPeers(QString* a, const QStringList& moreSilent = {},
+                         const QStringList& moreAnswering = {});
 
     /// Why the machine cannot make namespaces ("" when it can).
     static QString unavailableReason();
