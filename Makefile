@@ -38,6 +38,7 @@ bench: build
 	$(BUILD)/bin/bench_jis
 	$(BUILD)/bin/bench_sendmail
 	$(BUILD)/bin/bench_logview
+	$(BUILD)/bin/bench_cycle
 
 # Installs for the current user: program folder $(PREFIX)/lib/pulsewatch,
 # menu entry, hicolor icon, and an autostart entry so it starts at login.

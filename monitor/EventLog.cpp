@@ -18,6 +18,12 @@ namespace {
 
 const QString kInsert = QStringLiteral(
     "INSERT INTO Pulsewatch(ServerName,Message,Error) VALUES(:server,:message,:error)");
+// A row written late keeps the local time it was made, in the column's own
+// format.
+const QString kInsertMade =
+    QStringLiteral("INSERT INTO Pulsewatch(AddDate,ServerName,Message,Error) "
+                   "VALUES(:made,:server,:message,:error)");
+const QString kMadeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
 
 } // namespace
 
@@ -29,9 +35,61 @@ QString EventLog::textLogPath() const {
 }
 
 void EventLog::LOG_PRINT(const QString& serverName, const QString& message, qint16 error) {
+    Row row{m_clock.now(), serverName, message, error};
+    // Rows keep their order: while older ones still wait, this one waits too.
+    if (!writeWaitingRows()) {
+        keep(std::move(row));
+        return;
+    }
     QString failure;
-    if (!insertRow(serverName, message, error, &failure))
-        appendTextLog(failure);
+    if (!insertRow(serverName, message, error, &failure) && !appendTextLog(failure))
+        keep(std::move(row));
+}
+
+void EventLog::keep(Row row) {
+    m_waiting.push_back(std::move(row));
+    if (m_waiting.size() > static_cast<size_t>(kMaxWaitingRows)) {
+        m_waiting.pop_front();
+        ++m_dropped;
+    }
+}
+
+bool EventLog::writeWaitingRows() {
+    if (m_dropped > 0 &&
+        appendTextLog(
+            QStringLiteral("書き込めなかったイベント %1 件を破棄しました (保留の上限 %2 件)。")
+                .arg(m_dropped)
+                .arg(kMaxWaitingRows)))
+        m_dropped = 0;
+    if (m_waiting.empty())
+        return true;
+
+    QString failure;
+    {
+        EventDatabase database(m_state.DatabasePath, m_busyTimeoutMs);
+        if (!database.isOpen()) {
+            failure = database.error();
+        } else {
+            QSqlDatabase& db = database.db();
+            QSqlQuery q(db);
+            bool ok = db.transaction() && q.prepare(kInsertMade);
+            for (auto row = m_waiting.cbegin(); ok && row != m_waiting.cend(); ++row) {
+                q.bindValue(QStringLiteral(":made"), row->made.toString(kMadeFormat));
+                q.bindValue(QStringLiteral(":server"), row->serverName);
+                q.bindValue(QStringLiteral(":message"), row->message);
+                q.bindValue(QStringLiteral(":error"), static_cast<int>(row->error));
+                ok = q.exec();
+            }
+            if (ok && db.commit()) {
+                m_waiting.clear();
+                return true;
+            }
+            failure = q.lastError().isValid() ? q.lastError().text() : db.lastError().text();
+            db.rollback();
+        }
+    }
+    appendTextLog(failure);
+    return false;
 }
 
 bool EventLog::insertRow(const QString& serverName, const QString& message, qint16 error,
@@ -56,18 +114,18 @@ bool EventLog::insertRow(const QString& serverName, const QString& message, qint
     return ok;
 }
 
-void EventLog::appendTextLog(const QString& description) {
+bool EventLog::appendTextLog(const QString& description) {
     const QByteArray line = platform::toAnsi(platform::generalDate(m_clock.now()) +
                                              QStringLiteral("  -> ") + description) +
                             "\r\n";
-    // One append per line, the file closed at once; a failure here has
-    // nowhere left to go and is dropped.
+    // One append per line, the file closed at once; the caller decides what
+    // a failure means.
     const int fd = ::open(QFile::encodeName(textLogPath()).constData(),
                           O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0)
-        return;
-    platform::writeAll(fd, line);
-    ::close(fd);
+        return false;
+    const bool written = platform::writeAll(fd, line);
+    return ::close(fd) == 0 && written;
 }
 
 } // namespace monitor

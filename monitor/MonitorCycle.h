@@ -4,8 +4,10 @@
 #include "settings/AppState.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
+#include <vector>
 
 namespace monitor {
 
@@ -16,8 +18,8 @@ struct AlarmSteps {
     /// Runs before the first probe; false ends the cycle at once (the
     /// dial-up failed and was recorded).
     std::function<bool()> dialupStep;
-    /// Runs after the last row; lastResult is the result of the most recent
-    /// SendServer of the cycle.
+    /// Runs after the last row; lastResult says whether the last watched
+    /// server in slot order answered (false when none is watched).
     std::function<void(bool lastResult)> alarmStep;
 };
 
@@ -31,11 +33,18 @@ public:
     /// with it every alarm, from ever finishing.
     static constexpr int kMaxRetries = 10;
 
+    /// How long a probe of the cycle waits for its reply. The cycle's probes
+    /// are made with a 5 ms time-out; taken literally, every server further
+    /// than 5 ms away, or on a busy link, would be reported down. An earlier
+    /// reply ends the wait at once.
+    static constexpr int kReplyWaitMs = 500;
+
     MonitorCycle(AppState& state, EventLog& log);
 
     void setAlarmSteps(AlarmSteps steps) { m_steps = std::move(steps); }
 
-    /// Called with the code of every probe event (tests count probes).
+    /// Called with the outcome code of every probe of a server, in the order
+    /// the probes were made (tests count probes).
     void setProbeListener(std::function<void(qint32 lngCode)> listener) {
         m_probeListener = std::move(listener);
     }
@@ -44,14 +53,17 @@ public:
     /// running (probes yield to the event loop) is dropped: cycles never nest.
     void Timer1_Timer();
 
-    /// Probes one host; true when it answered the echo with status 0.
-    /// LastProbeCode and LastProbeText describe the outcome.
-    bool SendServer(const QString& name);
+    /// The outcome of one probe of a server: its code (0 answered, -1 no
+    /// reply or a name that does not resolve, 11 an error while probing,
+    /// else an ICMP status) and its outcome line.
+    struct Probe {
+        qint32 code = 0;
+        QString line;
+    };
 
-    /// Handler of the probe's Ping event: turns one outcome into
-    /// LastProbeCode and LastProbeText.
-    void cPING_Ping(qint32 lngCode, const QString& strCode, const QString& strHostName,
-                    const QString& strIPAddress, qint32 lngBytes, qint32 lngRTT, qint32 lngTTL);
+    /// Probes every host of names once, all at once: the requests go out
+    /// together, and the probe yields to the event loop while it waits.
+    std::vector<Probe> SendServers(const QStringList& names);
 
     /// Ticks counted towards mINTERVAL: 1 after start-up and after each cycle.
     qint16 IntervalCount = 1;

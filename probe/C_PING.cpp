@@ -113,10 +113,38 @@ void C_PING::raise(qint32 code, const QString& text, qint32 bytes, qint32 rtt, q
         m_onPing(code, text, m_hostName, m_ipAddress, bytes, rtt, ttl);
 }
 
+bool C_PING::stillWanted() {
+    platform::yieldToEventLoop();
+    return !m_aborted;
+}
+
+namespace {
+
+// The event values of one request's outcome; ipAddress names the replying
+// or reporting node when there is one.
+void describe(const probe::EchoOutcome& r, C_PING::Outcome* o) {
+    if (r.kind == probe::EchoOutcome::NoReply) {
+        o->code = -1;
+        o->strCode = QStringLiteral("ICMP Request Timeout");
+        return;
+    }
+    o->ipAddress = dotted(r.from);
+    o->code = r.kind == probe::EchoOutcome::Reply ? 0 : r.status;
+    o->strCode = C_PING::statusText(o->code);
+    if (r.kind == probe::EchoOutcome::Reply) {
+        o->bytes = r.bytes;
+        o->rtt = r.rttMs;
+        o->ttl = r.ttl;
+    }
+}
+
+} // namespace
+
 bool C_PING::Ping(const QString& name) {
     m_hostName.clear();
     m_ipAddress.clear();
     m_socketKind = probe::SocketKind::None;
+    m_aborted = false;
     if (name.trimmed().isEmpty())
         return false;
 
@@ -132,28 +160,72 @@ bool C_PING::Ping(const QString& name) {
     const bool opened = socket.open(&openError);
     m_socketKind = socket.kind();
     const QByteArray payload = kPayload.left(m_charsPackets);
-    const int waitMs = std::max(m_timeout, kMinReplyWaitMs);
     const qint32 count = m_packets;
 
     for (qint32 i = 0; i < count; ++i) {
-        platform::yieldToEventLoop();
+        if (!stillWanted())
+            break;
         if (!opened) {
             // Without a socket nothing was probed: say why, never "up".
             raise(kGeneralFailure, statusText(kGeneralFailure) + QStringLiteral(": ") + openError,
                   0, 0, 0);
             continue;
         }
-        const probe::EchoOutcome r = socket.echo(address, payload, m_ttl, waitMs);
-        if (r.kind == probe::EchoOutcome::NoReply) {
-            raise(-1, QStringLiteral("ICMP Request Timeout"), 0, 0, 0);
-            continue;
-        }
-        m_ipAddress = dotted(r.from);
-        platform::yieldToEventLoop();
-        if (r.kind == probe::EchoOutcome::Reply)
-            raise(0, statusText(0), r.bytes, r.rttMs, r.ttl);
-        else
-            raise(r.status, statusText(r.status), 0, 0, 0);
+        const probe::EchoOutcome r =
+            socket.echo({address}, payload, m_ttl, m_timeout, [this] { return stillWanted(); })[0];
+        if (m_aborted)
+            break;
+        Outcome o;
+        o.ipAddress = m_ipAddress;
+        describe(r, &o);
+        m_ipAddress = o.ipAddress;
+        if (r.kind != probe::EchoOutcome::NoReply && !stillWanted())
+            break;
+        raise(o.code, o.strCode, o.bytes, o.rtt, o.ttl);
     }
     return true;
+}
+
+std::vector<C_PING::Outcome> C_PING::PingEach(const QStringList& names) {
+    m_aborted = false;
+    std::vector<Outcome> out(names.size());
+    std::vector<quint32> addresses;
+    std::vector<Outcome*> sent;
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        m_hostName.clear();
+        m_ipAddress.clear();
+        if (names[i].trimmed().isEmpty())
+            continue;
+        const quint32 address = resolve(names[i]);
+        if (address == 0)
+            continue;
+        Outcome& o = out[static_cast<size_t>(i)];
+        o.resolved = true;
+        o.hostName = m_hostName;
+        o.ipAddress = m_ipAddress;
+        addresses.push_back(address);
+        sent.push_back(&o);
+    }
+    m_hostName.clear();
+    m_ipAddress.clear();
+    if (addresses.empty() || !stillWanted())
+        return out;
+
+    probe::IcmpSocket socket;
+    QString openError;
+    const bool opened = socket.open(&openError);
+    m_socketKind = socket.kind();
+    if (!opened) {
+        for (Outcome* o : sent) {
+            o->code = kGeneralFailure;
+            o->strCode = statusText(kGeneralFailure) + QStringLiteral(": ") + openError;
+        }
+        return out;
+    }
+    const std::vector<probe::EchoOutcome> results =
+        socket.echo(addresses, kPayload.left(m_charsPackets), m_ttl, m_timeout,
+                    [this] { return stillWanted(); });
+    for (size_t k = 0; k < results.size(); ++k)
+        describe(results[k], sent[k]);
+    return out;
 }

@@ -3,10 +3,12 @@
 #include "probe/IcmpSocket.h"
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 #include <algorithm>
 #include <functional>
+#include <vector>
 
 /// The ICMP echo probe: resolves a host, sends Packets echo requests one
 /// after another and reports every request's outcome through the Ping event,
@@ -20,13 +22,6 @@ public:
                                          const QString& strHostName, const QString& strIPAddress,
                                          qint32 lngBytes, qint32 lngRTT, qint32 lngTTL)>;
 
-    /// The echo service the probe was designed for did not keep waits of a
-    /// few milliseconds exactly; taken literally here, the monitoring cycle's
-    /// 5 ms would report every server further than 5 ms away as down. So a
-    /// request waits at least this long (fping's default) or Timeout,
-    /// whichever is longer; an earlier reply is reported at once.
-    static constexpr int kMinReplyWaitMs = 500;
-
     /// The fixed payload; a request carries its first CharsPackets bytes.
     static const QByteArray kPayload;
 
@@ -34,8 +29,33 @@ public:
 
     /// Starts probing name. False when the name is blank or does not
     /// resolve (no event then); true once the requests were made, whatever
-    /// their outcome.
+    /// their outcome. Each request waits Timeout milliseconds for its reply,
+    /// yielding to the event loop meanwhile.
     bool Ping(const QString& name);
+
+    /// Ends a Ping or PingEach in progress (called while it yields): no
+    /// further request is sent and no further event raised.
+    void abort() { m_aborted = true; }
+
+    /// What one request to a host came to: the values its Ping event would
+    /// carry. resolved is false, and nothing else set, for a name that is
+    /// blank or does not resolve.
+    struct Outcome {
+        bool resolved = false;
+        qint32 code = 0;
+        QString strCode;
+        QString hostName;
+        QString ipAddress;
+        qint32 bytes = 0;
+        qint32 rtt = 0;
+        qint32 ttl = 0;
+    };
+
+    /// Sends one request to each of names at once, with this object's
+    /// CharsPackets, TTL and Timeout (Packets is not used), and waits until
+    /// each is answered or has waited Timeout, yielding to the event loop
+    /// meanwhile. Raises no event; the outcomes come in the order of names.
+    std::vector<Outcome> PingEach(const QStringList& names);
 
     QString HostName() const { return m_hostName; }
     void setHostName(const QString& v) { m_hostName = v.trimmed(); }
@@ -59,6 +79,7 @@ public:
 private:
     quint32 resolve(const QString& name);
     void raise(qint32 code, const QString& text, qint32 bytes, qint32 rtt, qint32 ttl);
+    bool stillWanted();
 
     PingEvent m_onPing;
     QString m_hostName;
@@ -68,4 +89,5 @@ private:
     qint32 m_timeout = 5;
     qint16 m_ttl = 255;
     probe::SocketKind m_socketKind = probe::SocketKind::None;
+    bool m_aborted = false;
 };

@@ -1,5 +1,6 @@
 #include "probe/IcmpSocket.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -46,7 +47,13 @@ quint16 read16(const unsigned char* p) {
     return static_cast<quint16>((p[0] << 8) | p[1]);
 }
 
-using Clock = std::chrono::steady_clock;
+// How long a wait may go without between(): short enough that a window
+// closed during an echo is noticed at once.
+constexpr std::chrono::milliseconds kYieldEvery(10);
+// Messages read in one look at the socket: a raw socket also sees the ICMP
+// of every other process on the host, and a flood of it must not keep the
+// wait from its deadline.
+constexpr int kMaxReadsPerLook = 4096;
 
 } // namespace
 
@@ -127,74 +134,101 @@ bool IcmpSocket::open(QString* error) {
     return false;
 }
 
-EchoOutcome IcmpSocket::echo(quint32 address, const QByteArray& payload, int ttl, int waitMs) {
-    EchoOutcome out;
+std::vector<EchoOutcome> IcmpSocket::echo(const std::vector<quint32>& addresses,
+                                          const QByteArray& payload, int ttl, int waitMs,
+                                          const std::function<bool()>& between) {
+    std::vector<EchoOutcome> out(addresses.size());
     if (m_fd < 0)
         return out;
     if (ttl != m_ttl && ::setsockopt(m_fd, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl) == 0)
         m_ttl = ttl;
 
-    const quint16 seq = ++m_seq;
-    QByteArray packet(kIcmpHeader, '\0');
-    packet[0] = static_cast<char>(kEchoRequest);
-    packet[4] = static_cast<char>(m_id >> 8);
-    packet[5] = static_cast<char>(m_id & 0xFF);
-    packet[6] = static_cast<char>(seq >> 8);
-    packet[7] = static_cast<char>(seq & 0xFF);
-    packet += payload;
-    const quint16 sum =
-        checksum(reinterpret_cast<const unsigned char*>(packet.constData()), packet.size());
-    packet[2] = static_cast<char>(sum >> 8);
-    packet[3] = static_cast<char>(sum & 0xFF);
+    std::vector<Request> waiting;
+    for (size_t i = 0; i < addresses.size(); ++i) {
+        const quint16 seq = ++m_seq;
+        QByteArray packet(kIcmpHeader, '\0');
+        packet[0] = static_cast<char>(kEchoRequest);
+        packet[4] = static_cast<char>(m_id >> 8);
+        packet[5] = static_cast<char>(m_id & 0xFF);
+        packet[6] = static_cast<char>(seq >> 8);
+        packet[7] = static_cast<char>(seq & 0xFF);
+        packet += payload;
+        const quint16 sum =
+            checksum(reinterpret_cast<const unsigned char*>(packet.constData()), packet.size());
+        packet[2] = static_cast<char>(sum >> 8);
+        packet[3] = static_cast<char>(sum & 0xFF);
 
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = address;
-    const Clock::time_point sent = Clock::now();
-    if (::sendto(m_fd, packet.constData(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to),
-                 sizeof to) < 0) {
-        // The local stack refused at once: no route, or a packet too big.
-        out.kind = EchoOutcome::Error;
-        out.from = address;
-        out.status = errno == ENETUNREACH    ? 11002
-                     : errno == EHOSTUNREACH ? 11003
-                     : errno == EMSGSIZE     ? 11009
-                                             : 11050;
-        return out;
-    }
-
-    const Clock::time_point deadline = sent + std::chrono::milliseconds(waitMs);
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0)
-            return EchoOutcome{};
-        pollfd p{m_fd, POLLIN, 0};
-        const int n = ::poll(&p, 1, static_cast<int>(left));
-        if (n < 0 && errno != EINTR)
-            return EchoOutcome{};
-        if (n <= 0)
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = addresses[i];
+        const Clock::time_point sent = Clock::now();
+        if (::sendto(m_fd, packet.constData(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                     sizeof to) < 0) {
+            // The local stack refused at once: no route, or a packet too big.
+            out[i].kind = EchoOutcome::Error;
+            out[i].from = addresses[i];
+            out[i].status = errno == ENETUNREACH    ? 11002
+                            : errno == EHOSTUNREACH ? 11003
+                            : errno == EMSGSIZE     ? 11009
+                                                    : 11050;
             continue;
-        bool answered = false;
-        if (p.revents & POLLERR)
-            answered = readError(seq, &out);
-        if (!answered && (p.revents & POLLIN))
-            answered = readPacket(address, seq, &out);
-        if (answered) {
-            out.rttMs =
-                out.kind == EchoOutcome::Reply
-                    ? static_cast<qint32>(
-                          std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - sent)
-                              .count())
-                    : 0;
-            return out;
         }
+        waiting.push_back({addresses[i], seq, sent, &out[i]});
     }
+
+    const std::chrono::milliseconds wait(std::max(waitMs, 0));
+    Clock::time_point lastYield = Clock::now();
+    while (!waiting.empty()) {
+        // What is queued is read before any deadline is judged, so a reply
+        // that came while between() ran long still counts.
+        readAll(waiting);
+        const Clock::time_point now = Clock::now();
+        std::erase_if(waiting, [&](const Request& r) { return now >= r.sent + wait; });
+        if (waiting.empty())
+            break;
+        if (between && now - lastYield >= kYieldEvery) {
+            if (!between())
+                break;
+            lastYield = Clock::now();
+            continue;
+        }
+        Clock::time_point until = waiting.front().sent + wait;
+        for (const Request& r : waiting)
+            until = std::min(until, r.sent + wait);
+        if (between)
+            until = std::min(until, lastYield + kYieldEvery);
+        pollfd p{m_fd, POLLIN, 0};
+        ::poll(&p, 1,
+               static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(until - now).count()));
+    }
+    return out;
+}
+
+void IcmpSocket::readAll(std::vector<Request>& waiting) {
+    for (int i = 0; i < kMaxReadsPerLook && !waiting.empty(); ++i)
+        if (!readError(waiting) && !readPacket(waiting))
+            return;
+}
+
+EchoOutcome* IcmpSocket::take(std::vector<Request>& waiting, quint16 seq, const quint32* address,
+                              bool reply) {
+    const auto it = std::find_if(waiting.begin(), waiting.end(), [&](const Request& r) {
+        return r.seq == seq && (!address || r.address == *address);
+    });
+    if (it == waiting.end())
+        return nullptr;
+    EchoOutcome* out = it->outcome;
+    out->rttMs = reply ? static_cast<qint32>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                 Clock::now() - it->sent)
+                                                 .count())
+                       : 0;
+    waiting.erase(it);
+    return out;
 }
 
 // Datagram sockets: an ICMP error quoting one of our requests waits on the
 // error queue, with the reporting node as the offender.
-bool IcmpSocket::readError(quint16 seq, EchoOutcome* out) {
+bool IcmpSocket::readError(std::vector<Request>& waiting) {
     unsigned char data[576];
     char control[512];
     sockaddr_in peer{};
@@ -207,12 +241,13 @@ bool IcmpSocket::readError(quint16 seq, EchoOutcome* out) {
     msg.msg_control = control;
     msg.msg_controllen = sizeof control;
     const ssize_t n = ::recvmsg(m_fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
+    if (n < 0)
+        return false;
     if (n < kIcmpHeader)
-        return false;
+        return true;
     // The queued data is our own request as sent; the kernel rewrote the
-    // identifier, so the sequence is what ties it to this call.
-    if (read16(data + 6) != seq)
-        return false;
+    // identifier, so the sequence is what ties it to its request.
+    const quint16 seq = read16(data + 6);
     for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
         if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_RECVERR)
             continue;
@@ -226,15 +261,17 @@ bool IcmpSocket::readError(quint16 seq, EchoOutcome* out) {
         sockaddr_in offender;
         std::memcpy(&offender, SO_EE_OFFENDER(reinterpret_cast<sock_extended_err*>(CMSG_DATA(c))),
                     sizeof offender);
-        out->kind = EchoOutcome::Error;
-        out->status = status;
-        out->from = offender.sin_addr.s_addr;
-        return true;
+        if (EchoOutcome* out = take(waiting, seq, nullptr, false)) {
+            out->kind = EchoOutcome::Error;
+            out->status = status;
+            out->from = offender.sin_addr.s_addr;
+        }
+        break;
     }
-    return false;
+    return true;
 }
 
-bool IcmpSocket::readPacket(quint32 address, quint16 seq, EchoOutcome* out) {
+bool IcmpSocket::readPacket(std::vector<Request>& waiting) {
     unsigned char data[65536];
     char control[256];
     sockaddr_in peer{};
@@ -247,13 +284,18 @@ bool IcmpSocket::readPacket(quint32 address, quint16 seq, EchoOutcome* out) {
     msg.msg_control = control;
     msg.msg_controllen = sizeof control;
     const ssize_t n = ::recvmsg(m_fd, &msg, MSG_DONTWAIT);
-    if (n <= 0)
-        return false; // a pending error reported once more, or nothing
+    if (n < 0)
+        // Nothing queued, or a socket error reported once more (its detail
+        // waits on the error queue): read on after the latter.
+        return errno != EAGAIN && errno != EWOULDBLOCK;
 
     if (m_kind == SocketKind::Datagram) {
         // The kernel hands a ping socket only replies carrying its identifier.
-        if (n < kIcmpHeader || data[0] != kEchoReply || read16(data + 6) != seq)
-            return false;
+        if (n < kIcmpHeader || data[0] != kEchoReply)
+            return true;
+        EchoOutcome* out = take(waiting, read16(data + 6), nullptr, true);
+        if (!out)
+            return true;
         out->kind = EchoOutcome::Reply;
         out->from = peer.sin_addr.s_addr;
         out->bytes = static_cast<qint32>(n - kIcmpHeader);
@@ -268,46 +310,49 @@ bool IcmpSocket::readPacket(quint32 address, quint16 seq, EchoOutcome* out) {
 
     // Raw socket: the whole IP datagram, header length from the header.
     if (n < 20)
-        return false;
+        return true;
     const size_t ipLen = (data[0] & 0x0F) * 4u;
     if (ipLen < 20 || static_cast<size_t>(n) < ipLen + kIcmpHeader)
-        return false;
+        return true;
     const unsigned char* icmp = data + ipLen;
     const size_t icmpLen = static_cast<size_t>(n) - ipLen;
     quint32 source;
     std::memcpy(&source, data + 12, sizeof source);
 
     if (icmp[0] == kEchoReply) {
-        if (read16(icmp + 4) != m_id || read16(icmp + 6) != seq)
-            return false;
-        out->kind = EchoOutcome::Reply;
-        out->from = source;
-        out->bytes = static_cast<qint32>(icmpLen - kIcmpHeader);
-        out->ttl = data[8];
+        if (read16(icmp + 4) != m_id)
+            return true;
+        if (EchoOutcome* out = take(waiting, read16(icmp + 6), nullptr, true)) {
+            out->kind = EchoOutcome::Reply;
+            out->from = source;
+            out->bytes = static_cast<qint32>(icmpLen - kIcmpHeader);
+            out->ttl = data[8];
+        }
         return true;
     }
 
     const qint32 status = statusForIcmpError(icmp[0], icmp[1]);
     if (status == 0)
-        return false;
+        return true;
     // The error quotes the IP header of our request (its own length) and
     // the first 8 bytes of our ICMP header.
     const unsigned char* inner = icmp + kIcmpHeader;
     const size_t innerAvail = icmpLen - kIcmpHeader;
     if (innerAvail < 20)
-        return false;
+        return true;
     const size_t innerIpLen = (inner[0] & 0x0F) * 4u;
     if (innerIpLen < 20 || innerAvail < innerIpLen + kIcmpHeader || inner[9] != IPPROTO_ICMP)
-        return false;
+        return true;
     quint32 innerDest;
     std::memcpy(&innerDest, inner + 16, sizeof innerDest);
     const unsigned char* quoted = inner + innerIpLen;
-    if (innerDest != address || quoted[0] != kEchoRequest || read16(quoted + 4) != m_id ||
-        read16(quoted + 6) != seq)
-        return false;
-    out->kind = EchoOutcome::Error;
-    out->status = status;
-    out->from = source;
+    if (quoted[0] != kEchoRequest || read16(quoted + 4) != m_id)
+        return true;
+    if (EchoOutcome* out = take(waiting, read16(quoted + 6), &innerDest, false)) {
+        out->kind = EchoOutcome::Error;
+        out->status = status;
+        out->from = source;
+    }
     return true;
 }
 

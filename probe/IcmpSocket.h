@@ -4,6 +4,10 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <chrono>
+#include <functional>
+#include <vector>
+
 namespace probe {
 
 enum class SocketKind { None, Datagram, Raw };
@@ -32,15 +36,30 @@ public:
     bool open(QString* error);
     SocketKind kind() const { return m_kind; }
 
-    /// Sends one echo request to address (network order) and waits up to
-    /// waitMs for its reply or for an ICMP error about it. Packets of other
-    /// processes, and late answers to earlier requests, are never taken for
-    /// this request's answer: identifier and sequence must match.
-    EchoOutcome echo(quint32 address, const QByteArray& payload, int ttl, int waitMs);
+    /// Sends one echo request to each address (network order), all at once,
+    /// and waits until each is answered or has waited waitMs since it was
+    /// sent; the outcomes come back in the order of addresses. Packets of
+    /// other processes, and late answers to earlier requests, are never
+    /// taken for a request's answer: identifier and sequence must match.
+    /// While waiting, between() runs every few milliseconds (callers yield
+    /// to their event loop there); when it returns false the wait ends and
+    /// what is still unanswered counts as no reply.
+    std::vector<EchoOutcome> echo(const std::vector<quint32>& addresses, const QByteArray& payload,
+                                  int ttl, int waitMs, const std::function<bool()>& between = {});
 
 private:
-    bool readError(quint16 seq, EchoOutcome* out);
-    bool readPacket(quint32 address, quint16 seq, EchoOutcome* out);
+    using Clock = std::chrono::steady_clock;
+    struct Request {
+        quint32 address;
+        quint16 seq;
+        Clock::time_point sent;
+        EchoOutcome* outcome;
+    };
+    void readAll(std::vector<Request>& waiting);
+    EchoOutcome* take(std::vector<Request>& waiting, quint16 seq, const quint32* address,
+                      bool reply);
+    bool readError(std::vector<Request>& waiting);
+    bool readPacket(std::vector<Request>& waiting);
 
     int m_fd = -1;
     SocketKind m_kind = SocketKind::None;

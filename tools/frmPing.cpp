@@ -152,7 +152,7 @@ void frmPing::cPING_Ping(qint32 lngCode, const QString& strCode, const QString& 
 }
 
 void frmPing::Command1_Click() {
-    if (m_pinging)
+    if (m_probe)
         return; // a click while the echo yields starts no second one
     List1->clear();
     // Text that is no number names its box instead of probing with 0.
@@ -180,8 +180,8 @@ void frmPing::Command1_Click() {
         values[i] = *v;
     }
 
-    m_pinging = true;
     C_PING cPING;
+    m_probe = &cPING;
     cPING.onPing([this](qint32 code, const QString& text, const QString& host, const QString& ip,
                         qint32 bytes, qint32 rtt,
                         qint32 ttl) { cPING_Ping(code, text, host, ip, bytes, rtt, ttl); });
@@ -191,7 +191,10 @@ void frmPing::Command1_Click() {
     cPING.setPackets(static_cast<qint32>(values[2]));
     cPING.setTTL(static_cast<int>(values[3]));
     if (cPING.Ping(host)) {
-        Text1->setEditText(cPING.HostName());
+        // An address without a reverse name stays as typed, ready for the
+        // next Start.
+        if (!cPING.HostName().isEmpty())
+            Text1->setEditText(cPING.HostName());
         Text2->setText(cPING.IPAddress());
         txtChrPkt->setText(QString::number(cPING.CharsPackets()));
         txtTimeOut->setText(QString::number(cPING.Timeout()));
@@ -201,10 +204,14 @@ void frmPing::Command1_Click() {
         m_ui.messageBox(QStringLiteral("コンピュータ名またはIPアドレスが不正です。"),
                         platform::MessageIcon::Information, platform::Modality::System);
     }
-    m_pinging = false;
+    m_probe = nullptr;
 }
 
 void frmPing::done(int result) {
+    // Closed during an echo: the echo ends now, so the tray gets its window
+    // back, and restarts monitoring, at once.
+    if (m_probe)
+        m_probe->abort();
     m_state.WindowOpen = 0;
     QDialog::done(result);
 }

@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QStringList>
 
+class C_PING;
 class QComboBox;
 class QLineEdit;
 class QListWidget;
@@ -34,5 +35,5 @@ private:
     QComboBox* Text1;
     QLineEdit *Text2, *txtTimeOut, *txtPacket, *txtChrPkt, *txtTTL;
     QListWidget* List1;
-    bool m_pinging = false;
+    C_PING* m_probe = nullptr; // the echo in progress, while Command1_Click runs
 };

@@ -141,3 +141,47 @@ TEST_F(EventLogTest, ConnectionsAreNotLeftOpen) {
     EXPECT_EQ(QSqlDatabase::connectionNames().size(), 0);
     EXPECT_EQ(eventRows(state.DatabasePath).size(), 51);
 }
+
+// A row that neither the database nor the text log took waits in memory and
+// is written before the next row, with the time it was made. A row whose
+// loss the text log recorded stays lost, as before.
+TEST_F(EventLogTest, RowsNothingTookWaitForTheNextWriteWithTheirOwnTimes) {
+    const QString saved = state.DatabasePath + QStringLiteral(".away");
+    ASSERT_TRUE(QFile::rename(state.DatabasePath, saved));
+    log.LOG_PRINT(QStringLiteral("lost"), QStringLiteral("told in the text log"), 1);
+    ASSERT_TRUE(
+        QDir(folder.folder()).rename(QStringLiteral("Pulsewatch.LOG"), QStringLiteral("log.away")));
+    ASSERT_TRUE(QDir(folder.folder()).mkdir(QStringLiteral("Pulsewatch.LOG")));
+
+    // Two more than can wait: the two oldest go, and one line says so.
+    const int limit = monitor::EventLog::kMaxWaitingRows;
+    for (int i = 0; i < limit + 2; ++i) {
+        clock.set(kMorning.addSecs(i));
+        log.LOG_PRINT(QStringLiteral("r%1").arg(i), QStringLiteral("m"), i % 2 ? -1 : 1);
+    }
+    ASSERT_TRUE(QDir(folder.folder()).rmdir(QStringLiteral("Pulsewatch.LOG")));
+    ASSERT_TRUE(
+        QDir(folder.folder()).rename(QStringLiteral("log.away"), QStringLiteral("Pulsewatch.LOG")));
+    ASSERT_TRUE(QFile::rename(saved, state.DatabasePath));
+    clock.set(kMorning.addDays(1));
+    log.LOG_PRINT(QStringLiteral("now"), QStringLiteral("m"), 1);
+
+    const QStringList rows = eventRows(state.DatabasePath, true);
+    ASSERT_EQ(rows.size(), limit + 1);
+    EXPECT_EQ(rows[0], QStringLiteral("2026-12-07 10:15:32|r2|m|1"));
+    EXPECT_EQ(rows[1], QStringLiteral("2026-12-07 10:15:33|r3|m|-1"));
+    EXPECT_EQ(rows[limit - 1],
+              kMorning.addSecs(limit + 1).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
+                  QStringLiteral("|r10001|m|-1"));
+    EXPECT_TRUE(rows[limit].endsWith(QStringLiteral("|now|m|1")));
+    EXPECT_NE(rows[limit], QStringLiteral("2026-12-08 10:15:30|now|m|1"))
+        << "the database stamps it";
+
+    const QStringList lines = textLogLines();
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[0].endsWith(QStringLiteral("が見つかりません。")));
+    EXPECT_EQ(lines[1],
+              QStringLiteral("2026/12/08 10:15:30  -> ") +
+                  QStringLiteral("書き込めなかったイベント 2 件を破棄しました (保留の上限 "
+                                 "10000 件)。"));
+}

@@ -6,8 +6,15 @@
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 using testsupport::eventRows;
 
@@ -60,8 +67,8 @@ TEST_F(MonitorCycleTest, OneCycleProbesTheWatchedServersAndRecordsARowEach) {
     EXPECT_EQ(state.Servers[4].Message, QStringLiteral("from an earlier cycle"));
     EXPECT_EQ(state.Servers[5].Status, 0);
 
-    // Names that do not resolve raise no event; they are still retried.
-    EXPECT_EQ(probeCodes, (QList<qint32>{0, 0}));
+    // A name that does not resolve is probed 1 + RETRY times like any failure.
+    EXPECT_EQ(probeCodes, (QList<qint32>{0, 0, -1, -1, -1}));
     EXPECT_EQ(state.LastProbeCode, -1);
     EXPECT_EQ(state.LastProbeText, kUnresolvable);
     EXPECT_EQ(alarmCalls, QList<bool>{false});
@@ -160,6 +167,56 @@ TEST_F(MonitorCycleTest, TheCycleGoesOnWhenRowsCannotBeWritten) {
 
     cycle.Timer1_Timer();
     EXPECT_EQ(eventRows(state.DatabasePath).size(), 2);
+}
+
+// The program folder on a small tmpfs filled to the last byte: neither the
+// database nor the text log takes a row. The rows of those cycles reach the
+// database, with the times they were made, once there is space again.
+TEST_F(MonitorCycleTest, RowsOfCyclesOnAFullDiskAreWrittenOnceThereIsSpace) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting a tmpfs needs root (run the tests as root, as CI does)";
+    QTemporaryDir mountPoint;
+    const QByteArray dir = QFile::encodeName(mountPoint.path());
+    if (::mount("pw-full-disk", dir.constData(), "tmpfs", 0, "size=256k") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+    const struct Unmount {
+        QByteArray dir;
+        ~Unmount() { ::umount2(dir.constData(), MNT_DETACH); }
+    } unmount{dir};
+
+    state = AppState(mountPoint.path());
+    ASSERT_TRUE(QFile::copy(QStringLiteral(PW_EMPTY_DB), state.DatabasePath));
+    server(1, QStringLiteral("127.0.0.1"), 1);
+    server(2, QStringLiteral("localhost"), 1);
+    const QString filler = mountPoint.filePath(QStringLiteral("filler"));
+    const int fd = ::open(QFile::encodeName(filler).constData(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    const QByteArray chunk(64 * 1024, 'x');
+    while (::write(fd, chunk.constData(), chunk.size()) > 0) {
+    }
+    ::close(fd);
+
+    for (const char* time : {"10:00:00", "10:04:00"}) {
+        clock.set(QDateTime(QDate(2026, 12, 7), QTime::fromString(QLatin1String(time))));
+        cycle.Timer1_Timer();
+    }
+    EXPECT_TRUE(eventRows(state.DatabasePath).isEmpty());
+    QFile textLog(state.AppFolder + QStringLiteral("Pulsewatch.LOG"));
+    EXPECT_TRUE(!textLog.open(QIODevice::ReadOnly) || textLog.readAll().isEmpty());
+
+    ASSERT_TRUE(QFile::remove(filler));
+    clock.set(QDateTime(QDate(2026, 12, 7), QTime(10, 8, 0)));
+    cycle.Timer1_Timer();
+    QStringList rows = eventRows(state.DatabasePath, true);
+    ASSERT_EQ(rows.size(), 6);
+    for (QString& r : rows)
+        r.replace(QRegularExpression(QStringLiteral("\\|Reply from 127.0.0.1:.*\\|1$")),
+                  QStringLiteral("|up|1"));
+    EXPECT_EQ(
+        rows.mid(0, 4),
+        (QStringList{"2026-12-07 10:00:00|127.0.0.1|up|1", "2026-12-07 10:00:00|localhost|up|1",
+                     "2026-12-07 10:04:00|127.0.0.1|up|1", "2026-12-07 10:04:00|localhost|up|1"}));
+    EXPECT_TRUE(rows[4].endsWith(QStringLiteral("|127.0.0.1|up|1")));
 }
 
 TEST_F(MonitorTicks, TheIntervalCountsTicksFromOne) {

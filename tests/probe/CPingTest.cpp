@@ -6,6 +6,10 @@
 
 namespace {
 
+// Time a loaded machine may need for a loopback reply; a reply ends the
+// wait at once.
+constexpr int kWaitMs = 1000;
+
 // Loopback echoes need a ping socket or a raw one; say plainly when neither
 // is allowed instead of failing on every check.
 bool icmpAvailable() {
@@ -90,6 +94,7 @@ TEST(CPingLoopback, EveryPacketGetsOneSuccessEvent) {
     recordEvents(p, events);
     p.setPackets(3);
     p.setCharsPackets(100);
+    p.setTimeout(kWaitMs);
     ASSERT_TRUE(p.Ping(QStringLiteral("127.0.0.1")));
     ASSERT_EQ(events.size(), 3);
     for (const PingEventArgs& e : events) {
@@ -99,7 +104,7 @@ TEST(CPingLoopback, EveryPacketGetsOneSuccessEvent) {
         EXPECT_EQ(e.host, QStringLiteral("localhost"));
         EXPECT_EQ(e.bytes, 100);
         EXPECT_GE(e.rtt, 0);
-        EXPECT_LT(e.rtt, C_PING::kMinReplyWaitMs);
+        EXPECT_LT(e.rtt, kWaitMs);
         EXPECT_EQ(e.ttl, 64);
     }
     EXPECT_EQ(p.HostName(), QStringLiteral("localhost"));
@@ -113,6 +118,7 @@ TEST(CPingLoopback, HostNamesResolveAndPayloadSizesFollowTheSetting) {
         QList<PingEventArgs> events;
         recordEvents(p, events);
         p.setCharsPackets(size);
+        p.setTimeout(kWaitMs);
         ASSERT_TRUE(p.Ping(QStringLiteral("localhost")));
         ASSERT_EQ(events.size(), 1);
         EXPECT_EQ(events[0].code, 0);
@@ -130,6 +136,7 @@ TEST(CPingLoopback, YieldsToTheEventLoopBeforeEachRequest) {
     bool firedBeforeEvent = false;
     QTimer::singleShot(0, [&fired] { fired = true; });
     C_PING p;
+    p.setTimeout(kWaitMs);
     p.onPing([&](qint32, const QString&, const QString&, const QString&, qint32, qint32, qint32) {
         firedBeforeEvent = fired;
     });
@@ -144,6 +151,7 @@ TEST(CPingLoopback, InstancesCanBeReused) {
     QList<PingEventArgs> events;
     recordEvents(p, events);
     p.setPackets(2);
+    p.setTimeout(kWaitMs);
     ASSERT_TRUE(p.Ping(QStringLiteral("127.0.0.1")));
     EXPECT_FALSE(p.Ping(QStringLiteral("no-such-host.invalid")));
     ASSERT_TRUE(p.Ping(QStringLiteral("localhost")));

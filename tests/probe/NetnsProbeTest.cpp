@@ -84,8 +84,9 @@ protected:
     }
 
     // Probes from inside A and checks the socket kind this case is about.
+    // Each request waits waitMs for its answer; an answer ends the wait.
     QList<PingEventArgs> probe(const QString& host, int packets = 1, int ttl = 255,
-                               bool* result = nullptr) {
+                               bool* result = nullptr, int waitMs = 1000) {
         EnterNetns inA(g_topology->a);
         EXPECT_TRUE(inA.ok());
         C_PING p;
@@ -93,6 +94,7 @@ protected:
         recordEvents(p, events);
         p.setPackets(packets);
         p.setTTL(ttl);
+        p.setTimeout(waitMs);
         const bool ok = p.Ping(host);
         if (result)
             *result = ok;
@@ -116,7 +118,7 @@ TEST_P(NetnsProbe, AHostTwoRoutersAwayAnswers) {
 
 TEST_P(NetnsProbe, SilenceGivesOneTimeoutPerPacket) {
     bool result = false;
-    const auto events = probe(QStringLiteral("10.99.8.1"), 3, 255, &result);
+    const auto events = probe(QStringLiteral("10.99.8.1"), 3, 255, &result, 100);
     EXPECT_TRUE(result);
     ASSERT_EQ(events.size(), 3);
     for (const PingEventArgs& e : events) {

@@ -50,6 +50,26 @@ bool Netns::exec(const QString& ns, const QString& command) {
     return sh(QStringLiteral("ip netns exec %1 %2").arg(ns, command));
 }
 
+QString Netns::addEchoPeers(QString* a, const QStringList& moreSilent,
+                            const QStringList& moreAnswering) {
+    const QString reason = unavailableReason();
+    if (!reason.isEmpty())
+        return reason;
+    *a = add(QStringLiteral("A"));
+    const QString b = add(QStringLiteral("B"));
+    const QString c = add(QStringLiteral("C"));
+    bool ok = !a->isEmpty() && !b.isEmpty() && !c.isEmpty() &&
+              link(*a, QStringLiteral("vB"), QStringLiteral("10.99.1.2/24"), b,
+                   QStringLiteral("vA"), QStringLiteral("10.99.1.1/24")) &&
+              link(*a, QStringLiteral("vC"), QStringLiteral("10.99.2.2/24"), c,
+                   QStringLiteral("vA"), QStringLiteral("10.99.2.1/24")) &&
+              exec(b, QStringLiteral("sysctl -qw net.ipv4.icmp_echo_ignore_all=1"));
+    for (const auto& [ns, addresses] : {std::pair{b, moreSilent}, std::pair{c, moreAnswering}})
+        for (const QString& address : addresses)
+            ok = ok && sh(QStringLiteral("ip -n %1 addr add %2/24 dev vA").arg(ns, address));
+    return ok ? QString() : QStringLiteral("could not build the echo peers with ip(8)");
+}
+
 QString Netns::unavailableReason() {
     if (::geteuid() != 0)
         return QStringLiteral("network namespaces need root (run the tests as root, as CI does)");

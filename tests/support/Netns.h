@@ -26,6 +26,14 @@ public:
     /// Runs `ip netns exec NS <command>`.
     bool exec(const QString& ns, const QString& command);
 
+    /// Namespace A linked to B, which ignores echo requests, and to C, which
+    /// answers: B is 10.99.1.1 (A 10.99.1.2), C is 10.99.2.1 (A 10.99.2.2),
+    /// each /24; moreSilent and moreAnswering are further addresses of B and
+    /// of C. Sets *a to A's name and returns "", or returns why the machine
+    /// cannot make them (tests skip with it).
+    QString addEchoPeers(QString* a, const QStringList& moreSilent = {},
+                         const QStringList& moreAnswering = {});
+
     /// Why the machine cannot make namespaces ("" when it can).
     static QString unavailableReason();
 

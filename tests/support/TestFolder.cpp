@@ -25,19 +25,20 @@ void TestFolder::write(const QString& name, const QByteArray& content) const {
         f.write(content);
 }
 
-QStringList eventRows(const QString& databasePath) {
+QStringList eventRows(const QString& databasePath, bool withDate) {
     QStringList rows;
     {
         QSqlDatabase db =
             QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("rows"));
         db.setDatabaseName(databasePath);
         if (db.open()) {
-            QSqlQuery q(
-                QStringLiteral("SELECT ServerName, Message, Error FROM Pulsewatch ORDER BY ID"),
-                db);
+            QSqlQuery q(QStringLiteral("SELECT AddDate, ServerName, Message, Error FROM Pulsewatch "
+                                       "ORDER BY ID"),
+                        db);
             while (q.next())
-                rows << q.value(0).toString() + QLatin1Char('|') + q.value(1).toString() +
-                            QLatin1Char('|') + q.value(2).toString();
+                rows << (withDate ? q.value(0).toString() + QLatin1Char('|') : QString()) +
+                            q.value(1).toString() + QLatin1Char('|') + q.value(2).toString() +
+                            QLatin1Char('|') + q.value(3).toString();
         }
     }
     QSqlDatabase::removeDatabase(QStringLiteral("rows"));

@@ -34,7 +34,8 @@ private:
     QDateTime m_t;
 };
 
-/// Rows of the event table, oldest first, as "ServerName|Message|Error".
-QStringList eventRows(const QString& databasePath);
+/// Rows of the event table, oldest first, as "ServerName|Message|Error"
+/// (with withDate: "AddDate|ServerName|Message|Error").
+QStringList eventRows(const QString& databasePath, bool withDate = false);
 
 } // namespace testsupport
