@@ -18,6 +18,14 @@ const QString frmTray::kFeedbackAddress = QStringLiteral(PW_FEEDBACK_ADDRESS);
 namespace {
 const QString kCloseOpenWindow = QStringLiteral("現在開いているウインドウを閉じてください。");
 const QString kAlreadyRunning = QStringLiteral("Pulsewatchはすでに起動されています。");
+const QString kNoTray = QStringLiteral(
+    "通知領域（タスクトレイ）が見つからないため、Pulsewatchのアイコンを表示できません。\n"
+    "監視と警報はこのまま続けます。\n\n"
+    "GNOMEでは、パッケージ gnome-shell-extension-appindicator をインストールし、"
+    "ログインし直してから拡張機能「AppIndicator and KStatusNotifierItem Support」を"
+    "有効にしてください。\n"
+    "その他のデスクトップでは、パネルに通知領域（システムトレイ）のアプレットを追加してください。\n"
+    "通知領域ができると、アイコンは再起動しなくても表示されます。");
 } // namespace
 
 frmTray::frmTray(AppState& state, platform::Services& services, const monitor::ToolWindows& tools,
@@ -81,6 +89,7 @@ bool frmTray::Form_Load() {
     m_tray->setIcon(m_image1);
     m_tray->setToolTip(QStringLiteral("Pulsewatch"));
     m_tray->show();
+    QTimer::singleShot(m_trayWaitMs, this, &frmTray::tellIfNoTray);
     LoadSettings(m_state);
     if (m_state.SERVER_CNT == 0) {
         stopTimer();
@@ -105,6 +114,13 @@ void frmTray::Form_QueryUnload() {
     if (m_openModal)
         m_openModal->close();
     m_instance.release();
+}
+
+// Once, and without stopping anything: the timer goes on under the box.
+void frmTray::tellIfNoTray() {
+    if (m_unloaded || m_services.ui.trayAvailable())
+        return;
+    m_services.ui.messageBox(kNoTray, platform::MessageIcon::Warning);
 }
 
 void frmTray::onTrayActivated(QSystemTrayIcon::ActivationReason reason) {

@@ -25,6 +25,10 @@ class frmTray : public QWidget {
     Q_OBJECT
 public:
     static constexpr int kTimerIntervalMs = 60000;
+    /// How long after start-up a tray may take to appear before the
+    /// operator is told there is none: at login the panel often starts
+    /// after the programs of the session.
+    static constexpr int kTrayWaitMs = 5000;
     /// Where the feedback menu item sends mail; set with the CMake cache
     /// variable PW_FEEDBACK_ADDRESS when packaging.
     static const QString kFeedbackAddress;
@@ -55,6 +59,9 @@ public:
     void ImageStart();
     void ImageStop();
 
+    /// Tests shorten the wait for a tray.
+    void setTrayWait(int ms) { m_trayWaitMs = ms; }
+
     QTimer* Timer1() const { return m_timer; }
     QMenu* mnuPopup() const { return m_menu; }
     QSystemTrayIcon* trayIcon() const { return m_tray; }
@@ -69,6 +76,7 @@ signals:
 private:
     QAction* addItem(const char* name, const QString& caption, void (frmTray::*handler)());
     bool refuseWhileWindowOpen();
+    void tellIfNoTray();
     void openModal(monitor::Tool tool);
     void startTimer();
     void stopTimer();
@@ -91,5 +99,6 @@ private:
     QAction* m_mnStart = nullptr;
     QAction* m_mnStop = nullptr;
     QPointer<QWidget> m_openModal;
+    int m_trayWaitMs = kTrayWaitMs;
     bool m_unloaded = false;
 };

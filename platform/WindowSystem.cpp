@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
+#include <QSystemTrayIcon>
 #include <QWidget>
 #include <QtDebug>
 
@@ -44,6 +45,10 @@ void QtWindowSystem::openUrl(const QUrl& url) {
 QString QtWindowSystem::getOpenFileName(QWidget* parent, const QString& folder) {
     // No filter and no title of its own, like the chooser it stands for.
     return QFileDialog::getOpenFileName(parent, QString(), folder);
+}
+
+bool QtWindowSystem::trayAvailable() {
+    return QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 void centre(QWidget& window) {

@@ -38,6 +38,10 @@ public:
     /// The standard open-file chooser, starting in folder; the full path
     /// chosen, or "" when the chooser was cancelled.
     virtual QString getOpenFileName(QWidget* parent, const QString& folder) = 0;
+
+    /// True while there is a notification area to show the tray icon in: an
+    /// X tray, or a StatusNotifierItem host on the session bus.
+    virtual bool trayAvailable() = 0;
 };
 
 /// The real window system, on Qt Widgets.
@@ -48,6 +52,7 @@ public:
     void showModeless(QWidget& window) override;
     void openUrl(const QUrl& url) override;
     QString getOpenFileName(QWidget* parent, const QString& folder) override;
+    bool trayAvailable() override;
 };
 
 /// Moves a window to the middle of its screen.

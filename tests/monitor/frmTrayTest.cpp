@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QMenu>
 #include <QSignalSpy>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -250,6 +251,32 @@ TEST_F(TrayTest, TrayClicksOnlyOpenTheMenuOnTheRightButton) {
     EXPECT_TRUE(tray->mnuPopup()->isVisible());
     tray->mnuPopup()->hide();
     EXPECT_TRUE(ui.messages.isEmpty());
+}
+
+TEST_F(TrayTest, WithoutATrayTheOperatorIsToldOnceAndTheWatchGoesOn) {
+    withServers();
+    for (const bool trayShows : {true, false}) {
+        SCOPED_TRACE(trayShows);
+        ui.messages.clear();
+        ui.tray = trayShows;
+        tray = std::make_unique<frmTray>(state, services, tools, ras);
+        tray->setTrayWait(0);
+        ASSERT_TRUE(tray->Form_Load());
+        EXPECT_TRUE(ui.messages.isEmpty()); // not before start-up is done
+        QTest::qWait(20);
+        QTest::qWait(20);
+        EXPECT_TRUE(timerRunning());
+        if (trayShows) {
+            EXPECT_TRUE(ui.messages.isEmpty());
+        } else {
+            ASSERT_EQ(ui.messages.size(), 1);
+            EXPECT_TRUE(ui.messages[0].text.startsWith(QStringLiteral("通知領域")));
+            EXPECT_TRUE(ui.messages[0].text.contains(u"gnome-shell-extension-appindicator"));
+            EXPECT_EQ(ui.messages[0].icon, platform::MessageIcon::Warning);
+            EXPECT_EQ(ui.messages[0].modality, platform::Modality::Application);
+        }
+        tray.reset();
+    }
 }
 
 TEST_F(TrayTest, FeedbackOpensAMailToTheProject) {

@@ -45,6 +45,9 @@ public:
         chooserFolders << folder;
         return nextFileNames.isEmpty() ? QString() : nextFileNames.takeFirst();
     }
+
+    bool tray = true; // what trayAvailable answers
+    bool trayAvailable() override { return tray; }
 };
 
 } // namespace testsupport

@@ -14,7 +14,8 @@ xvfb_need() {
     done
 }
 
-# Starts Xvfb on a free display and trayer on it; exports DISPLAY.
+# Starts Xvfb on a free display and, unless the second argument is
+# "no-tray", trayer on it; exports DISPLAY.
 xvfb_start() {
     local work=$1 i
     mkdir -p "$work/xdg" && chmod 700 "$work/xdg"
@@ -31,6 +32,12 @@ xvfb_start() {
         exit 77
     fi
     export DISPLAY=":$(tr -d '\n' <"$work/display")"
+    [ "${2:-}" = no-tray ] || xvfb_tray "$work"
+}
+
+# Starts trayer, the tray host, on the display of xvfb_start.
+xvfb_tray() {
+    local work=$1 i
     trayer --edge top --align right --widthtype request --height 32 --SetDockType true \
         --transparent false >"$work/trayer.log" 2>&1 &
     xvfb_pids+=($!)
