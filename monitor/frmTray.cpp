@@ -1,6 +1,7 @@
 #include "monitor/frmTray.h"
 
 #include "platform/Artwork.h"
+#include "platform/TrayHost.h"
 #include "settings/Settings.h"
 
 #include <QAction>
@@ -62,9 +63,16 @@ frmTray::frmTray(AppState& state, platform::Services& services, const monitor::T
     m_mnStop->setCheckable(true);
     syncChecks();
 
-    // No context menu of the tray's own: the open-window check must run
-    // before the menu shows.
+    // The open-window check runs before the menu shows: on the X tray the
+    // program pops the menu up itself after the check; a StatusNotifierItem
+    // host shows the menu on its own and only says so (aboutToShow), so the
+    // refusal comes then, over a menu whose items are greyed (gateMenu).
     connect(m_tray, &QSystemTrayIcon::activated, this, &frmTray::onTrayActivated);
+    m_menuOnHost = platform::giveMenuToTrayHost(*m_tray, *m_menu);
+    connect(m_menu, &QMenu::aboutToShow, this, [this] {
+        if (m_menuOnHost)
+            refuseForHost();
+    });
 }
 
 frmTray::~frmTray() {
@@ -93,7 +101,7 @@ bool frmTray::Form_Load() {
     LoadSettings(m_state);
     if (m_state.SERVER_CNT == 0) {
         stopTimer();
-        if (QWidget* config = m_tools.make(monitor::Tool::Config, nullptr)) {
+        if (QWidget* config = makeTool(monitor::Tool::Config)) {
             m_openModal = config;
             if (auto* dialog = qobject_cast<QDialog*>(config))
                 m_services.ui.showModal(*dialog);
@@ -126,17 +134,56 @@ void frmTray::tellIfNoTray() {
 void frmTray::onTrayActivated(QSystemTrayIcon::ActivationReason reason) {
     if (reason != QSystemTrayIcon::Context)
         return; // a left click or double-click does nothing
-    if (refuseWhileWindowOpen())
+    // Where a StatusNotifierItem host asked for the menu; the X tray asks
+    // where the pointer is.
+    const QPoint at = platform::takeHostMenuPosition().value_or(QCursor::pos());
+    if (m_menuOnHost ? refuseForHost() : refuseWhileWindowOpen())
         return;
-    m_menu->popup(QCursor::pos());
+    gateMenu();
+    m_menu->popup(at);
 }
 
 bool frmTray::refuseWhileWindowOpen() {
     if (m_state.WindowOpen != 1)
         return false;
-    m_services.ui.messageBox(kCloseOpenWindow, platform::MessageIcon::Information,
-                             platform::Modality::System);
+    // A host may ask several times for one click: one box at a time.
+    if (!m_refusing) {
+        m_refusing = true;
+        m_services.ui.messageBox(kCloseOpenWindow, platform::MessageIcon::Information,
+                                 platform::Modality::System);
+        m_refusing = false;
+    }
     return true;
+}
+
+// A StatusNotifierItem host waits for the answer to its D-Bus call, so the
+// refusal, a box with an event loop of its own, comes after the answer.
+bool frmTray::refuseForHost() {
+    if (m_state.WindowOpen != 1)
+        return false;
+    QTimer::singleShot(0, this, [this] { refuseWhileWindowOpen(); });
+    return true;
+}
+
+// Every item is greyed while a tool window is open, for the hosts that
+// show the menu without asking first: nothing in it may open a second
+// window or act under the open one.
+void frmTray::gateMenu() {
+    const bool free = m_state.WindowOpen != 1;
+    for (QAction* action : m_menu->actions())
+        action->setEnabled(free);
+}
+
+// The tool windows set WindowOpen as they are made and clear it as they
+// close; the menu follows both.
+QWidget* frmTray::makeTool(monitor::Tool tool) {
+    QWidget* window = m_tools.make(tool, nullptr);
+    if (auto* dialog = qobject_cast<QDialog*>(window))
+        connect(dialog, &QDialog::finished, this, &frmTray::gateMenu);
+    if (window)
+        connect(window, &QObject::destroyed, this, &frmTray::gateMenu);
+    gateMenu();
+    return window;
 }
 
 void frmTray::openModal(monitor::Tool tool) {
@@ -144,7 +191,7 @@ void frmTray::openModal(monitor::Tool tool) {
         return;
     if (m_state.MonitorState == 1)
         stopTimer();
-    QWidget* window = m_tools.make(tool, nullptr);
+    QWidget* window = makeTool(tool);
     if (auto* dialog = qobject_cast<QDialog*>(window)) {
         m_openModal = dialog;
         m_services.ui.showModal(*dialog);
@@ -157,7 +204,7 @@ void frmTray::openModal(monitor::Tool tool) {
 void frmTray::mnVersion_Click() {
     if (refuseWhileWindowOpen())
         return;
-    if (QWidget* about = m_tools.make(monitor::Tool::About, nullptr)) {
+    if (QWidget* about = makeTool(monitor::Tool::About)) {
         about->setAttribute(Qt::WA_DeleteOnClose);
         m_services.ui.showModeless(*about);
     }

@@ -61,6 +61,8 @@ public:
 
     /// Tests shorten the wait for a tray.
     void setTrayWait(int ms) { m_trayWaitMs = ms; }
+    /// True when the tray host draws the menu itself (StatusNotifierItem).
+    bool menuOnHost() const { return m_menuOnHost; }
 
     QTimer* Timer1() const { return m_timer; }
     QMenu* mnuPopup() const { return m_menu; }
@@ -76,6 +78,9 @@ signals:
 private:
     QAction* addItem(const char* name, const QString& caption, void (frmTray::*handler)());
     bool refuseWhileWindowOpen();
+    bool refuseForHost();
+    QWidget* makeTool(monitor::Tool tool);
+    void gateMenu();
     void tellIfNoTray();
     void openModal(monitor::Tool tool);
     void startTimer();
@@ -100,5 +105,7 @@ private:
     QAction* m_mnStop = nullptr;
     QPointer<QWidget> m_openModal;
     int m_trayWaitMs = kTrayWaitMs;
+    bool m_menuOnHost = false;
+    bool m_refusing = false;
     bool m_unloaded = false;
 };

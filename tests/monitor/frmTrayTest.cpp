@@ -15,6 +15,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -52,8 +54,10 @@ protected:
     monitor::ToolWindows tools;
     std::unique_ptr<frmTray> tray;
 
-    // Timer1's state seen from inside each modal window.
+    // Timer1's state and whether any menu item is usable, seen from inside
+    // each modal window.
     QList<bool> timerActiveInModal;
+    QList<bool> menuUsableInModal;
 
     void SetUp() override {
         for (auto [tool, name] :
@@ -67,7 +71,10 @@ protected:
             w->setObjectName(QStringLiteral("frmAbout"));
             return w;
         });
-        ui.onModal = [this](QDialog&) { timerActiveInModal << tray->Timer1()->isActive(); };
+        ui.onModal = [this](QDialog&) {
+            timerActiveInModal << tray->Timer1()->isActive();
+            menuUsableInModal << menuUsable();
+        };
     }
 
     void withServers() {
@@ -84,6 +91,10 @@ protected:
     }
 
     QAction* item(const char* name) { return tray->findChild<QAction*>(QLatin1String(name)); }
+    bool menuUsable() {
+        const QList<QAction*> items = tray->mnuPopup()->actions();
+        return std::any_of(items.begin(), items.end(), [](QAction* a) { return a->isEnabled(); });
+    }
     bool timerRunning() {
         return tray->Timer1()->isActive() &&
                tray->Timer1()->interval() == frmTray::kTimerIntervalMs;
@@ -214,7 +225,10 @@ TEST_F(TrayTest, TheTimerRestsWhileAModalWindowIsOpen) {
 
     EXPECT_EQ(ui.modalShown, (QList<QString>{QStringLiteral("frmLog"), QStringLiteral("Config")}));
     EXPECT_EQ(timerActiveInModal, (QList<bool>{false, false}));
+    // A tray host that draws the menu itself finds every item greyed.
+    EXPECT_EQ(menuUsableInModal, (QList<bool>{false, false}));
     EXPECT_EQ(state.WindowOpen, 0);
+    EXPECT_TRUE(menuUsable());
 }
 
 TEST_F(TrayTest, OnlyOneToolWindowAtATime) {
