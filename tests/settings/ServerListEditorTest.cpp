@@ -5,6 +5,7 @@
 #include "support/FakeWindowSystem.h"
 #include "support/TestFolder.h"
 
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -186,4 +187,20 @@ TEST_F(EditorTest, ANameThatCanNeverBeAHostIsRefused) {
     for (const QString& good : {QStringLiteral("192.168.1.10"), QStringLiteral("mail.example.jp"),
                                 QStringLiteral("サーバー.jp"), QStringLiteral("db_1")})
         EXPECT_EQ(frmINPUT::nameProblem(good), QString()) << good;
+}
+
+// Closing the editor saves the list; a save that fails is said, naming the
+// file and the reason, and the table in memory still follows the window.
+TEST_F(EditorTest, ASaveThatFailsOnClosingSaysWhichFileAndWhy) {
+    servers({{"a", "", 1}});
+    ASSERT_TRUE(QDir(folder.folder()).mkdir(kServerListFile)); // nothing can replace it
+    LIST list(state, ui, &sCnt);
+    list.reject();
+    EXPECT_EQ(messages(),
+              QStringList{
+                  QStringLiteral("【") + folder.path(kServerListFile) +
+                  QStringLiteral("】に保存できませんでした（同じ名前のフォルダーがあります）。")});
+    EXPECT_EQ(ui.messages.value(0).icon, platform::MessageIcon::Critical);
+    EXPECT_EQ(state.SERVER_CNT, 1);
+    EXPECT_EQ(sCnt.text(), QStringLiteral("1 件"));
 }
