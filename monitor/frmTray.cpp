@@ -9,6 +9,7 @@
 #include <QCursor>
 #include <QDialog>
 #include <QMenu>
+#include <QPointer>
 #include <QTimer>
 
 #ifndef PW_FEEDBACK_ADDRESS

@@ -10,7 +10,6 @@
 #include "settings/AppState.h"
 
 #include <QIcon>
-#include <QPointer>
 #include <QSystemTrayIcon>
 #include <QWidget>
 

@@ -4,9 +4,12 @@
 #include <QEvent>
 #include <QSocketNotifier>
 
+#include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace platform {
@@ -51,6 +54,13 @@ private:
 };
 
 } // namespace
+
+void endWithin(int ms) {
+    std::thread([ms] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        std::_Exit(0);
+    }).detach();
+}
 
 std::unique_ptr<QObject> onQuitRequests(QCoreApplication& app, std::function<void()> onQuit) {
     if (g_pipe[0] < 0) {

@@ -19,4 +19,10 @@ namespace platform {
 /// returned.
 std::unique_ptr<QObject> onQuitRequests(QCoreApplication& app, std::function<void()> onQuit);
 
+/// Ends the process, with status 0, ms milliseconds from now unless it has
+/// ended by then. Once the program was told to end, it must not wait on work
+/// that still runs inside a closed window or a cycle: a manual ping of many
+/// packets, a mail's time-outs, the modem's hold of the line.
+void endWithin(int ms);
+
 } // namespace platform

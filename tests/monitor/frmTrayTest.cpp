@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QPointer>
 #include <QSessionManager>
 #include <QSignalSpy>
 #include <QTimer>
@@ -57,6 +58,13 @@ protected:
 
     // Timer1's state seen from inside each modal window.
     QList<bool> timerActiveInModal;
+    // Modeless, they delete themselves when closed; the recorder never shows them.
+    QList<QPointer<QWidget>> aboutBoxes;
+
+    void TearDown() override {
+        tray.reset();
+        qDeleteAll(aboutBoxes);
+    }
 
     void SetUp() override {
         for (auto [tool, name] :
@@ -68,6 +76,7 @@ protected:
         tools.set(monitor::Tool::About, [this](QWidget*) {
             auto* w = new QWidget;
             w->setObjectName(QStringLiteral("frmAbout"));
+            aboutBoxes << w;
             return w;
         });
         ui.onModal = [this](QDialog&) { timerActiveInModal << tray->Timer1()->isActive(); };
