@@ -1,13 +1,16 @@
 #include "monitor/frmTray.h"
 
 #include "platform/Artwork.h"
+#include "platform/FileIo.h"
 #include "platform/TrayHost.h"
 #include "settings/Settings.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCursor>
 #include <QDialog>
 #include <QMenu>
+#include <QPointer>
 #include <QTimer>
 
 #ifndef PW_FEEDBACK_ADDRESS
@@ -27,6 +30,8 @@ const QString kNoTray = QStringLiteral(
     "有効にしてください。\n"
     "その他のデスクトップでは、パネルに通知領域（システムトレイ）のアプレットを追加してください。\n"
     "通知領域ができると、アイコンは再起動しなくても表示されます。");
+const QString kCannotStart =
+    QStringLiteral("Pulsewatchを起動できません。フォルダー【%1】に書き込めません（%2）。");
 } // namespace
 
 frmTray::frmTray(AppState& state, platform::Services& services, const monitor::ToolWindows& tools,
@@ -87,9 +92,17 @@ QAction* frmTray::addItem(const char* name, const QString& caption, void (frmTra
 }
 
 bool frmTray::Form_Load() {
-    if (!m_instance.acquire()) {
+    switch (m_instance.acquire()) {
+    case platform::SingleInstance::Result::Acquired:
+        break;
+    case platform::SingleInstance::Result::AlreadyRunning:
         m_services.ui.messageBox(kAlreadyRunning, platform::MessageIcon::Critical,
                                  platform::Modality::System);
+        return false;
+    case platform::SingleInstance::Result::Failed:
+        m_services.ui.messageBox(
+            kCannotStart.arg(m_instance.folder(), platform::failureReason(m_instance.error())),
+            platform::MessageIcon::Critical, platform::Modality::System);
         return false;
     }
     m_cycle.IntervalCount = 1;
@@ -102,11 +115,12 @@ bool frmTray::Form_Load() {
     if (m_state.SERVER_CNT == 0) {
         stopTimer();
         if (QWidget* config = makeTool(monitor::Tool::Config)) {
-            m_openModal = config;
             if (auto* dialog = qobject_cast<QDialog*>(config))
                 m_services.ui.showModal(*dialog);
             delete config;
         }
+        if (m_unloaded)
+            return true; // the program was ended while the dialog was open
     }
     startTimer();
     m_state.MonitorState = 1;
@@ -119,8 +133,18 @@ void frmTray::Form_QueryUnload() {
     m_unloaded = true;
     m_timer->stop();
     m_tray->hide();
-    if (m_openModal)
-        m_openModal->close();
+    // Every window the program has open is unloaded, whatever it is doing;
+    // the configuration dialog, which refuses the operator's close box,
+    // gives way to this.
+    QList<QPointer<QWidget>> open;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w != this && w->isVisible())
+            open.append(w);
+    for (const QPointer<QWidget>& w : open)
+        if (w)
+            w->close();
+    // A dial-up link a cycle left up would otherwise outlive the program.
+    m_alarms.hangUp();
     m_instance.release();
 }
 
@@ -129,6 +153,13 @@ void frmTray::tellIfNoTray() {
     if (m_unloaded || m_services.ui.trayAvailable())
         return;
     m_services.ui.messageBox(kNoTray, platform::MessageIcon::Warning);
+}
+
+void frmTray::endProgram() {
+    if (m_unloaded)
+        return;
+    emit quitRequested();
+    Form_QueryUnload();
 }
 
 void frmTray::onTrayActivated(QSystemTrayIcon::ActivationReason reason) {
@@ -192,12 +223,10 @@ void frmTray::openModal(monitor::Tool tool) {
     if (m_state.MonitorState == 1)
         stopTimer();
     QWidget* window = makeTool(tool);
-    if (auto* dialog = qobject_cast<QDialog*>(window)) {
-        m_openModal = dialog;
+    if (auto* dialog = qobject_cast<QDialog*>(window))
         m_services.ui.showModal(*dialog);
-    }
     delete window;
-    if (m_state.MonitorState == 1)
+    if (m_state.MonitorState == 1 && !m_unloaded)
         startTimer();
 }
 
@@ -241,8 +270,7 @@ void frmTray::mnEM_Click() {
 }
 
 void frmTray::mnFin_Click() {
-    Form_QueryUnload();
-    emit quitRequested();
+    endProgram();
 }
 
 void frmTray::ImageStart() {
