@@ -29,7 +29,7 @@ const QString kNoTray = QStringLiteral(
     "ログインし直してから拡張機能「AppIndicator and KStatusNotifierItem Support」を"
     "有効にしてください。\n"
     "その他のデスクトップでは、パネルに通知領域（システムトレイ）のアプレットを追加してください。\n"
-    "通知領域ができると、アイコンは再起動しなくても表示されます。");
+    "通知領域ができてもアイコンが表示されないときは、Pulsewatchを起動し直してください。");
 const QString kCannotStart =
     QStringLiteral("Pulsewatchを起動できません。フォルダー【%1】に書き込めません（%2）。");
 } // namespace
