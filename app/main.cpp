@@ -12,7 +12,6 @@
 #include "tools/frmPing.h"
 
 #include <QApplication>
-#include <QGuiApplication>
 
 #include <cstdio>
 
@@ -46,12 +45,22 @@ int main(int argc, char** argv) {
     });
 
     frmTray tray(state, services, tools, ras);
-    QObject::connect(&tray, &frmTray::quitRequested, &app, &QApplication::quit);
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &tray,
-                     [&tray](QSessionManager&) { tray.Form_QueryUnload(); });
-    QObject::connect(&app, &QApplication::aboutToQuit, &tray, [&tray] { tray.Form_QueryUnload(); });
-    platform::onQuitSignals([] { QApplication::quit(); });
+    // Ending leaves every event loop at once, the nested loops of modal
+    // windows included, and also when it comes before app.exec() (the
+    // first-run dialog); only then are the windows unloaded. Work that goes
+    // on inside a closed window (a long manual ping, a mail's time-outs) is
+    // not waited for beyond the deadline: by then the windows are unloaded,
+    // the lock is released and a dial-up link is hung up.
+    QObject::connect(&tray, &frmTray::quitRequested, &app, [] {
+        QCoreApplication::exit(0);
+        platform::endWithin(700);
+    });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &tray,
+                     [&tray] { tray.Form_QueryUnload(); });
+    const auto quitRequests = platform::onQuitRequests(app, [&tray] { tray.endProgram(); });
     if (!tray.Form_Load())
         return 1;
+    if (tray.unloaded())
+        return 0;
     return app.exec();
 }

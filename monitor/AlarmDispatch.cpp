@@ -23,17 +23,23 @@ AlarmSteps AlarmDispatch::steps() {
 }
 
 bool AlarmDispatch::dialupStep() {
+    m_dialled = false;
     if (m_state.USED_LAN != 0)
         return true;
-    if (m_alarms.Dialup(m_state.DIAL_ENTRY, m_state.DIAL_USER, m_state.DIAL_PWD))
+    if (m_alarms.Dialup(m_state.DIAL_ENTRY, m_state.DIAL_USER, m_state.DIAL_PWD)) {
+        m_dialled = true;
         return true;
+    }
     m_log.LOG_PRINT(QStringLiteral("DIAL UP"), QStringLiteral("ダイアルアップ接続に失敗。"), -1);
     m_cycle.IntervalCount = 1;
     return false;
 }
 
 void AlarmDispatch::alarmStep(bool lastResult) {
-    const bool dialled = m_state.USED_LAN == 0;
+    // Settled at the dial: USED_LAN may have been changed in the dialog
+    // while this cycle probed.
+    const bool dialled = m_dialled;
+    m_dialled = false;
     if (m_state.AllServersUp == -1) {
         if (dialled)
             m_alarms.hangUp();

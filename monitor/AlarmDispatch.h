@@ -50,6 +50,7 @@ private:
     EventLog& m_log;
     Alarms& m_alarms;
     platform::Sleeper& m_sleeper;
+    bool m_dialled = false; // this cycle's dial-up step opened a link
 };
 
 } // namespace monitor

@@ -1,12 +1,15 @@
 #include "monitor/frmTray.h"
 
 #include "platform/Artwork.h"
+#include "platform/FileIo.h"
 #include "settings/Settings.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCursor>
 #include <QDialog>
 #include <QMenu>
+#include <QPointer>
 #include <QTimer>
 
 #ifndef PW_FEEDBACK_ADDRESS
@@ -18,6 +21,8 @@ const QString frmTray::kFeedbackAddress = QStringLiteral(PW_FEEDBACK_ADDRESS);
 namespace {
 const QString kCloseOpenWindow = QStringLiteral("現在開いているウインドウを閉じてください。");
 const QString kAlreadyRunning = QStringLiteral("Pulsewatchはすでに起動されています。");
+const QString kCannotStart =
+    QStringLiteral("Pulsewatchを起動できません。フォルダー【%1】に書き込めません（%2）。");
 } // namespace
 
 frmTray::frmTray(AppState& state, platform::Services& services, const monitor::ToolWindows& tools,
@@ -71,9 +76,17 @@ QAction* frmTray::addItem(const char* name, const QString& caption, void (frmTra
 }
 
 bool frmTray::Form_Load() {
-    if (!m_instance.acquire()) {
+    switch (m_instance.acquire()) {
+    case platform::SingleInstance::Result::Acquired:
+        break;
+    case platform::SingleInstance::Result::AlreadyRunning:
         m_services.ui.messageBox(kAlreadyRunning, platform::MessageIcon::Critical,
                                  platform::Modality::System);
+        return false;
+    case platform::SingleInstance::Result::Failed:
+        m_services.ui.messageBox(
+            kCannotStart.arg(m_instance.folder(), platform::failureReason(m_instance.error())),
+            platform::MessageIcon::Critical, platform::Modality::System);
         return false;
     }
     m_cycle.IntervalCount = 1;
@@ -85,11 +98,12 @@ bool frmTray::Form_Load() {
     if (m_state.SERVER_CNT == 0) {
         stopTimer();
         if (QWidget* config = m_tools.make(monitor::Tool::Config, nullptr)) {
-            m_openModal = config;
             if (auto* dialog = qobject_cast<QDialog*>(config))
                 m_services.ui.showModal(*dialog);
             delete config;
         }
+        if (m_unloaded)
+            return true; // the program was ended while the dialog was open
     }
     startTimer();
     m_state.MonitorState = 1;
@@ -102,9 +116,26 @@ void frmTray::Form_QueryUnload() {
     m_unloaded = true;
     m_timer->stop();
     m_tray->hide();
-    if (m_openModal)
-        m_openModal->close();
+    // Every window the program has open is unloaded, whatever it is doing;
+    // the configuration dialog, which refuses the operator's close box,
+    // gives way to this.
+    QList<QPointer<QWidget>> open;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w != this && w->isVisible())
+            open.append(w);
+    for (const QPointer<QWidget>& w : open)
+        if (w)
+            w->close();
+    // A dial-up link a cycle left up would otherwise outlive the program.
+    m_alarms.hangUp();
     m_instance.release();
+}
+
+void frmTray::endProgram() {
+    if (m_unloaded)
+        return;
+    emit quitRequested();
+    Form_QueryUnload();
 }
 
 void frmTray::onTrayActivated(QSystemTrayIcon::ActivationReason reason) {
@@ -129,12 +160,10 @@ void frmTray::openModal(monitor::Tool tool) {
     if (m_state.MonitorState == 1)
         stopTimer();
     QWidget* window = m_tools.make(tool, nullptr);
-    if (auto* dialog = qobject_cast<QDialog*>(window)) {
-        m_openModal = dialog;
+    if (auto* dialog = qobject_cast<QDialog*>(window))
         m_services.ui.showModal(*dialog);
-    }
     delete window;
-    if (m_state.MonitorState == 1)
+    if (m_state.MonitorState == 1 && !m_unloaded)
         startTimer();
 }
 
@@ -178,8 +207,7 @@ void frmTray::mnEM_Click() {
 }
 
 void frmTray::mnFin_Click() {
-    Form_QueryUnload();
-    emit quitRequested();
+    endProgram();
 }
 
 void frmTray::ImageStart() {

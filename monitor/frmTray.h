@@ -10,7 +10,6 @@
 #include "settings/AppState.h"
 
 #include <QIcon>
-#include <QPointer>
 #include <QSystemTrayIcon>
 #include <QWidget>
 
@@ -34,13 +33,22 @@ public:
             dialup::RemoteAccessService& ras, QWidget* parent = nullptr);
     ~frmTray() override;
 
-    /// Start-up. False when another copy is already running: the caller ends
-    /// the program then, before anything else was touched.
+    /// Start-up. False when another copy is already running or no lock can
+    /// be made in the program folder (each says so in its own message): the
+    /// caller ends the program then, before anything else was touched.
     bool Form_Load();
 
-    /// Removes the tray icon, closes the configuration dialog and releases
-    /// the single-copy lock; runs on quit and when the session ends.
+    /// Stops the timer, removes the tray icon, unloads every open window,
+    /// hangs up a dial-up link still up and releases the single-copy lock.
+    /// Runs once, when the program ends; never refused.
     void Form_QueryUnload();
+
+    /// Ends the program, whatever window is open: quitRequested first (the
+    /// caller stops every event loop, so no window can hold the program),
+    /// then Form_QueryUnload. 終了, quit signals and the end of the session
+    /// all come here.
+    void endProgram();
+    bool unloaded() const { return m_unloaded; }
 
     void onTrayActivated(QSystemTrayIcon::ActivationReason reason);
     void mnPing_Click() { openModal(monitor::Tool::Ping); }
@@ -63,7 +71,7 @@ public:
     monitor::EventLog& eventLog() { return m_log; }
 
 signals:
-    /// mnFin was chosen: the program should end.
+    /// The program is ending (endProgram): the caller leaves its event loops.
     void quitRequested();
 
 private:
@@ -90,6 +98,5 @@ private:
     QSystemTrayIcon* m_tray;
     QAction* m_mnStart = nullptr;
     QAction* m_mnStop = nullptr;
-    QPointer<QWidget> m_openModal;
     bool m_unloaded = false;
 };

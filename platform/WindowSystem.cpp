@@ -51,7 +51,12 @@ void centre(QWidget& window) {
     if (!screen)
         return;
     const QRect area = screen->geometry();
-    const QSize size = window.frameGeometry().size().expandedTo(window.sizeHint());
+    // Before its first show a window still has Qt's default 640x480; it
+    // takes the size of its contents only when shown. Give it that size now,
+    // so the window is measured as it will appear.
+    if (!window.isVisible() && !window.testAttribute(Qt::WA_Resized))
+        window.adjustSize();
+    const QSize size = window.frameGeometry().size();
     window.move(area.x() + (area.width() - size.width()) / 2,
                 area.y() + (area.height() - size.height()) / 2);
 }

@@ -2,6 +2,7 @@
 
 #include "dialup/VBRas.h"
 #include "platform/DialogKeys.h"
+#include "settings/FieldCheck.h"
 #include "settings/LIST.h"
 #include "settings/NumericText.h"
 #include "settings/Settings.h"
@@ -187,7 +188,16 @@ void Config::Form_Load(dialup::RemoteAccessService& ras) {
 }
 
 void Config::closeEvent(QCloseEvent* event) {
-    event->ignore();
+    // The operator's own ways out (the window manager's close, Alt+F4) are
+    // refused: OK is the way out. The program's unloading of the window, at
+    // a quit or at the end of the session, never is.
+    if (event->spontaneous()) {
+        event->ignore();
+        return;
+    }
+    m_state.WindowOpen = 0;
+    QDialog::done(QDialog::Rejected);
+    event->accept();
 }
 
 void Config::LAN_Click() {
@@ -215,10 +225,6 @@ bool Config::refuse(const QString& message, QWidget* focus) {
     if (focus)
         focus->setFocus();
     return false;
-}
-
-void Config::write(const QString& key, const QString& value) {
-    WriteIniKey(m_state, kSettingsSection, key, value, kGeneralFile);
 }
 
 void Config::OK_Click() {
@@ -262,19 +268,31 @@ void Config::OK_Click() {
         return;
     }
 
-    WriteServerList(m_state);
+    // The keys this OK writes, in their order, with the field each comes from.
+    struct Key {
+        QString key;
+        QString value;
+        QWidget* field;
+        const char* label;
+    };
+    QList<Key> keys;
+    const auto add = [&](const char* key, QLineEdit* field, const char* label) {
+        keys.append({QLatin1String(key), field->text(), field, label});
+    };
     if (!lan) {
-        write(QStringLiteral("DIAL_ENTRY"), RASENT->currentText());
-        write(QStringLiteral("DIAL_USER"), RASUSER->text());
-        write(QStringLiteral("DIAL_PWD"), RASPWD->text());
+        keys.append(
+            {QStringLiteral("DIAL_ENTRY"), RASENT->currentText(), RASENT, "検証エントリー"});
+        add("DIAL_USER", RASUSER, "検証ユーザー名");
+        add("DIAL_PWD", RASPWD, "検証パスワード");
     }
-    write(QStringLiteral("EMARGE_SOUND"), EMARGE->text());
-    write(QStringLiteral("mINTERVAL"), MIN->text());
-    write(QStringLiteral("USED_LAN"), lan ? QStringLiteral("1") : QStringLiteral("0"));
-    write(QStringLiteral("EMARGE_SERVER"), ESERVER->text());
-    write(QStringLiteral("EMARGE_MAIL"), EMAIL->text());
-    write(QStringLiteral("EMARGE_MAIL2"), EMAIL2->text());
-    write(QStringLiteral("RETRY"), RETRY->text());
+    add("EMARGE_SOUND", EMARGE, "異常時音");
+    add("mINTERVAL", MIN, "検証間隔");
+    keys.append({QStringLiteral("USED_LAN"), lan ? QStringLiteral("1") : QStringLiteral("0"), LAN,
+                 "Used-LAN"});
+    add("EMARGE_SERVER", ESERVER, "緊急時SMTP-HOST");
+    add("EMARGE_MAIL", EMAIL, "緊急送信先Email");
+    add("EMARGE_MAIL2", EMAIL2, "緊急送信先Email");
+    add("RETRY", RETRY, "リトライ回数");
     const auto filled = [](std::initializer_list<const QLineEdit*> fields) {
         for (const QLineEdit* f : fields)
             if (f->text().isEmpty())
@@ -282,15 +300,48 @@ void Config::OK_Click() {
         return true;
     };
     if (filled({TEL[1], TEL[2], TEL[3], Com, Setting})) {
+        static const char* const kTelKeys[] = {nullptr, "TEL1", "TEL2", "TEL3",
+                                               "TEL4",  "TEL5", "TEL6"};
         for (int i = 1; i <= 3; ++i)
-            write(QStringLiteral("TEL%1").arg(i), TEL[i]->text());
+            add(kTelKeys[i], TEL[i], "緊急連絡先");
         if (filled({TEL[4], TEL[5], TEL[6]}))
             for (int i = 4; i <= 6; ++i)
-                write(QStringLiteral("TEL%1").arg(i), TEL[i]->text());
-        write(QStringLiteral("COMPORT"), Com->text());
-        write(QStringLiteral("COMSETTING"), Setting->text());
+                add(kTelKeys[i], TEL[i], "緊急連絡先2");
+        add("COMPORT", Com, "ComPort");
+        add("COMSETTING", Setting, "ComSetting");
+    }
+    for (const Key& k : keys) {
+        const QString refusal = settings::unsavableTextMessage(QString::fromUtf8(k.label), k.value);
+        if (!refusal.isEmpty()) {
+            refuse(refusal, k.field);
+            return;
+        }
+    }
+
+    QList<SaveFailure> failures;
+    const auto note = [&](const SaveFailure& f) {
+        for (const SaveFailure& known : failures)
+            if (known.path == f.path)
+                return;
+        if (f.failed())
+            failures.append(f);
+    };
+    note(WriteServerList(m_state));
+    for (const Key& k : keys) {
+        int error = 0;
+        if (!WriteIniKey(m_state, kSettingsSection, k.key, k.value, kGeneralFile, &error))
+            note({m_state.AppFolder + kGeneralFile, error});
     }
     LoadSettings(m_state);
+    // A failed save is said, not hidden; the dialog still closes, so that a
+    // folder that stays unwritable cannot hold it open for ever, and the
+    // reload above puts into effect what the files really hold.
+    if (!failures.isEmpty()) {
+        QStringList lines;
+        for (const SaveFailure& f : failures)
+            lines << saveFailureMessage(f);
+        m_ui.messageBox(lines.join(QLatin1Char('\n')), platform::MessageIcon::Critical);
+    }
     m_state.WindowOpen = 0;
     accept();
 }

@@ -26,7 +26,8 @@ public:
     void Command1_Click();
     void OK_Click();
 
-    /// No way out but OK: Escape and the window manager's close do nothing.
+    /// No way out for the operator but OK: Escape and the window manager's
+    /// close do nothing. close() from the program unloads the window.
     void reject() override {}
 
 protected:
@@ -35,7 +36,6 @@ protected:
 private:
     void Form_Load(dialup::RemoteAccessService& ras);
     bool refuse(const QString& message, QWidget* focus);
-    void write(const QString& key, const QString& value);
 
     AppState& m_state;
     platform::WindowSystem& m_ui;

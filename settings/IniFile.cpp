@@ -4,7 +4,6 @@
 #include "platform/FileIo.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QList>
 
 #include <cerrno>
@@ -98,15 +97,30 @@ Location locate(const Lines& lines, const QString& section, const QString& key) 
     return at;
 }
 
-bool readFile(const QString& path, QByteArray* data, bool* exists) {
-    QFile f(path);
-    *exists = f.exists();
-    if (!*exists)
-        return true;
-    if (!f.open(QIODevice::ReadOnly))
-        return false;
-    *data = f.read(kMaxProfileFileSize + 1);
-    return f.error() == QFileDevice::NoError;
+// The file's bytes; a missing file is no error. False with errno in *error
+// when it exists but cannot be read.
+bool readFile(const QString& path, QByteArray* data, bool* exists, int* error = nullptr) {
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    *exists = fd >= 0 || errno != ENOENT;
+    if (fd < 0) {
+        if (error)
+            *error = errno;
+        return !*exists;
+    }
+    char buffer[65536];
+    ssize_t n = 0;
+    while (data->size() <= kMaxProfileFileSize && (n = ::read(fd, buffer, sizeof buffer)) != 0) {
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            break;
+        data->append(buffer, n);
+    }
+    if (n < 0 && error)
+        *error = errno;
+    ::close(fd);
+    return n >= 0;
 }
 
 QByteArray oneLine(const QString& text) {
@@ -149,11 +163,16 @@ QString readProfileString(const QString& path, const QString& section, const QSt
 }
 
 bool writeProfileString(const QString& path, const QString& section, const QString& key,
-                        const QString& value) {
+                        const QString& value, int* error) {
     QByteArray data;
     bool exists = false;
-    if (!readFile(path, &data, &exists) || data.size() > kMaxProfileFileSize)
+    if (!readFile(path, &data, &exists, error))
         return false;
+    if (data.size() > kMaxProfileFileSize) {
+        if (error)
+            *error = EFBIG;
+        return false;
+    }
     const bool bom = data.startsWith(kUtf8Bom);
     Lines lines = splitLines(data);
 
@@ -171,7 +190,7 @@ bool writeProfileString(const QString& path, const QString& section, const QStri
     QByteArray out = bom ? kUtf8Bom : QByteArray();
     for (const QByteArray& line : lines)
         out += line + "\r\n";
-    return platform::replaceFile(path, out);
+    return platform::replaceFile(path, out, error);
 }
 
 } // namespace settings

@@ -27,9 +27,11 @@ QString readProfileString(const QString& path, const QString& section, const QSt
 /// at the end, and a missing file is created (mode 0600: it may hold a
 /// password). The file is replaced as a whole through a temporary file and a
 /// rename, keeping its mode, so a crash or a full disk leaves either the old
-/// or the new file. Line breaks inside section, key or value would split the
-/// entry and are written as blanks. Returns false when nothing was written.
+/// or the new file (a symbolic link is followed to its file; a file in a
+/// folder that takes no new files is rewritten in place). Line breaks inside
+/// section, key or value would split the entry and are written as blanks.
+/// Returns false when nothing was written, with the errno in *error.
 bool writeProfileString(const QString& path, const QString& section, const QString& key,
-                        const QString& value);
+                        const QString& value, int* error = nullptr);
 
 } // namespace settings

@@ -163,9 +163,11 @@ void LIST::Form_Unload() {
         s.Remark = item->text(1);
         s.Check = item->checkState(0) == Qt::Checked ? -1 : 1;
     }
-    WriteServerList(m_state);
+    const SaveFailure failure = WriteServerList(m_state);
     if (m_sCnt)
         m_sCnt->setText(QString::number(count) + QStringLiteral(" 件"));
+    if (failure.failed())
+        m_ui.messageBox(saveFailureMessage(failure), platform::MessageIcon::Critical);
 }
 
 void LIST::done(int result) {

@@ -1,5 +1,6 @@
 #include "settings/Settings.h"
 
+#include "platform/FileIo.h"
 #include "settings/IniFile.h"
 #include "settings/NumericText.h"
 
@@ -52,8 +53,13 @@ QString readServerKey(const AppState& state, const char* word, int index) {
 } // namespace
 
 bool WriteIniKey(const AppState& state, const QString& section, const QString& key,
-                 const QString& value, const QString& fileName) {
-    return settings::writeProfileString(state.AppFolder + fileName, section, key, value);
+                 const QString& value, const QString& fileName, int* error) {
+    return settings::writeProfileString(state.AppFolder + fileName, section, key, value, error);
+}
+
+QString saveFailureMessage(const SaveFailure& failure) {
+    return QStringLiteral("【") + failure.path + QStringLiteral("】に保存できませんでした（") +
+           platform::failureReason(failure.error) + QStringLiteral("）。");
 }
 
 QString ReadIniKey(const AppState& state, const QString& section, const QString& key,
@@ -102,20 +108,24 @@ void LoadSettings(AppState& state) {
     }
 }
 
-void WriteServerList(const AppState& state) {
+SaveFailure WriteServerList(const AppState& state) {
+    SaveFailure failure;
+    const auto write = [&](const QString& key, const QString& value) {
+        int error = 0;
+        if (!WriteIniKey(state, kSettingsSection, key, value, kServerListFile, &error) &&
+            !failure.failed())
+            failure = {state.AppFolder + kServerListFile, error};
+    };
     const int count = state.serverCount();
     for (int i = 1; i <= count; ++i) {
         const ServerEntry& s = state.Servers[i];
         const QString n = QString::number(i);
-        WriteIniKey(state, kSettingsSection, QStringLiteral("SERVER_NAME") + n, s.Name,
-                    kServerListFile);
-        WriteIniKey(state, kSettingsSection, QStringLiteral("SERVER_ETC") + n, s.Remark,
-                    kServerListFile);
-        WriteIniKey(state, kSettingsSection, QStringLiteral("SERVER_CHECK") + n,
-                    QString::number(s.Check), kServerListFile);
+        write(QStringLiteral("SERVER_NAME") + n, s.Name);
+        write(QStringLiteral("SERVER_ETC") + n, s.Remark);
+        write(QStringLiteral("SERVER_CHECK") + n, QString::number(s.Check));
     }
-    WriteIniKey(state, kSettingsSection, QStringLiteral("SERVER_CNT"), QString::number(count),
-                kServerListFile);
+    write(QStringLiteral("SERVER_CNT"), QString::number(count));
+    return failure;
 }
 
 QString GetFileExt(const QString& path) {

@@ -11,11 +11,22 @@ inline const QString kSettingsSection = QStringLiteral("Pulsewatch");
 inline const QString kGeneralFile = QStringLiteral("Pulsewatch");
 inline const QString kServerListFile = QStringLiteral("ServerList");
 
-/// Writes one key into fileName in the program folder of state. The result
-/// says whether the file was written; the program's callers ignore it, and
-/// the next LoadSettings shows what the file really holds.
+/// Writes one key into fileName in the program folder of state. False when
+/// the file was not written, with the errno in *error; the window that saved
+/// tells the operator (saveFailureMessage).
 bool WriteIniKey(const AppState& state, const QString& section, const QString& key,
-                 const QString& value, const QString& fileName);
+                 const QString& value, const QString& fileName, int* error = nullptr);
+
+/// A save that failed: the settings file and the errno. Empty when every
+/// write went through.
+struct SaveFailure {
+    QString path;
+    int error = 0;
+    bool failed() const { return !path.isEmpty(); }
+};
+
+/// What the window that saved shows when a save failed: the file and why.
+QString saveFailureMessage(const SaveFailure& failure);
 
 /// The text of one key, or "" when the file, section or key is missing.
 QString ReadIniKey(const AppState& state, const QString& section, const QString& key,
@@ -30,8 +41,8 @@ void LoadSettings(AppState& state);
 
 /// Writes servers 1..SERVER_CNT of the table (name, remark, check value)
 /// and then SERVER_CNT into the server list file. Keys of positions beyond
-/// the count stay in the file, unread.
-void WriteServerList(const AppState& state);
+/// the count stay in the file, unread. The first write that failed, if any.
+SaveFailure WriteServerList(const AppState& state);
 
 /// Upper-cased extension of a file path; "" when the last name has no dot
 /// (a dot in a folder name does not count) or ends in one.

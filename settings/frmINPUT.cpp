@@ -1,7 +1,7 @@
 #include "settings/frmINPUT.h"
 
-#include "platform/AnsiText.h"
 #include "platform/DialogKeys.h"
+#include "settings/FieldCheck.h"
 #include "settings/IniFile.h"
 
 #include <QFormLayout>
@@ -13,15 +13,6 @@ namespace {
 
 const QString kNameLabel = QStringLiteral("検証サーバー名");
 const QString kRemarkLabel = QStringLiteral("備　　　　　考");
-
-// What the server list file can hold as a value: no control characters (a
-// line break would split the entry) and nothing outside code page 932 (it
-// would be saved as "?").
-bool storable(const QString& text) {
-    const bool control = std::any_of(text.begin(), text.end(),
-                                     [](QChar c) { return c.category() == QChar::Other_Control; });
-    return !control && platform::isAnsiRepresentable(text);
-}
 
 } // namespace
 
@@ -62,10 +53,11 @@ void frmINPUT::done(int result) {
     } fields[] = {{m_name, m_state.EditName, kNameLabel},
                   {m_remark, m_state.EditRemark, kRemarkLabel}};
     for (const auto& f : fields) {
-        if (f.field->text() != f.opened && !storable(f.field->text())) {
-            m_ui.messageBox(QStringLiteral("【") + f.label +
-                                QStringLiteral("】に使用できない文字が含まれています。"),
-                            platform::MessageIcon::Critical);
+        const QString refusal = f.field->text() == f.opened
+                                    ? QString()
+                                    : settings::unsavableTextMessage(f.label, f.field->text());
+        if (!refusal.isEmpty()) {
+            m_ui.messageBox(refusal, platform::MessageIcon::Critical);
             f.field->setFocus();
             return; // stays open: nothing is taken
         }

@@ -34,9 +34,9 @@ protected:
 const QString frmAbout::kWebAddress = QStringLiteral("https://pulsewatch.example/");
 
 QStringList frmAbout::systemInfoPrograms() {
-    // The desktop this design came from found its tool through two registry
-    // values; Linux has no registry, so the usual system-information programs
-    // of the desktops are looked for on PATH instead.
+    // Linux has no one system-information tool: the usual programs of the
+    // desktops are looked for on PATH, in this order, and the first found
+    // is started.
     return {QStringLiteral("hardinfo2"), QStringLiteral("hardinfo"), QStringLiteral("kinfocenter"),
             QStringLiteral("xfce4-about"), QStringLiteral("gnome-system-monitor")};
 }

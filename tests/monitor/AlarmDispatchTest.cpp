@@ -1,12 +1,10 @@
 #include "monitor/AlarmDispatch.h"
 
-#include "support/FakePlatform.h"
 #include "support/TestFolder.h"
 
 #include <gtest/gtest.h>
 
 using testsupport::eventRows;
-using testsupport::RecordingSleeper;
 
 namespace {
 
@@ -41,6 +39,16 @@ public:
     }
 };
 
+// Records each blocking wait among the alarm calls, where it falls.
+class SequencedSleeper : public platform::Sleeper {
+public:
+    explicit SequencedSleeper(QStringList& calls) : m_calls(calls) {}
+    void sleepMs(int ms) override { m_calls << QStringLiteral("sleep %1").arg(ms); }
+
+private:
+    QStringList& m_calls;
+};
+
 class AlarmDispatchTest : public ::testing::Test {
 protected:
     testsupport::TestFolder folder;
@@ -49,9 +57,8 @@ protected:
     monitor::EventLog log{state, clock};
     monitor::MonitorCycle cycle{state, log};
     RecordingAlarms alarms;
-    RecordingSleeper sleeper;
+    SequencedSleeper sleeper{alarms.calls};
     monitor::AlarmDispatch dispatch{state, cycle, log, alarms, sleeper};
-    QStringList all; // alarm calls with the sleeps between them
 
     void SetUp() override {
         state.DatabasePath = state.AppFolder + QStringLiteral("PLW");
@@ -80,12 +87,6 @@ protected:
         state.AllServersUp = allUp;
         dispatch.alarmStep(lastResult);
     }
-    QStringList calls() {
-        QStringList c = alarms.calls;
-        for (int ms : sleeper.waits)
-            c << QStringLiteral("sleep %1").arg(ms);
-        return c;
-    }
 };
 
 const QString kTel1 = QStringLiteral("tel 0312345678 1 9600,N,8,1");
@@ -98,24 +99,59 @@ TEST_F(AlarmDispatchTest, OnALanAServerDownRaisesMailsCallsAndTheWindow) {
     EXPECT_EQ(alarms.calls, (QStringList{QStringLiteral("mail mail.example.jp ops@example.jp"),
                                          QStringLiteral("mail mail.example.jp boss@example.jp"),
                                          kTel1, kTel2, QStringLiteral("window")}));
-    EXPECT_TRUE(sleeper.waits.isEmpty());
 }
 
 TEST_F(AlarmDispatchTest, WithoutALanMailsGoBeforeTheHangUpAndCallsAfterIt) {
     state.USED_LAN = 0;
     cycleWith(0, false); // the last server probed was down: the pause applies
+    EXPECT_EQ(alarms.calls, (QStringList{QStringLiteral("dial isp user secret"),
+                                         QStringLiteral("mail mail.example.jp ops@example.jp"),
+                                         QStringLiteral("mail mail.example.jp boss@example.jp"),
+                                         QStringLiteral("hangup"), QStringLiteral("sleep 5000"),
+                                         kTel1, kTel2, QStringLiteral("window")}));
+
+    alarms.calls.clear();
+    cycleWith(0, true); // an earlier server was down, the last one answered
     EXPECT_EQ(alarms.calls,
               (QStringList{QStringLiteral("dial isp user secret"),
                            QStringLiteral("mail mail.example.jp ops@example.jp"),
                            QStringLiteral("mail mail.example.jp boss@example.jp"),
                            QStringLiteral("hangup"), kTel1, kTel2, QStringLiteral("window")}));
-    EXPECT_EQ(sleeper.waits, QList<int>{5000});
+}
 
-    alarms.calls.clear();
-    sleeper.waits.clear();
-    cycleWith(0, true); // an earlier server was down, the last one answered
-    EXPECT_EQ(alarms.calls.indexOf(QStringLiteral("hangup")), 3);
-    EXPECT_TRUE(sleeper.waits.isEmpty());
+// Whether a cycle dialled is settled at the dial: ticking or unticking
+// Used-LAN while the cycle probes neither leaves its link up for ever nor
+// hangs up (and waits for) a link that was never dialled.
+TEST_F(AlarmDispatchTest, TheDialDecidesTheHangUpWhateverUsedLanBecomes) {
+    const QString dial = QStringLiteral("dial isp user secret");
+    const QString mail1 = QStringLiteral("mail mail.example.jp ops@example.jp");
+    const QString mail2 = QStringLiteral("mail mail.example.jp boss@example.jp");
+    const QString hangup = QStringLiteral("hangup");
+    const QString window = QStringLiteral("window");
+    struct Case {
+        qint16 atDial, atAlarm, allUp;
+        QStringList expected;
+    };
+    const Case cases[] = {
+        {0, 1, -1, {dial, hangup}},
+        {0, 1, 0, {dial, mail1, mail2, hangup, QStringLiteral("sleep 5000"), kTel1, kTel2, window}},
+        {1, 0, -1, {}},
+        {1, 0, 0, {mail1, mail2, kTel1, kTel2, window}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(QStringLiteral("USED_LAN %1 then %2, all up %3")
+                         .arg(c.atDial)
+                         .arg(c.atAlarm)
+                         .arg(c.allUp)
+                         .toStdString());
+        alarms.calls.clear();
+        state.USED_LAN = c.atDial;
+        ASSERT_TRUE(dispatch.dialupStep());
+        state.USED_LAN = c.atAlarm; // the operator saved the dialog meanwhile
+        state.AllServersUp = c.allUp;
+        dispatch.alarmStep(false);
+        EXPECT_EQ(alarms.calls, c.expected);
+    }
 }
 
 TEST_F(AlarmDispatchTest, AllUpOnlyHangsUpWhatWasDialled) {

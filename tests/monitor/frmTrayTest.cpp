@@ -1,5 +1,6 @@
 #include "monitor/frmTray.h"
 
+#include "platform/QuitSignals.h"
 #include "settings/Settings.h"
 #include "support/FakePlatform.h"
 #include "support/FakeRemoteAccess.h"
@@ -9,11 +10,15 @@
 #include <QAction>
 #include <QDialog>
 #include <QFile>
+#include <QGuiApplication>
 #include <QMenu>
+#include <QPointer>
+#include <QSessionManager>
 #include <QSignalSpy>
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -53,6 +58,13 @@ protected:
 
     // Timer1's state seen from inside each modal window.
     QList<bool> timerActiveInModal;
+    // Modeless, they delete themselves when closed; the recorder never shows them.
+    QList<QPointer<QWidget>> aboutBoxes;
+
+    void TearDown() override {
+        tray.reset();
+        qDeleteAll(aboutBoxes);
+    }
 
     void SetUp() override {
         for (auto [tool, name] :
@@ -64,6 +76,7 @@ protected:
         tools.set(monitor::Tool::About, [this](QWidget*) {
             auto* w = new QWidget;
             w->setObjectName(QStringLiteral("frmAbout"));
+            aboutBoxes << w;
             return w;
         });
         ui.onModal = [this](QDialog&) { timerActiveInModal << tray->Timer1()->isActive(); };
@@ -123,19 +136,32 @@ TEST_F(TrayTest, TheMenuHasEveryItemInOrder) {
                            QStringLiteral("mnFin=終了(&X)")}));
 }
 
-TEST_F(TrayTest, ASecondCopyIsRefusedBeforeItTouchesAnything) {
+// A copy that cannot take the lock says why and ends before it touches
+// anything: a second copy with the known message, a folder that takes no
+// lock with the folder and the reason.
+TEST_F(TrayTest, ACopyThatCannotStartSaysWhyBeforeItTouchesAnything) {
     withServers();
     load();
-    AppState second(folder.folder());
-    frmTray other(second, services, tools, ras);
-    EXPECT_FALSE(other.Form_Load());
-    ASSERT_EQ(ui.messages.size(), 1);
-    EXPECT_EQ(ui.messages[0].text, QStringLiteral("Pulsewatchはすでに起動されています。"));
-    EXPECT_EQ(ui.messages[0].icon, platform::MessageIcon::Critical);
-    EXPECT_EQ(ui.messages[0].modality, platform::Modality::System);
-    EXPECT_EQ(second.SERVER_CNT, 0);
-    EXPECT_FALSE(other.Timer1()->isActive());
-    EXPECT_FALSE(other.trayIcon()->isVisible());
+    const QString gone = folder.path(QStringLiteral("gone")) + QLatin1Char('/');
+    const std::pair<QString, QString> cases[] = {
+        {folder.folder(), QStringLiteral("Pulsewatchはすでに起動されています。")},
+        {gone, QStringLiteral("Pulsewatchを起動できません。フォルダー【") + gone +
+                   QStringLiteral("】に書き込めません（フォルダーがありません）。")},
+    };
+    for (const auto& [where, message] : cases) {
+        SCOPED_TRACE(where);
+        ui.messages.clear();
+        AppState second(where);
+        frmTray other(second, services, tools, ras);
+        EXPECT_FALSE(other.Form_Load());
+        ASSERT_EQ(ui.messages.size(), 1);
+        EXPECT_EQ(ui.messages[0].text, message);
+        EXPECT_EQ(ui.messages[0].icon, platform::MessageIcon::Critical);
+        EXPECT_EQ(ui.messages[0].modality, platform::Modality::System);
+        EXPECT_EQ(second.SERVER_CNT, 0);
+        EXPECT_FALSE(other.Timer1()->isActive());
+        EXPECT_FALSE(other.trayIcon()->isVisible());
+    }
     EXPECT_TRUE(timerRunning()); // the first copy goes on
 }
 
@@ -153,14 +179,14 @@ TEST_F(TrayTest, TheLockIsReleasedOnQuitAndALeftoverOneIsTakenOver) {
     const pid_t child = ::fork();
     if (child == 0) {
         platform::SingleInstance crashed(state.AppFolder);
-        ::_exit(crashed.acquire() ? 0 : 1);
+        ::_exit(crashed.acquire() == platform::SingleInstance::Result::Acquired ? 0 : 1);
     }
     int status = -1;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_EQ(status, 0);
     ASSERT_TRUE(QFile::exists(folder.path(QStringLiteral("Pulsewatch.lock"))));
     platform::SingleInstance again(state.AppFolder);
-    EXPECT_TRUE(again.acquire());
+    EXPECT_EQ(again.acquire(), platform::SingleInstance::Result::Acquired);
 }
 
 TEST_F(TrayTest, WithoutServersTheConfigurationDialogComesFirst) {
@@ -268,4 +294,75 @@ TEST_F(TrayTest, TimerTicksDriveTheCycle) {
     QMetaObject::invokeMethod(tray->Timer1(), "timeout", Qt::DirectConnection);
     QMetaObject::invokeMethod(tray->Timer1(), "timeout", Qt::DirectConnection);
     EXPECT_EQ(tray->cycle().IntervalCount, 3);
+}
+
+// Ending is never refused, whatever window is open: the window is unloaded,
+// the watch is not started again behind it, the lock and a dial-up link
+// still up are let go. From the tray's 設定(&C) and from the first-run
+// dialog.
+TEST_F(TrayTest, EndingWithAWindowOpenUnloadsItAndStartsNothingAgain) {
+    for (const bool firstRun : {true, false}) {
+        SCOPED_TRACE(firstRun ? "first-run dialog" : "設定(&C)");
+        if (!firstRun)
+            withServers();
+        ras.entries = {QStringLiteral("isp")};
+        tray = std::make_unique<frmTray>(state, services, tools, ras);
+        QSignalSpy quit(tray.get(), &frmTray::quitRequested);
+        bool stillOpen = true;
+        ui.onModal = [&](QDialog& d) {
+            d.show();
+            tray->endProgram();
+            stillOpen = d.isVisible();
+        };
+        ASSERT_TRUE(tray->Form_Load());
+        if (!firstRun) {
+            ASSERT_TRUE(tray->alarms().Dialup(QStringLiteral("isp"), QString(), QString()));
+            item("mnCal")->trigger();
+        }
+        EXPECT_FALSE(stillOpen);
+        EXPECT_EQ(quit.count(), 1);
+        EXPECT_TRUE(tray->unloaded());
+        EXPECT_FALSE(tray->Timer1()->isActive());
+        EXPECT_FALSE(tray->trayIcon()->isVisible());
+        EXPECT_FALSE(QFile::exists(folder.path(QStringLiteral("Pulsewatch.lock"))));
+        EXPECT_TRUE(ras.connections.isEmpty()) << "the dial-up link outlived the program";
+        tray->endProgram();
+        EXPECT_EQ(quit.count(), 1) << "ending twice";
+        tray.reset();
+    }
+}
+
+// A session manager's request to save state is not the end of the session:
+// the watch goes on. The end of the session and each quit signal end it.
+TEST_F(TrayTest, OnlyARealEndOfTheSessionOrASignalEndsTheWatch) {
+    withServers();
+    load();
+    auto hooks =
+        platform::onQuitRequests(*QCoreApplication::instance(), [this] { tray->endProgram(); });
+    QSignalSpy quit(tray.get(), &frmTray::quitRequested);
+    // Nothing here reads the manager; Qt hands the real one to the signals.
+    alignas(QSessionManager) unsigned char storage[sizeof(QSessionManager)] = {};
+    auto& manager = *reinterpret_cast<QSessionManager*>(storage);
+    emit qGuiApp->commitDataRequest(manager);
+    emit qGuiApp->saveStateRequest(manager);
+    EXPECT_TRUE(timerRunning());
+    EXPECT_TRUE(tray->trayIcon()->isVisible());
+    EXPECT_TRUE(QFile::exists(folder.path(QStringLiteral("Pulsewatch.lock"))));
+    EXPECT_EQ(quit.count(), 0);
+
+    // What Qt sends when the session manager says the session ends.
+    QEvent end(QEvent::Quit);
+    QCoreApplication::sendEvent(QCoreApplication::instance(), &end);
+    EXPECT_EQ(quit.count(), 1);
+    EXPECT_TRUE(tray->unloaded());
+
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(sig);
+        tray = std::make_unique<frmTray>(state, services, tools, ras);
+        ASSERT_TRUE(tray->Form_Load());
+        QSignalSpy ended(tray.get(), &frmTray::quitRequested);
+        ::raise(sig);
+        EXPECT_TRUE(ended.wait(2000));
+        EXPECT_TRUE(tray->unloaded());
+    }
 }

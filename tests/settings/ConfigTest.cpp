@@ -8,10 +8,14 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpontaneKeyEvent>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -82,11 +86,22 @@ TEST_F(ConfigTest, LoadsTheSettingsAndTheDialupEntries) {
     EXPECT_FALSE(get<QCheckBox>(c, "LAN")->isChecked());
     EXPECT_EQ(get<QPushButton>(c, "OK")->text(), QStringLiteral("O　K"));
 
-    // No way out but OK.
+    // No way out for the operator but OK: the window manager's close and
+    // Escape leave it open. The program's own unloading (a quit, the end of
+    // the session) is never refused.
     c.show();
-    c.close();
-    EXPECT_TRUE(c.isVisible());
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&c));
     EXPECT_FALSE(c.windowFlags() & Qt::WindowCloseButtonHint);
+    QCloseEvent byOperator; // as the window manager's close (Alt+F4) arrives
+    QSpontaneKeyEvent::setSpontaneous(&byOperator);
+    QCoreApplication::instance()->notify(&c, &byOperator); // sendEvent would clear the mark
+    EXPECT_FALSE(byOperator.isAccepted());
+    QTest::keyClick(&c, Qt::Key_Escape);
+    EXPECT_TRUE(c.isVisible());
+    c.close();
+    EXPECT_FALSE(c.isVisible());
+    EXPECT_EQ(c.result(), QDialog::Rejected);
+    EXPECT_EQ(state.WindowOpen, 0);
 }
 
 TEST_F(ConfigTest, DefaultsShowWhereTheStoredValueIsZeroOrEmpty) {
@@ -287,4 +302,91 @@ TEST_F(ConfigTest, TheFilesHoldExactlyTheKeysWritten) {
                                  "EMARGE_MAIL", "EMARGE_MAIL2", "EMARGE_SERVER", "EMARGE_SOUND",
                                  "RETRY", "TEL1", "TEL2", "TEL3", "TEL4", "TEL5", "TEL6",
                                  "USED_LAN", "mINTERVAL"}));
+}
+
+// A character the settings files cannot hold would come back as "?": every
+// field that is saved refuses it, names itself, keeps the focus, and nothing
+// is written.
+TEST_F(ConfigTest, TextTheFilesCannotHoldIsRefusedFieldByField) {
+    ras.entries << QStringLiteral("niño€");
+    Config c(state, ui, ras);
+    c.show();
+    QApplication::setActiveWindow(&c);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&c));
+    const QByteArray general = folder.read(kGeneralFile);
+    const QByteArray servers = folder.read(kServerListFile);
+    struct Row {
+        const char* field;
+        const char* text;
+        const char* label;
+    };
+    const Row rows[] = {
+        {"RASENT", "niño€", "検証エントリー"},
+        {"RASUSER", "josé", "検証ユーザー名"},
+        {"RASPWD", "pa€€word", "検証パスワード"},
+        {"EMARGE", "/home/josé/Müsik/alarm€.wav", "異常時音"},
+        {"MIN", "5€", "検証間隔"},
+        {"ESERVER", "smtp.exämple.jp", "緊急時SMTP-HOST"},
+        {"EMAIL", "ops€@example.jp", "緊急送信先Email"},
+        {"EMAIL2", "bøss@example.jp", "緊急送信先Email"},
+        {"RETRY", "2€", "リトライ回数"},
+        {"TEL2", "12€4", "緊急連絡先"},
+        {"TEL6", "22€2", "緊急連絡先2"},
+        {"Com", "/dev/ttyÜSB0", "ComPort"},
+        {"Setting", "9600,N,8,1€", "ComSetting"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.field);
+        ui.messages.clear();
+        auto* combo = get<QComboBox>(c, r.field);
+        QLineEdit* line = combo ? nullptr : edit(c, r.field);
+        const QString good = combo ? QString() : line->text();
+        if (combo)
+            combo->setCurrentIndex(combo->findText(QString::fromUtf8(r.text)));
+        else
+            line->setText(QString::fromUtf8(r.text));
+        ok(c);
+        ASSERT_EQ(ui.messages.size(), 1);
+        EXPECT_EQ(ui.messages[0].text,
+                  QStringLiteral("【") + QString::fromUtf8(r.label) +
+                      QStringLiteral("】に使用できない文字が含まれています。"));
+        EXPECT_EQ(ui.messages[0].icon, platform::MessageIcon::Critical);
+        ASSERT_NE(QApplication::focusWidget(), nullptr);
+        EXPECT_EQ(QApplication::focusWidget()->objectName(), QLatin1String(r.field));
+        EXPECT_EQ(state.WindowOpen, 1);
+        if (combo)
+            combo->setCurrentIndex(0);
+        else
+            line->setText(good);
+    }
+    EXPECT_EQ(folder.read(kGeneralFile), general);
+    EXPECT_EQ(folder.read(kServerListFile), servers);
+
+    // With Used-LAN ticked the dial-up fields are not saved, so not checked.
+    edit(c, "RASPWD")->setText(QStringLiteral("pa€€word"));
+    get<QCheckBox>(c, "LAN")->click();
+    ui.messages.clear();
+    ok(c);
+    EXPECT_TRUE(ui.messages.isEmpty());
+    EXPECT_EQ(stored("DIAL_PWD"), QStringLiteral("secret"));
+}
+
+// A save that fails is said, naming the file and the reason; what did save
+// stays saved, the dialog closes and the reload puts into effect what the
+// files really hold.
+TEST_F(ConfigTest, ASaveThatFailsSaysWhichFileAndWhy) {
+    Config c(state, ui, ras);
+    edit(c, "MIN")->setText(QStringLiteral("7"));
+    ASSERT_TRUE(QFile::remove(folder.path(kServerListFile)));
+    ASSERT_TRUE(QDir(folder.folder()).mkdir(kServerListFile)); // nothing can replace it
+    ok(c);
+    ASSERT_EQ(ui.messages.size(), 1);
+    EXPECT_EQ(ui.messages[0].text,
+              QStringLiteral("【") + folder.path(kServerListFile) +
+                  QStringLiteral("】に保存できませんでした（同じ名前のフォルダーがあります）。"));
+    EXPECT_EQ(ui.messages[0].icon, platform::MessageIcon::Critical);
+    EXPECT_EQ(stored("mINTERVAL"), QStringLiteral("7"));
+    EXPECT_EQ(state.SERVER_CNT, 0);
+    EXPECT_EQ(c.result(), QDialog::Accepted);
+    EXPECT_EQ(state.WindowOpen, 0);
 }

@@ -1,12 +1,16 @@
 #include "settings/IniFile.h"
 
 #include "platform/AnsiText.h"
+#include "support/FolderTrouble.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <sys/stat.h>
 
 using settings::readProfileString;
@@ -136,4 +140,78 @@ TEST_F(IniFileTest, OversizedFilesAreNeverRewritten) {
     EXPECT_EQ(read(QStringLiteral("A")), QStringLiteral("1"));
     EXPECT_FALSE(write(QStringLiteral("A"), QStringLiteral("2")));
     EXPECT_EQ(content().size(), big.size());
+}
+
+// A save reaches the file the operator keeps the settings in, wherever it
+// lives, or says why it could not.
+TEST_F(IniFileTest, ASaveReachesTheRealFileOrSaysWhyNot) {
+    using testsupport::Trouble;
+    const QByteArray before("[Pulsewatch]\r\nA=1\r\n");
+    const QByteArray after("[Pulsewatch]\r\nA=2\r\n");
+    struct Case {
+        const char* name;
+        bool existing;
+        bool linked; // the settings file is a symbolic link to real/Pulsewatch
+        std::optional<Trouble> trouble;
+        bool ok;
+        int error;
+    };
+    const Case cases[] = {
+        {"through a symbolic link", true, true, std::nullopt, true, 0},
+        {"read-only folder, writable file", true, false, Trouble::ReadOnlyFolder, true, 0},
+        {"read-only folder, no file yet", false, false, Trouble::ReadOnlyFolder, false, EACCES},
+        {"full disk", true, false, Trouble::FullDisk, false, ENOSPC},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QTemporaryDir caseDir; // a folder of its own: the trouble is made to all of it
+        const QString folder = caseDir.path();
+        ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/real")));
+        const QString file = folder + QStringLiteral("/Pulsewatch");
+        const QString real = c.linked ? folder + QStringLiteral("/real/Pulsewatch") : file;
+        if (c.linked) {
+            ASSERT_TRUE(QFile::link(QStringLiteral("real/Pulsewatch"), file));
+        }
+        if (c.existing) {
+            QFile f(real);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(before);
+            f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+        }
+        // Result, errno, the real file's bytes and mode, the folder's files.
+        const auto attempt = [&] {
+            int error = 0;
+            const bool ok = writeProfileString(file, QStringLiteral("Pulsewatch"),
+                                               QStringLiteral("A"), QStringLiteral("2"), &error);
+            QFile f(real);
+            const QByteArray bytes = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+            QStringList files = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
+            files.removeAll(QStringLiteral(".filler"));
+            return QStringLiteral("%1 %2|%3|%4|%5")
+                .arg(ok)
+                .arg(error)
+                .arg(QString::fromLatin1(bytes))
+                .arg(modeOf(real), 0, 8)
+                .arg(files.join(QLatin1Char(',')));
+        };
+        QString skip;
+        const std::optional<QString> got =
+            c.trouble ? testsupport::inTrouble(*c.trouble, folder, attempt, &skip) : attempt();
+        if (!got) {
+            std::printf("[  SKIPPED ] %s: %s\n", c.name, qPrintable(skip));
+            continue;
+        }
+        const QString expected = QStringLiteral("%1 %2|%3|%4|%5")
+                                     .arg(c.ok)
+                                     .arg(c.error)
+                                     .arg(QString::fromLatin1(!c.existing ? QByteArray()
+                                                              : c.ok      ? after
+                                                                          : before))
+                                     .arg(c.existing ? QStringLiteral("640") : QStringLiteral("0"))
+                                     .arg(c.existing ? QStringLiteral("Pulsewatch") : QString());
+        EXPECT_EQ(*got, expected);
+        if (c.linked) {
+            EXPECT_TRUE(QFileInfo(file).isSymLink());
+        }
+    }
 }

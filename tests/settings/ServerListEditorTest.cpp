@@ -6,6 +6,7 @@
 #include "support/TestFolder.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -289,4 +290,20 @@ TEST_F(EditorTest, TheInputRefusesOnlyWhatTheSettingsFileCannotHold) {
         EXPECT_EQ(after.value(0), c.row);
         list.reject();
     }
+}
+
+// Closing the editor saves the list; a save that fails is said, naming the
+// file and the reason, and the table in memory still follows the window.
+TEST_F(EditorTest, ASaveThatFailsOnClosingSaysWhichFileAndWhy) {
+    servers({{"a", "", 1}});
+    ASSERT_TRUE(QDir(folder.folder()).mkdir(kServerListFile)); // nothing can replace it
+    LIST list(state, ui, &sCnt);
+    list.reject();
+    EXPECT_EQ(messages(),
+              QStringList{
+                  QStringLiteral("【") + folder.path(kServerListFile) +
+                  QStringLiteral("】に保存できませんでした（同じ名前のフォルダーがあります）。")});
+    EXPECT_EQ(ui.messages.value(0).icon, platform::MessageIcon::Critical);
+    EXPECT_EQ(state.SERVER_CNT, 1);
+    EXPECT_EQ(sCnt.text(), QStringLiteral("1 件"));
 }

@@ -176,3 +176,34 @@ TEST(SettingsPaths, FileExtension) {
     EXPECT_EQ(GetFileExt(QStringLiteral("a/b.c")), QStringLiteral("C"));
     EXPECT_EQ(GetFileExt(QStringLiteral("alarm.wave")), QStringLiteral("WAVE"));
 }
+
+// A new user writes the files the README's quick start shows, and nothing
+// else: that must give a watch that probes its servers, not one that dials
+// before every cycle (USED_LAN absent reads as 0, "not on a LAN").
+TEST_F(SettingsTest, TheReadmeQuickStartWatchesWithoutDialling) {
+    QFile readme(QStringLiteral(PW_README));
+    ASSERT_TRUE(readme.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(readme.readAll());
+    const QString quickStart = text.section(QStringLiteral("## "), 1, 1);
+    int blocks = 0;
+    for (qsizetype at = 0; (at = quickStart.indexOf(QStringLiteral("```ini\n"), at)) >= 0;) {
+        at += 7;
+        const QString body = quickStart.mid(at, quickStart.indexOf(QStringLiteral("```"), at) - at);
+        const QString file =
+            body.contains(QStringLiteral("SERVER_CNT")) ? kServerListFile : kGeneralFile;
+        for (const QString& line : body.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            if (line.contains(QLatin1Char('='))) {
+                ASSERT_TRUE(WriteIniKey(state, kSettingsSection,
+                                        line.section(QLatin1Char('='), 0, 0),
+                                        line.section(QLatin1Char('='), 1), file));
+            }
+        }
+        ++blocks;
+    }
+    ASSERT_GT(blocks, 0) << "no ini example in the first section of the README";
+    LoadSettings(state);
+    EXPECT_GT(state.SERVER_CNT, 0);
+    for (int i = 1; i <= state.SERVER_CNT; ++i)
+        EXPECT_EQ(state.Servers[i].Check, 1) << i;
+    EXPECT_NE(state.USED_LAN, 0) << "every cycle would dial and probe nothing";
+}

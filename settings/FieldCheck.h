@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+
+namespace settings {
+
+/// The settings files hold one line of code page 932 text per value: a
+/// control character would split or cut the entry, and a character outside
+/// the code page would be stored as "?". This is the settings windows'
+/// refusal of such text: "【label】に使用できない文字が含まれています。", or ""
+/// when every character of text can be saved.
+QString unsavableTextMessage(const QString& label, const QString& text);
+
+} // namespace settings
