@@ -8,6 +8,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -54,9 +55,37 @@ VirtualModem::~VirtualModem() {
     m_socat.waitForFinished(2000);
 }
 
-QByteArray VirtualModem::received() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
+QByteArray VirtualModem::received(qsizetype atLeast) const {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_arrived.wait_for(lock, std::chrono::seconds(10),
+                       [&] { return m_received.size() >= atLeast; });
     return m_received;
+}
+
+bool VirtualModem::leaveInLine(const QByteArray& bytes) {
+    if (::write(m_fd, bytes.constData(), static_cast<size_t>(bytes.size())) != bytes.size())
+        return false;
+    // Opening the program side without reading leaves its input as it is.
+    const QByteArray path = QFile::encodeName(programSide());
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 10000) {
+        int waiting = 0;
+        const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd >= 0) {
+            ::ioctl(fd, FIONREAD, &waiting);
+            ::close(fd);
+        }
+        if (waiting >= bytes.size())
+            return true;
+        QThread::msleep(10);
+    }
+    return false;
+}
+
+std::optional<std::chrono::steady_clock::time_point> VirtualModem::unpluggedAt() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_unpluggedAt;
 }
 
 void VirtualModem::run() {
@@ -75,6 +104,7 @@ void VirtualModem::run() {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_received.append(buf, n);
         }
+        m_arrived.notify_all();
         line.append(buf, n);
         qsizetype cr;
         while ((cr = line.indexOf('\r')) >= 0) {
@@ -84,6 +114,10 @@ void VirtualModem::run() {
                 for (int waited = 0; waited < piece.delayMs && !m_stop; waited += 10)
                     QThread::msleep(10);
                 if (piece.unplug) {
+                    {
+                        std::lock_guard<std::mutex> lock(m_mutex);
+                        m_unpluggedAt = std::chrono::steady_clock::now();
+                    }
                     ::kill(static_cast<pid_t>(m_socatPid), SIGKILL);
                     continue;
                 }

@@ -7,7 +7,10 @@
 #include <QTemporaryDir>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <optional>
 #include <mutex>
 #include <thread>
 
@@ -34,8 +37,16 @@ public:
     /// Why the pair could not be made ("" when it runs).
     QString failure() const { return m_failure; }
     QString programSide() const { return m_dir.filePath(QStringLiteral("ttyA")); }
-    /// Every byte the modem received, in order.
-    QByteArray received() const;
+    /// Every byte the modem received, in order, once at least atLeast bytes
+    /// have come or 10 s have passed: the last bytes of a call may still be
+    /// on their way through socat when the call returns.
+    QByteArray received(qsizetype atLeast = 0) const;
+    /// Sends bytes to the program side while it is closed and returns once
+    /// they wait there unread (false after 10 s): an answer that came too
+    /// late for the call it belonged to.
+    bool leaveInLine(const QByteArray& bytes);
+    /// When an unplug piece ran.
+    std::optional<std::chrono::steady_clock::time_point> unpluggedAt() const;
 
 private:
     void run();
@@ -49,7 +60,9 @@ private:
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
     mutable std::mutex m_mutex;
+    mutable std::condition_variable m_arrived;
     QByteArray m_received;
+    std::optional<std::chrono::steady_clock::time_point> m_unpluggedAt;
 };
 
 } // namespace testsupport

@@ -20,7 +20,12 @@ xvfb_start() {
     mkdir -p "$work/xdg" && chmod 700 "$work/xdg"
     export XDG_RUNTIME_DIR="$work/xdg"
     unset QT_QPA_PLATFORM WAYLAND_DISPLAY
-    Xvfb -displayfd 9 -screen 0 640x480x24 -nolisten tcp 9>"$work/display" 2>"$work/xvfb.log" &
+    # -displayfd: the server takes the first display whose socket it can bind,
+    # so tests run side by side never share one. -noreset: without it the
+    # server resets whenever its last client leaves, and drops every client
+    # still connecting; the xdotool polls below leave while trayer connects.
+    Xvfb -displayfd 9 -noreset -screen 0 640x480x24 -nolisten tcp 9>"$work/display" \
+        2>"$work/xvfb.log" &
     xvfb_pids+=($!)
     for i in $(seq 50); do
         [ -s "$work/display" ] && break
