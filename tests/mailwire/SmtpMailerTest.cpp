@@ -455,6 +455,6 @@ TEST(SmtpMailerSend, ThroughSubmissionRelaysOrNotAtAll) {
             password, QString::fromLatin1(password.toUtf8().toBase64()),
             QString::fromLatin1((nul + user.toUtf8() + nul + password.toUtf8()).toBase64())};
         for (const QString& secret : secrets)
-            EXPECT_FALSE((m.Log() + m.ErrorMessage()).contains(secret));
+            EXPECT_FALSE((m.Log() + mailwire::LogText() + m.ErrorMessage()).contains(secret));
     }
 }
