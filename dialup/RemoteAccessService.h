@@ -9,8 +9,8 @@
 
 namespace dialup {
 
-// Result codes of the service; 0 is success. The numbers of the old
-// remote-access service are kept where the meaning is the same.
+// Result codes of the service; 0 is success. Numbers that callers and
+// stored logs already know keep their meaning.
 constexpr qint32 kAccessDenied = 5;
 constexpr qint32 kInvalidHandle = 6;
 /// The service has no way to store that value.

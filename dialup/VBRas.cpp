@@ -49,7 +49,7 @@ qint32 VBRas::Dialup() {
     p.password = m_password;
     p.domain = m_domain; // null when empty
     p.phone = m_phone;
-    // Nothing stands in for the old platform's dial-up monitor program.
+    // Only a platform id of 2 hands the phone book to the service.
     qint32 handle = 0;
     const qint32 rc = m_service.dial(m_platformId == 2 ? m_phoneBook : QString(), p, &handle);
     m_connection = handle;

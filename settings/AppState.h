@@ -39,6 +39,13 @@ struct AppState {
     QString RETRY = QStringLiteral("0");
     QString COMPORT;
     QString COMSETTING;
+    // The alert mail's relay beyond its host; absent keys give the plain
+    // dialogue on port 25.
+    QString EMARGE_PORT;        ///< port; "" for the mode's usual one (25, 587, 465)
+    qint16 EMARGE_SECURITY = 0; ///< 0 plain, 1 STARTTLS (required), 2 TLS from the first byte
+    QString EMARGE_USER;        ///< SMTP AUTH login; "" for none
+    QString EMARGE_PWD;         ///< its password, stored in plain text as DIAL_PWD is
+    QString EMARGE_CAFILE;      ///< CA certificates of a private relay; "" for the system's
 
     // Server table: slots 1..SERVER_CNT are in use, slot 0 never is.
     qint16 SERVER_CNT = 0;

@@ -6,6 +6,7 @@
 #include "settings/LIST.h"
 #include "settings/NumericText.h"
 #include "settings/Settings.h"
+#include "settings/frmSMTP.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -94,8 +95,15 @@ Config::Config(AppState& state, platform::WindowSystem& ui, dialup::RemoteAccess
     };
     Com = field(mail, "Com", QStringLiteral("1"), 64);
     Setting = field(mail, "Setting", QStringLiteral("9600,N,8,1"));
+    // The relay's port, encryption and login: a window of their own, so the
+    // controls here stay as they are.
+    auto* smtpDetail = dots(mail, "SMTPDETAIL");
+    smtpDetail->setToolTip(QStringLiteral("送信サーバーの詳細"));
+    auto* serverRow = new QHBoxLayout;
+    serverRow->addWidget(ESERVER, 1);
+    serverRow->addWidget(smtpDetail);
     auto* mailForm = new QFormLayout(mail);
-    mailForm->addRow(QStringLiteral("緊急時SMTP-HOST"), ESERVER);
+    mailForm->addRow(QStringLiteral("緊急時SMTP-HOST"), serverRow);
     mailForm->addRow(QStringLiteral("緊急送信先Email"), EMAIL);
     mailForm->addRow(QStringLiteral("緊急送信先Email"), EMAIL2);
     mailForm->addRow(QStringLiteral("緊急連絡先"), telRow(1));
@@ -138,6 +146,7 @@ Config::Config(AppState& state, platform::WindowSystem& ui, dialup::RemoteAccess
     connect(LAN, &QCheckBox::clicked, this, &Config::LAN_Click);
     connect(mselect, &QPushButton::clicked, this, &Config::MSELECT_Click);
     connect(command1, &QPushButton::clicked, this, &Config::Command1_Click);
+    connect(smtpDetail, &QPushButton::clicked, this, &Config::SMTPDETAIL_Click);
     connect(ok, &QPushButton::clicked, this, &Config::OK_Click);
     platform::operatorKeys(*this, platform::Escape::Ignored);
 
@@ -225,6 +234,11 @@ bool Config::refuse(const QString& message, QWidget* focus) {
     if (focus)
         focus->setFocus();
     return false;
+}
+
+void Config::SMTPDETAIL_Click() {
+    frmSMTP detail(m_state, m_ui, ESERVER->text(), EMAIL->text(), this);
+    m_ui.showModal(detail);
 }
 
 void Config::OK_Click() {

@@ -24,6 +24,8 @@ public:
     void LAN_Click();
     void MSELECT_Click();
     void Command1_Click();
+    /// Opens 送信サーバーの詳細, which saves its own keys.
+    void SMTPDETAIL_Click();
     void OK_Click();
 
     /// No way out for the operator but OK: Escape and the window manager's

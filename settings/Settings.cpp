@@ -38,6 +38,11 @@ const GeneralKey kGeneralKeys[] = {
     {"RETRY", Kind::Number, &AppState::RETRY, nullptr},
     {"COMPORT", Kind::Text, &AppState::COMPORT, nullptr},
     {"COMSETTING", Kind::Text, &AppState::COMSETTING, nullptr},
+    {"EMARGE_PORT", Kind::Text, &AppState::EMARGE_PORT, nullptr},
+    {"EMARGE_SECURITY", Kind::Integer, nullptr, &AppState::EMARGE_SECURITY},
+    {"EMARGE_USER", Kind::Text, &AppState::EMARGE_USER, nullptr},
+    {"EMARGE_PWD", Kind::Text, &AppState::EMARGE_PWD, nullptr},
+    {"EMARGE_CAFILE", Kind::Text, &AppState::EMARGE_CAFILE, nullptr},
 };
 
 QString readServerKey(const AppState& state, const char* word, int index) {

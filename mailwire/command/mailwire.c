@@ -57,6 +57,11 @@ static const char* const kHelpJa =
     "  -F, --body-file=FILE      本文のファイル (既定は標準入力、\"-\" も標準入力)\n"
     "  -e, --encoding=ENCODING   本文の文字コード: utf-8 (既定) か cp932 (Shift_JIS)\n"
     "  -T, --timeout=SECONDS     サーバーを待つ時間の上限 (1回の応答ごと、既定 60 秒)\n"
+    "  -E, --security=MODE       暗号化: none (既定)、starttls (必須。ポートの既定 587)、\n"
+    "                            tls (最初から TLS。ポートの既定 465)\n"
+    "  -u, --user=NAME           SMTP AUTH のユーザー名\n"
+    "  -p, --password-file=FILE  SMTP AUTH のパスワードを書いたファイル (1行目)\n"
+    "  -C, --ca-file=FILE        サーバー証明書を確かめる CA 証明書 (PEM。既定はシステムの CA)\n"
     "  -v, --verbose             SMTP のやり取りを標準エラーに出します\n"
     "  -h, --help                この説明を出します\n"
     "  -V, --version             版を出します\n"
@@ -81,6 +86,12 @@ static const char* const kHelpEn =
     "  -F, --body-file=FILE      body file (standard input by default, or \"-\")\n"
     "  -e, --encoding=ENCODING   body encoding: utf-8 (default) or cp932 (Shift_JIS)\n"
     "  -T, --timeout=SECONDS     longest wait for each server reply (default 60)\n"
+    "  -E, --security=MODE       none (default), starttls (required; port 587 by\n"
+    "                            default) or tls (TLS from the first byte; port 465)\n"
+    "  -u, --user=NAME           user name for SMTP AUTH\n"
+    "  -p, --password-file=FILE  file whose first line is the SMTP AUTH password\n"
+    "  -C, --ca-file=FILE        PEM CA certificates for the server's certificate\n"
+    "                            (default: the system's CA store)\n"
     "  -v, --verbose             print the SMTP transcript on standard error\n"
     "  -h, --help                print this help\n"
     "  -V, --version             print the version\n"
@@ -172,8 +183,29 @@ static char* cp932ToUtf8(const char* in, size_t size) {
     return out;
 }
 
-/* "host", "host:port", "[v6]:port" or a bare IPv6 address. */
-static int setServer(mailwire_handle* m, const char* arg) {
+/* The first line of a file, without its line end; NULL with a message. */
+static char* readFirstLine(const char* path) {
+    FILE* f = fopen(path, "rb");
+    if (!f) {
+        fprintf(stderr, "mailwire: %s: %s\n", path, strerror(errno));
+        return NULL;
+    }
+    char* line = NULL;
+    size_t cap = 0;
+    const ssize_t n = getline(&line, &cap, f);
+    fclose(f);
+    if (n < 0) {
+        free(line);
+        line = strdup("");
+    }
+    if (line)
+        line[strcspn(line, "\r\n")] = '\0';
+    return line;
+}
+
+/* "host", "host:port", "[v6]:port" or a bare IPv6 address; without a port,
+ * the usual one of the security mode. */
+static int setServer(mailwire_handle* m, const char* arg, int security) {
     char host[1024];
     const char* port = NULL;
     if (arg[0] == '[') {
@@ -195,7 +227,11 @@ static int setServer(mailwire_handle* m, const char* arg) {
     }
     if (host[0] == '\0' || mailwire_setServerName(m, host) != MAILWIRE_OK)
         return 0;
-    if (port) {
+    if (!port) {
+        static const int kPorts[] = {25, 587, 465};
+        return mailwire_setServerPort(m, kPorts[security]) == MAILWIRE_OK;
+    }
+    {
         char* end = NULL;
         errno = 0;
         const long p = strtol(port, &end, 10);
@@ -222,7 +258,9 @@ int main(int argc, char** argv) {
         {"subject", required_argument, NULL, 's'},  {"body-file", required_argument, NULL, 'F'},
         {"encoding", required_argument, NULL, 'e'}, {"timeout", required_argument, NULL, 'T'},
         {"verbose", no_argument, NULL, 'v'},        {"help", no_argument, NULL, 'h'},
-        {"version", no_argument, NULL, 'V'},        {NULL, 0, NULL, 0}};
+        {"version", no_argument, NULL, 'V'},        {"security", required_argument, NULL, 'E'},
+        {"user", required_argument, NULL, 'u'},     {"password-file", required_argument, NULL, 'p'},
+        {"ca-file", required_argument, NULL, 'C'},  {NULL, 0, NULL, 0}};
 
     mailwire_handle* m = mailwire_open("VBMailwire.SmtpMailer");
     if (!m) {
@@ -231,12 +269,12 @@ int main(int argc, char** argv) {
     }
     const char* server = NULL;
     const char* bodyFile = NULL;
-    int cp932 = 0, verbose = 0, from = 0, recipients = 0, status = kSent;
+    int cp932 = 0, verbose = 0, from = 0, recipients = 0, security = 0, status = kSent;
     char problem[512] = "";
     int opt;
     opterr = 0; /* our own message, in the operator's language */
-    while (!*problem &&
-           (opt = getopt_long(argc, argv, "S:t:c:b:f:n:s:F:e:T:vhV", kOptions, NULL)) != -1) {
+    while (!*problem && (opt = getopt_long(argc, argv, "S:t:c:b:f:n:s:F:e:T:E:u:p:C:vhV", kOptions,
+                                           NULL)) != -1) {
         int rc = MAILWIRE_OK;
         switch (opt) {
         case 'S':
@@ -291,6 +329,38 @@ int main(int argc, char** argv) {
                 mailwire_setTimeoutMs(m, (int)ceil(s * 1000));
             break;
         }
+        case 'E':
+            security = strcasecmp(optarg, "none") == 0       ? MAILWIRE_SECURITY_NONE
+                       : strcasecmp(optarg, "starttls") == 0 ? MAILWIRE_SECURITY_STARTTLS
+                       : strcasecmp(optarg, "tls") == 0      ? MAILWIRE_SECURITY_TLS
+                                                             : -1;
+            if (security < 0)
+                snprintf(problem, sizeof problem,
+                         TEXT("暗号化 %s は使えません (none, starttls, tls)",
+                              "unknown security %s (none, starttls or tls)"),
+                         optarg);
+            else
+                rc = mailwire_setSecurityMode(m, security);
+            break;
+        case 'u':
+            rc = mailwire_setUserName(m, optarg);
+            break;
+        case 'p': {
+            /* A file, never the command line, which every user can read in
+             * the process list. */
+            char* password = readFirstLine(optarg);
+            if (!password) {
+                mailwire_close(m);
+                return kUsage;
+            }
+            rc = mailwire_setPassword(m, password);
+            memset(password, 0, strlen(password));
+            free(password);
+            break;
+        }
+        case 'C':
+            rc = mailwire_setCaFile(m, optarg);
+            break;
         case 'h':
             fputs(TEXT(kHelpJa, kHelpEn), stdout);
             mailwire_close(m);
@@ -315,7 +385,7 @@ int main(int argc, char** argv) {
     if (!*problem && !server)
         snprintf(problem, sizeof problem, "%s",
                  TEXT("サーバー (-S) がありません", "no server (-S)"));
-    if (!*problem && !setServer(m, server))
+    if (!*problem && !setServer(m, server, security))
         snprintf(problem, sizeof problem,
                  TEXT("サーバー %s が違います (HOST か HOST:PORT)",
                       "wrong server %s (HOST or HOST:PORT)"),

@@ -3,6 +3,7 @@
 #include "ServiceLog.h"
 
 #include <QDeadlineTimer>
+#include <QSslCertificate>
 
 namespace mailwire {
 namespace {
@@ -10,6 +11,33 @@ namespace {
 const QString kCrLf = QStringLiteral("\r\n");
 
 enum Step { kConnect = 2, kHelo, kMailFrom, kRcptTo, kData, kQuit };
+
+// What the transcript shows in place of a secret.
+const QString kMask = QStringLiteral("****");
+
+// The AUTH mechanisms an EHLO reply offers ("250-AUTH PLAIN LOGIN", or the
+// older "250-AUTH=LOGIN"), upper case.
+QStringList authMechanisms(const QStringList& ehlo) {
+    QStringList mechanisms;
+    for (qsizetype i = 1; i < ehlo.size(); ++i) { // the first line is the greeting
+        const QString keyword = ehlo[i].mid(4).toUpper();
+        if (keyword.startsWith(QLatin1String("AUTH ")) ||
+            keyword.startsWith(QLatin1String("AUTH=")))
+            mechanisms += keyword.mid(5).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    }
+    return mechanisms;
+}
+
+bool offersStartTls(const QStringList& ehlo) {
+    for (qsizetype i = 1; i < ehlo.size(); ++i)
+        if (ehlo[i].mid(4).trimmed().compare(QLatin1String("STARTTLS"), Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
+}
+
+QString base64(const QByteArray& bytes) {
+    return QString::fromLatin1(bytes.toBase64());
+}
 
 } // namespace
 
@@ -56,13 +84,14 @@ void Mailwire::copyTransportError() {
     SetErrorStatus(m_tcp.ErrorStatus(), m_tcp.ErrorNumber(), m_tcp.ErrorDescription());
 }
 
-// Skips continuation lines up to the final "### " line of a reply. The
+// Skips continuation lines up to the final "### " line of a reply (all of
+// them go into lines, when given: EHLO's are its keywords). The
 // whole reply shares one time-out, and its lines are capped: a peer that
 // keeps sending continuation lines must not hold the alarms behind the mail.
-bool Mailwire::readReply(QString& code) {
+bool Mailwire::readReply(QString& code, QStringList* lines) {
     const QDeadlineTimer deadline(m_tcp.timeoutMs());
-    for (int lines = 0;; ++lines) {
-        if (lines == kMaxReplyLines) {
+    for (int count = 0;; ++count) {
+        if (count == kMaxReplyLines) {
             m_tcp.fail(winTcpClient::kLineTooLong,
                        QStringLiteral("A reply of more than %1 lines").arg(kMaxReplyLines));
             return false;
@@ -71,6 +100,8 @@ bool Mailwire::readReply(QString& code) {
         m_tcp.GetResponseOneLine(line, deadline);
         if (m_tcp.ErrorStatus() != 0)
             return false;
+        if (lines)
+            lines->append(line);
         if (isFinalReplyLine(line)) {
             code = line.left(3);
             return true;
@@ -79,14 +110,18 @@ bool Mailwire::readReply(QString& code) {
 }
 
 void Mailwire::ConnectServer(QString& code) {
-    m_tcp.Connect(m_serverName, m_serverPort);
-    if (!readReply(code))
+    const auto tls = m_securityMode == 2   ? winTcpClient::Tls::Now
+                     : m_securityMode == 1 ? winTcpClient::Tls::Later
+                                           : winTcpClient::Tls::Never;
+    m_tcp.Connect(m_serverName, m_serverPort, tls);
+    if (!readReply(code, nullptr))
         copyTransportError();
 }
 
-void Mailwire::SendCommand(const QString& command, QString& code) {
-    m_tcp.Send(command);
-    if (!readReply(code))
+void Mailwire::SendCommand(const QString& command, QString& code, QStringList* lines,
+                           const QString& shown) {
+    m_tcp.Send(command, shown.isEmpty() ? command : shown);
+    if (!readReply(code, lines))
         copyTransportError();
 }
 
@@ -123,51 +158,133 @@ void Mailwire::DisconnectServer() {
 // Steps 2 (connect) to 7 (QUIT) from fromStep on; false with the failing
 // check's number and description.
 bool Mailwire::dialogue(int fromStep, QString& code, int& number, QString& description) {
-    auto fail = [&](int n, const char* text) {
+    auto fail = [&](int n, const QString& text) {
         number = n;
-        description = QLatin1String(text);
+        description = text;
         return false;
     };
     switch (fromStep) {
     case kConnect:
         ConnectServer(code);
+        if (m_errorStatus != 0 && (m_errorNumber == winTcpClient::kTlsFailed ||
+                                   m_errorNumber == winTcpClient::kCertificateRefused))
+            return fail(m_errorNumber, m_errorDescription);
         if (code != QLatin1String("220"))
-            return fail(9001, "SMTP CODE 220 to Connection");
+            return fail(9001, QStringLiteral("SMTP CODE 220 to Connection"));
         [[fallthrough]];
     case kHelo:
-        SendCommand(QStringLiteral("HELO ") + m_clientName + kCrLf, code);
-        if (code != QLatin1String("250"))
-            return fail(9002, "SMTP CODE 250 to HELO");
+        if (m_securityMode != 0 || !m_userName.isEmpty()) {
+            if (!greetExtended(code, number, description))
+                return false;
+        } else {
+            SendCommand(QStringLiteral("HELO ") + m_clientName + kCrLf, code);
+            if (code != QLatin1String("250"))
+                return fail(9002, QStringLiteral("SMTP CODE 250 to HELO"));
+        }
         [[fallthrough]];
     case kMailFrom:
         SendCommand(QStringLiteral("MAIL FROM:<") + m_reversePath + QLatin1Char('>') + kCrLf, code);
         if (code != QLatin1String("250"))
-            return fail(9003, "SMTP CODE 250 to MAIL FROM:");
+            return fail(9003, QStringLiteral("SMTP CODE 250 to MAIL FROM:"));
         [[fallthrough]];
     case kRcptTo:
         for (const QString& address : std::as_const(m_forwardPaths)) {
             SendCommand(QStringLiteral("RCPT TO:<") + address + QLatin1Char('>') + kCrLf, code);
             if (!(code.size() == 3 && code.startsWith(QLatin1String("25")) && code[2].isDigit()))
-                return fail(9004, "SMTP CODE NOT 25x to RCPT TO:");
+                return fail(9004, QStringLiteral("SMTP CODE NOT 25x to RCPT TO:"));
         }
         [[fallthrough]];
     case kData:
         SendDataBlock(code);
         if (code != QLatin1String("250"))
-            return fail(9005, "SMTP CODE NOT 250 to DATA");
+            return fail(9005, QStringLiteral("SMTP CODE NOT 250 to DATA"));
         [[fallthrough]];
     case kQuit:
     default:
         SendCommand(QStringLiteral("QUIT") + kCrLf, code);
         if (code != QLatin1String("221"))
-            return fail(9006, "SMTP CODE NOT 221 to QUIT");
+            return fail(9006, QStringLiteral("SMTP CODE NOT 221 to QUIT"));
         return true;
     }
 }
 
+bool Mailwire::greetExtended(QString& code, int& number, QString& description) {
+    auto fail = [&](int n, const QString& text) {
+        number = n;
+        description = text;
+        return false;
+    };
+    const QString ehloCommand = QStringLiteral("EHLO ") + m_clientName + kCrLf;
+    QStringList ehlo;
+    SendCommand(ehloCommand, code, &ehlo);
+    if (code != QLatin1String("250"))
+        return fail(9002, QStringLiteral("SMTP CODE 250 to EHLO"));
+    if (m_securityMode == 1) {
+        // Required, not opportunistic: a relay (or someone in the way) that
+        // does not offer STARTTLS gets nothing in clear.
+        if (!offersStartTls(ehlo))
+            return fail(kStartTlsMissing, QStringLiteral("STARTTLS not offered by the server"));
+        SendCommand(QStringLiteral("STARTTLS") + kCrLf, code);
+        if (code != QLatin1String("220"))
+            return fail(kStartTlsMissing, QStringLiteral("STARTTLS refused by the server"));
+        m_tcp.StartTls();
+        if (m_tcp.ErrorStatus() != 0) {
+            copyTransportError();
+            return fail(m_errorNumber, m_errorDescription);
+        }
+        // What the server offered in clear may have been tampered with: only
+        // its answer under TLS counts (RFC 3207).
+        ehlo.clear();
+        SendCommand(ehloCommand, code, &ehlo);
+        if (code != QLatin1String("250"))
+            return fail(9002, QStringLiteral("SMTP CODE 250 to EHLO"));
+    }
+    if (m_userName.isEmpty())
+        return true;
+    return authenticate(ehlo, code, number, description);
+}
+
+// AUTH PLAIN (RFC 4616) where offered, else LOGIN; the secret goes out
+// base64-encoded and the transcript shows "****" in its place.
+bool Mailwire::authenticate(const QStringList& ehlo, QString& code, int& number,
+                            QString& description) {
+    auto fail = [&](const QString& text) {
+        number = kLoginRefused;
+        description = text;
+        return false;
+    };
+    const QStringList mechanisms = authMechanisms(ehlo);
+    const QByteArray user = m_userName.toUtf8();
+    const QByteArray password = m_password.toUtf8();
+    if (mechanisms.contains(QLatin1String("PLAIN"))) {
+        const QByteArray response = QByteArray(1, '\0') + user + QByteArray(1, '\0') + password;
+        SendCommand(QStringLiteral("AUTH PLAIN ") + base64(response) + kCrLf, code, nullptr,
+                    QStringLiteral("AUTH PLAIN ") + kMask + kCrLf);
+        if (code != QLatin1String("235"))
+            return fail(QStringLiteral("Login refused (AUTH PLAIN)"));
+        return true;
+    }
+    if (mechanisms.contains(QLatin1String("LOGIN"))) {
+        SendCommand(QStringLiteral("AUTH LOGIN") + kCrLf, code);
+        if (code != QLatin1String("334"))
+            return fail(QStringLiteral("Login refused (AUTH LOGIN)"));
+        SendCommand(base64(user) + kCrLf, code);
+        if (code != QLatin1String("334"))
+            return fail(QStringLiteral("Login refused (AUTH LOGIN, user name)"));
+        SendCommand(base64(password) + kCrLf, code, nullptr, kMask + kCrLf);
+        if (code != QLatin1String("235"))
+            return fail(QStringLiteral("Login refused (AUTH LOGIN)"));
+        return true;
+    }
+    return fail(QStringLiteral("No login possible: the server offers neither AUTH PLAIN nor "
+                               "AUTH LOGIN"));
+}
+
 void Mailwire::Send() {
     ClearErrorStatus();
-    const QString unsafe = unsafeValue();
+    QString unsafe = unsafeValue();
+    if (unsafe.isEmpty())
+        unsafe = unusableRelaySettings();
     if (!unsafe.isEmpty()) {
         refuse(unsafe);
         return;
@@ -189,6 +306,8 @@ void Mailwire::Send() {
             // The server refused a step: say which, and still say goodbye.
             m_errorMessage =
                 code + QStringLiteral(" SMTP Defined Error: ") + QString::number(number);
+            if (number >= kStartTlsMissing) // the newer numbers say what they mean
+                m_errorMessage += QLatin1Char(' ') + description;
             quitting = true;
             from = kQuit;
             continue;
@@ -228,6 +347,27 @@ QString Mailwire::unsafeValue() const {
         if (QString p = unsafeIn(a, false); !p.isEmpty())
             return named(p, "a recipient address (RCPT TO)");
     return named(unsafeIn(m_data, true), "the message text");
+}
+
+QString Mailwire::unusableRelaySettings() {
+    if (m_securityMode < 0 || m_securityMode > 2)
+        return QStringLiteral("Unknown security mode %1 (0 plain, 1 STARTTLS, 2 TLS)")
+            .arg(m_securityMode);
+    // AUTH PLAIN separates the user name from the password by a NUL.
+    if (m_userName.contains(QChar(0)) || m_password.contains(QChar(0)))
+        return QStringLiteral("NUL character in the user name or the password");
+    QList<QSslCertificate> trust;
+    if (m_securityMode != 0 && !m_caFile.isEmpty()) {
+        trust = QSslCertificate::fromPath(m_caFile, QSsl::Pem,
+                                          QSslCertificate::PatternSyntax::FixedString);
+        if (trust.isEmpty())
+            trust = QSslCertificate::fromPath(m_caFile, QSsl::Der,
+                                              QSslCertificate::PatternSyntax::FixedString);
+        if (trust.isEmpty())
+            return QStringLiteral("No CA certificate in the CA file ") + m_caFile;
+    }
+    m_tcp.setTrust(trust);
+    return QString();
 }
 
 void Mailwire::refuse(const QString& reason) {

@@ -7,12 +7,15 @@
 
 namespace mailwire {
 
-/// The SMTP dialogue (HELO, MAIL FROM, RCPT TO, DATA, QUIT) for one message.
+/// The SMTP dialogue (HELO, MAIL FROM, RCPT TO, DATA, QUIT) for one message;
+/// EHLO, STARTTLS and AUTH where a relay asks for them.
 class Mailwire : public _Mailwire, public MailwireObject {
 public:
     // Numbers of the dialogue's own errors.
     static constexpr int kTransportError = 9000;
     static constexpr int kRefusedText = 9007;
+    static constexpr int kStartTlsMissing = 9011;
+    static constexpr int kLoginRefused = 9012;
     /// A reply with more lines than this is a broken peer, not a reply.
     static constexpr int kMaxReplyLines = 1000;
 
@@ -35,6 +38,13 @@ public:
     void LogClear() override;
     int TimeoutMs() const override { return m_tcp.timeoutMs(); }
     void setTimeoutMs(int ms) override { m_tcp.setTimeoutMs(ms); }
+    qint16 SecurityMode() const override { return m_securityMode; }
+    void setSecurityMode(qint16 mode) override { m_securityMode = mode; }
+    QString UserName() const override { return m_userName; }
+    void setUserName(const QString& name) override { m_userName = name; }
+    void setPassword(const QString& password) override { m_password = password; }
+    QString CaFile() const override { return m_caFile; }
+    void setCaFile(const QString& path) override { m_caFile = path; }
 
     /// Ends a Send before it connects; reason says what was refused.
     void refuse(const QString& reason);
@@ -51,10 +61,17 @@ private:
     // The private steps record a transport failure in the error status and
     // leave the reply code as it was.
     void ConnectServer(QString& code);
-    void SendCommand(const QString& command, QString& code);
+    void SendCommand(const QString& command, QString& code, QStringList* lines = nullptr,
+                     const QString& shown = QString());
     void SendDataBlock(QString& code);
     void DisconnectServer();
-    bool readReply(QString& code);
+    bool readReply(QString& code, QStringList* lines);
+    // The opening of an extended dialogue: EHLO, STARTTLS, EHLO, AUTH.
+    bool greetExtended(QString& code, int& number, QString& description);
+    bool authenticate(const QStringList& ehlo, QString& code, int& number, QString& description);
+    // Why the relay settings cannot be used ("" when they can); loads the
+    // CA file into the transport.
+    QString unusableRelaySettings();
     void SetErrorStatus(qint16 status, qint32 number, const QString& description);
     void ClearErrorStatus();
     void copyTransportError();
@@ -63,6 +80,10 @@ private:
     QString m_serverName;
     qint16 m_serverPort = 25;
     QString m_clientName;
+    qint16 m_securityMode = 0;
+    QString m_userName;
+    QString m_password;
+    QString m_caFile;
     winTcpClient m_tcp;
     QString m_reversePath;
     QStringList m_forwardPaths;

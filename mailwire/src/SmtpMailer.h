@@ -42,6 +42,13 @@ public:
     void LogClear() override { mailwire::LogClear(); }
     int TimeoutMs() const override { return m_smtp.TimeoutMs(); }
     void setTimeoutMs(int ms) override { m_smtp.setTimeoutMs(ms); }
+    qint16 SecurityMode() const override { return m_smtp.SecurityMode(); }
+    void setSecurityMode(qint16 mode) override { m_smtp.setSecurityMode(mode); }
+    QString UserName() const override { return m_smtp.UserName(); }
+    void setUserName(const QString& name) override { m_smtp.setUserName(name); }
+    void setPassword(const QString& password) override { m_smtp.setPassword(password); }
+    QString CaFile() const override { return m_smtp.CaFile(); }
+    void setCaFile(const QString& path) override { m_smtp.setCaFile(path); }
 
     /// Builds the whole message from what the caller set; now is the Date
     /// field's time.

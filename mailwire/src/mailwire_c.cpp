@@ -21,6 +21,8 @@ enum TextSlot {
     kLog,
     kClientMailAddress,
     kClientRealName,
+    kUserName,
+    kCaFile,
     kTextSlots
 };
 
@@ -199,6 +201,40 @@ MAILWIRE_C_API int mailwire_setTimeoutMs(mailwire_handle* h, int ms) {
         h->smtp ? h->smtp->setTimeoutMs(value) : h->mw->setTimeoutMs(value);
         return MAILWIRE_OK;
     });
+}
+
+MAILWIRE_C_API int mailwire_SecurityMode(mailwire_handle* h) {
+    return guarded(
+        h, [&]() -> int { return h->smtp ? h->smtp->SecurityMode() : h->mw->SecurityMode(); });
+}
+
+MAILWIRE_C_API int mailwire_setSecurityMode(mailwire_handle* h, int mode) {
+    return guarded(h, [&]() -> int {
+        if (mode < MAILWIRE_SECURITY_NONE || mode > MAILWIRE_SECURITY_TLS)
+            return MAILWIRE_E_ARGUMENT;
+        h->smtp ? h->smtp->setSecurityMode(qint16(mode)) : h->mw->setSecurityMode(qint16(mode));
+        return MAILWIRE_OK;
+    });
+}
+
+MAILWIRE_C_API const char* mailwire_UserName(mailwire_handle* h) {
+    return textOf(h, kUserName, &_SmtpMailer::UserName, &_Mailwire::UserName);
+}
+
+MAILWIRE_C_API int mailwire_setUserName(mailwire_handle* h, const char* name) {
+    return setText(h, name, &_SmtpMailer::setUserName, &_Mailwire::setUserName);
+}
+
+MAILWIRE_C_API int mailwire_setPassword(mailwire_handle* h, const char* password) {
+    return setText(h, password, &_SmtpMailer::setPassword, &_Mailwire::setPassword);
+}
+
+MAILWIRE_C_API const char* mailwire_CaFile(mailwire_handle* h) {
+    return textOf(h, kCaFile, &_SmtpMailer::CaFile, &_Mailwire::CaFile);
+}
+
+MAILWIRE_C_API int mailwire_setCaFile(mailwire_handle* h, const char* path) {
+    return setText(h, path, &_SmtpMailer::setCaFile, &_Mailwire::setCaFile);
 }
 
 MAILWIRE_C_API const char* mailwire_ErrorMessage(mailwire_handle* h) {

@@ -4,6 +4,9 @@
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
+#include <QSslConfiguration>
+#include <QSslSocket>
+#include <QStringList>
 #include <QTimer>
 
 #include <algorithm>
@@ -22,19 +25,33 @@ constexpr qint64 kMaxQueued = 64 * 1024;
 } // namespace
 
 winTcpClient::winTcpClient() {
-    QObject::connect(&m_socket, &QTcpSocket::readyRead, [this] { onData(); });
-    QObject::connect(&m_socket, &QAbstractSocket::errorOccurred,
+    makeSocket(false);
+}
+
+winTcpClient::~winTcpClient() = default;
+
+void winTcpClient::makeSocket(bool tls) {
+    // A plain connection keeps the plain socket it always had: nothing of
+    // TLS is loaded for it.
+    m_ssl = tls ? new QSslSocket : nullptr;
+    m_socket.reset(m_ssl ? m_ssl : new QTcpSocket);
+    QTcpSocket* socket = m_socket.get();
+    QObject::connect(socket, &QTcpSocket::readyRead, [this] { onData(); });
+    QObject::connect(socket, &QAbstractSocket::errorOccurred,
                      [this](QAbstractSocket::SocketError e) { onError(e); });
-    QObject::connect(&m_socket, &QTcpSocket::bytesWritten, [this](qint64 written) {
+    QObject::connect(socket, &QTcpSocket::bytesWritten, [this](qint64 written) {
         if (SendProgress)
             SendProgress(static_cast<qint32>(written),
-                         static_cast<qint32>(m_socket.bytesToWrite()));
+                         static_cast<qint32>(m_socket->bytesToWrite()));
     });
     // Commands and data lines are small writes that each wait for their
     // answer; Nagle's algorithm would hold the last of them until the
     // server's delayed ACK, some 40 ms per mail.
-    QObject::connect(&m_socket, &QAbstractSocket::connected,
-                     [this] { m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1); });
+    QObject::connect(socket, &QAbstractSocket::connected,
+                     [this] { m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1); });
+    if (m_ssl)
+        QObject::connect(m_ssl, &QSslSocket::sslErrors,
+                         [this](const QList<QSslError>& errors) { m_sslErrors += errors; });
 }
 
 void winTcpClient::setTimeoutMs(int ms) {
@@ -42,6 +59,11 @@ void winTcpClient::setTimeoutMs(int ms) {
 }
 
 void winTcpClient::SetErrorStatus(qint16 status, qint32 number, const QString& description) {
+    // Whatever ends a handshake (a refused certificate aside) is a failed
+    // handshake to the caller: a closed connection, a time-out, garbage.
+    if (m_handshaking && number != kCertificateRefused && number != kTlsFailed)
+        return SetErrorStatus(status, kTlsFailed,
+                              QStringLiteral("TLS handshake failed: ") + description);
     m_errorStatus = status;
     m_errorNumber = number;
     m_errorDescription = description;
@@ -70,17 +92,27 @@ void winTcpClient::onError(QAbstractSocket::SocketError error) {
     // On an open connection Qt's time-out only says that one blocking wait
     // ran out; the deadline of our own wait is what counts.
     if (error == QAbstractSocket::SocketTimeoutError &&
-        m_socket.state() == QAbstractSocket::ConnectedState)
+        m_socket->state() == QAbstractSocket::ConnectedState)
         return;
+    if (error == QAbstractSocket::SslHandshakeFailedError && !m_sslErrors.isEmpty()) {
+        QStringList reasons;
+        for (const QSslError& e : std::as_const(m_sslErrors))
+            if (!reasons.contains(e.errorString()))
+                reasons << e.errorString();
+        SetErrorStatus(1, kCertificateRefused,
+                       QStringLiteral("Server certificate refused: ") +
+                           reasons.join(QStringLiteral("; ")));
+        return;
+    }
     const qint32 number = error == QAbstractSocket::ConnectionRefusedError ? kConnectionRefused
                           : error == QAbstractSocket::HostNotFoundError    ? kHostNotFound
                           : error == QAbstractSocket::SocketTimeoutError   ? kTimedOut
                                                                            : 10000 + error;
-    SetErrorStatus(1, number, m_socket.errorString());
+    SetErrorStatus(1, number, m_socket->errorString());
 }
 
 void winTcpClient::onData() {
-    m_reader.append(m_socket.readAll());
+    m_reader.append(m_socket->readAll());
 }
 
 void winTcpClient::pass(const QDeadlineTimer& deadline) {
@@ -98,19 +130,21 @@ void winTcpClient::pass(const QDeadlineTimer& deadline) {
     // No event loop on this thread (a program without QCoreApplication, or
     // a thread of its own): block on the socket itself until the deadline.
     const int ms = static_cast<int>(std::min<qint64>(left, std::numeric_limits<int>::max()));
-    switch (m_socket.state()) {
+    switch (m_socket->state()) {
     case QAbstractSocket::HostLookupState:
     case QAbstractSocket::ConnectingState:
-        m_socket.waitForConnected(ms);
+        m_socket->waitForConnected(ms);
         break;
     case QAbstractSocket::ClosingState:
-        m_socket.waitForDisconnected(ms);
+        m_socket->waitForDisconnected(ms);
         break;
     default:
-        if (m_socket.bytesToWrite() > 0)
-            m_socket.waitForBytesWritten(ms);
+        if (m_handshaking && m_ssl)
+            m_ssl->waitForEncrypted(ms);
+        else if (m_socket->bytesToWrite() > 0)
+            m_socket->waitForBytesWritten(ms);
         else
-            m_socket.waitForReadyRead(ms);
+            m_socket->waitForReadyRead(ms);
     }
 }
 
@@ -121,7 +155,7 @@ bool winTcpClient::waitFor(const std::function<bool()>& done, const char* what,
             return true;
         if (m_errorStatus != 0)
             return false;
-        if (m_socket.state() == QAbstractSocket::UnconnectedState) {
+        if (m_socket->state() == QAbstractSocket::UnconnectedState) {
             onData(); // whatever arrived with the close
             if (done())
                 return true;
@@ -142,49 +176,106 @@ bool winTcpClient::waitFor(const std::function<bool()>& done, const char* what,
     }
 }
 
-void winTcpClient::Connect(const QString& strServerName, qint16 intServerPort) {
+void winTcpClient::Connect(const QString& strServerName, qint16 intServerPort, Tls tls) {
     ClearLog();
     ClearErrorStatus();
-    const auto state = m_socket.state();
+    const auto state = m_socket->state();
     if (state == QAbstractSocket::ConnectedState || state == QAbstractSocket::ConnectingState ||
         state == QAbstractSocket::HostLookupState)
         return;
-    m_socket.connectToHost(strServerName, static_cast<quint16>(intServerPort));
+    if ((tls != Tls::Never) != (m_ssl != nullptr))
+        makeSocket(tls != Tls::Never);
+    const auto port = static_cast<quint16>(intServerPort);
+    if (tls == Tls::Never) {
+        m_socket->connectToHost(strServerName, port);
+        return;
+    }
+    if (!QSslSocket::supportsSsl()) {
+        SetErrorStatus(1, kTlsFailed,
+                       QStringLiteral("TLS handshake failed: this machine has no TLS library "
+                                      "Qt can use (OpenSSL 3)"));
+        return;
+    }
+    configureTls();
+    if (tls == Tls::Later) {
+        m_socket->connectToHost(strServerName, port);
+        return;
+    }
+    m_ssl->connectToHostEncrypted(strServerName, port);
+    waitEncrypted();
+}
+
+void winTcpClient::configureTls() {
+    m_sslErrors.clear();
+    QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
+    conf.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    // A CA file of the operator's replaces the system's store: a private
+    // relay's CA is trusted for nothing else.
+    if (!m_trust.isEmpty())
+        conf.setCaCertificates(m_trust);
+    m_ssl->setSslConfiguration(conf);
+}
+
+void winTcpClient::StartTls() {
+    if (m_errorStatus != 0)
+        return;
+    if (!m_ssl) {
+        SetErrorStatus(2, kTlsFailed, QStringLiteral("TLS handshake failed: a plain connection"));
+        return;
+    }
+    // Bytes behind the server's go-ahead came in clear text and could have
+    // been put there by anyone on the way (the STARTTLS injection): drop
+    // them rather than read them as the first replies under TLS.
+    m_reader = ReplyReader();
+    m_socket->readAll();
+    m_ssl->startClientEncryption();
+    waitEncrypted();
+}
+
+void winTcpClient::waitEncrypted() {
+    m_handshaking = true;
+    waitFor([this] { return m_ssl->isEncrypted(); }, "the TLS handshake",
+            QDeadlineTimer(m_timeoutMs));
+    m_handshaking = false;
 }
 
 void winTcpClient::DisConnect() {
-    if (m_socket.state() == QAbstractSocket::UnconnectedState)
+    if (m_socket->state() == QAbstractSocket::UnconnectedState)
         return;
-    m_socket.disconnectFromHost();
+    m_socket->disconnectFromHost();
     // Closing is best effort: a peer that never confirms is cut off.
-    if (!waitFor([this] { return m_socket.state() == QAbstractSocket::UnconnectedState; },
+    if (!waitFor([this] { return m_socket->state() == QAbstractSocket::UnconnectedState; },
                  "the connection to close", QDeadlineTimer(m_timeoutMs)))
-        m_socket.abort();
+        m_socket->abort();
 }
 
 void winTcpClient::Send(const QString& text) {
-    write(text, true);
+    write(text, text, true);
+}
+
+void winTcpClient::Send(const QString& text, const QString& shown) {
+    write(text, shown, true);
 }
 
 void winTcpClient::SendMore(const QString& text) {
-    write(text, false);
+    write(text, text, false);
 }
 
-void winTcpClient::write(const QString& text, bool now) {
+void winTcpClient::write(const QString& text, const QString& shown, bool now) {
     if (m_errorStatus == 0) {
-        if (m_socket.state() != QAbstractSocket::ConnectedState &&
-            !waitFor([this] { return m_socket.state() == QAbstractSocket::ConnectedState; },
+        if (m_socket->state() != QAbstractSocket::ConnectedState &&
+            !waitFor([this] { return m_socket->state() == QAbstractSocket::ConnectedState; },
                      "the connection", QDeadlineTimer(m_timeoutMs)))
             return;
-        m_socket.write(platform::toAnsi(text));
+        m_socket->write(platform::toAnsi(text));
         // A long message goes out in pieces rather than piling up in memory.
-        if (now || m_socket.bytesToWrite() >= kMaxQueued) {
-            m_socket.flush(); // most sends leave at once, without a pass of the event loop
-            waitFor([this] { return m_socket.bytesToWrite() == 0; }, "the data to go out",
+        if (now || m_socket->bytesToWrite() >= kMaxQueued) {
+            m_socket->flush(); // most sends leave at once, without a pass of the event loop
+            waitFor([this] { return m_socket->bytesToWrite() == 0; }, "the data to go out",
                     QDeadlineTimer(m_timeoutMs));
         }
     }
-    m_log += QStringLiteral("< ") + text;
+    m_log += QStringLiteral("< ") + shown;
 }
 
 void winTcpClient::GetResponseOneLine(QString& line) {

@@ -3,10 +3,16 @@
 #include "ReplyReader.h"
 
 #include <QDeadlineTimer>
+#include <QList>
+#include <QSslCertificate>
+#include <QSslError>
 #include <QString>
 #include <QTcpSocket>
 
 #include <functional>
+#include <memory>
+
+class QSslSocket;
 
 namespace mailwire {
 
@@ -27,12 +33,32 @@ public:
     static constexpr int kConnectionReset = 10054;
     static constexpr int kHostNotFound = 11001;
     static constexpr int kLineTooLong = 10040;
+    // TLS failures: the handshake itself, and a server certificate that is
+    // not trusted or not made out to the server's name.
+    static constexpr int kTlsFailed = 9009;
+    static constexpr int kCertificateRefused = 9010;
+
+    /// When the connection turns to TLS: never (a plain TCP socket, as it
+    /// always was), when StartTls is called, or from the first byte.
+    enum class Tls { Never, Later, Now };
 
     winTcpClient();
+    ~winTcpClient();
 
-    void Connect(const QString& strServerName, qint16 intServerPort);
+    /// With Tls::Now, returns once the handshake is done (or has failed).
+    void Connect(const QString& strServerName, qint16 intServerPort, Tls tls = Tls::Never);
+    /// Turns the open connection (made with Tls::Later) into TLS and waits
+    /// for the handshake. Whatever the server sent before is dropped: in
+    /// clear text, it may have been put there by anyone on the way.
+    void StartTls();
+    /// CA certificates the server's certificate must chain to; empty (the
+    /// default) means the system's CA store. The server's name is checked
+    /// against the certificate either way.
+    void setTrust(const QList<QSslCertificate>& caCertificates) { m_trust = caCertificates; }
     void DisConnect();
     void Send(const QString& text);
+    /// Sends text but writes shown into the transcript (for a secret).
+    void Send(const QString& text, const QString& shown);
     /// Like Send, but leaves the text queued (up to 64 KiB) for the next Send
     /// to take along: the lines of a message get no reply of their own, and
     /// one write for all of them spares the server a wake-up per line.
@@ -61,8 +87,12 @@ private:
     void SetErrorStatus(qint16 status, qint32 number, const QString& description);
     void ClearErrorStatus();
     void ClearLog() { m_log.clear(); }
-    void write(const QString& text, bool now);
+    void write(const QString& text, const QString& shown, bool now);
     void onError(QAbstractSocket::SocketError error);
+    // A fresh socket of the kind the connection needs, with its signals.
+    void makeSocket(bool tls);
+    void configureTls();
+    void waitEncrypted();
     void onData();
     // Waits until done() holds, an error is set, the peer has closed, or
     // the deadline passes. True when done() holds.
@@ -71,7 +101,11 @@ private:
     // One pass of a wait: lets the socket's events happen.
     void pass(const QDeadlineTimer& deadline);
 
-    QTcpSocket m_socket;
+    std::unique_ptr<QTcpSocket> m_socket;
+    QSslSocket* m_ssl = nullptr; // m_socket, when it is one that can speak TLS
+    QList<QSslCertificate> m_trust;
+    QList<QSslError> m_sslErrors;
+    bool m_handshaking = false;
     ReplyReader m_reader;
     QString m_log;
     qint16 m_errorStatus = 0;

@@ -3,6 +3,7 @@
 #include "support/SmtpSink.h"
 #include "support/TestFolder.h"
 
+#include <QDir>
 #include <QTcpServer>
 #include <gtest/gtest.h>
 
@@ -101,4 +102,59 @@ TEST_F(MailAlertTest, AnUnreachableServerOrAMissingLibraryIsFalse) {
     EXPECT_FALSE(none.SendEmail(QStringLiteral("127.0.0.1"), kSubject,
                                 QStringLiteral("ops@example.jp"), QStringLiteral("Pulsewatch"),
                                 kClosing, kFrom));
+}
+
+// The relay settings take the alert through a submission relay: the port
+// from "host:port" or from EMARGE_PORT, the login as the sender. Nothing
+// the program writes besides the settings file holds the password.
+TEST_F(MailAlertTest, TheRelaySettingsTakeTheAlertThroughASubmissionRelay) {
+    const QString user = QStringLiteral("alerts@example.jp");
+    const QString password = QStringLiteral("pw-パス");
+    testsupport::TlsRelays relays(user, password);
+    if (!relays.failure().isEmpty())
+        GTEST_SKIP() << relays.failure();
+    testsupport::TestFolder folder;
+    state.AppFolder = folder.folder() + QLatin1Char('/');
+    const struct {
+        QString server, port;
+        qint16 mode;
+        QString password, error;
+    } cases[] = {
+        {QStringLiteral("localhost:%1").arg(relays.port("starttls")), {}, 1, password, {}},
+        {QStringLiteral("localhost"), QString::number(relays.port("tls")), 2, password, {}},
+        {QStringLiteral("localhost:%1").arg(relays.port("starttls")), QStringLiteral("25"), 1,
+         QStringLiteral("wrong"), QStringLiteral("535 SMTP Defined Error: 9012 ")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.server + " " + c.port);
+        const qsizetype before = relays.events().size();
+        state.EMARGE_PORT = c.port;
+        state.EMARGE_SECURITY = c.mode;
+        state.EMARGE_USER = user;
+        state.EMARGE_PWD = c.password;
+        state.EMARGE_CAFILE = relays.caFile();
+        MailAlert mail(state, clock, QStringLiteral(MAILWIRE_LIBRARY));
+        mail.setTimeoutMs(10000);
+        EXPECT_EQ(mail.SendEmail(c.server, kSubject, QStringLiteral("ops@example.jp"),
+                                 QStringLiteral("Pulsewatch"), kClosing, kFrom),
+                  c.error.isEmpty());
+        EXPECT_TRUE(mail.lastError().startsWith(c.error)) << mail.lastError();
+        EXPECT_FALSE(mail.lastError().contains(password));
+        const auto seen = relays.events().mid(before);
+        if (!c.error.isEmpty()) {
+            EXPECT_TRUE(seen.isEmpty());
+            continue;
+        }
+        ASSERT_EQ(seen.size(), 2);
+        EXPECT_EQ(seen[1].mailFrom, user);
+        EXPECT_TRUE(seen[1].data.contains("\r\nFrom: Pulsewatch <alerts@example.jp>\r\n"));
+        const auto decoded = testsupport::decodeWithPython(seen[1].data);
+        EXPECT_EQ(decoded.subject.simplified(), kSubject);
+        EXPECT_EQ(QString(decoded.body).replace(QStringLiteral("\r\n"), QStringLiteral("\n")),
+                  MailAlert::reportBody(state, clock.now(), kClosing)
+                          .replace(QStringLiteral("\r\n"), QStringLiteral("\n")) +
+                      QLatin1Char('\n'));
+    }
+    for (const QFileInfo& f : QDir(folder.folder()).entryInfoList(QDir::Files))
+        EXPECT_FALSE(folder.read(f.fileName()).contains(password.toUtf8())) << f.fileName();
 }

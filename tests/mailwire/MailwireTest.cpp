@@ -1,6 +1,7 @@
 #include "Mailwire.h"
 #include "ServiceLog.h"
 #include "support/ScriptedSmtp.h"
+#include "support/SmtpSink.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -332,11 +333,152 @@ TEST_F(MailwireTest, ATimeOutOfZeroOrLessMeansTheDefault) {
     }
 }
 
+// The dialogue of a submission relay against a scripted server: each
+// refusal has its number and says which, QUIT follows where the connection
+// allows, and the password shows nowhere.
+TEST_F(MailwireTest, TheSubmissionDialogueStepByStep) {
+    const QString folder = testsupport::testCertificates();
+    ASSERT_FALSE(folder.isEmpty()) << "openssl could not make the test certificates";
+    const QString password = QStringLiteral("pw-パス");
+    const QByteArray user64 = QByteArray("alerts@example.jp").toBase64();
+    const QByteArray password64 = password.toUtf8().toBase64();
+    const QByteArray nul(1, '\0');
+    const QByteArray plainBlob =
+        (nul + QByteArray("alerts@example.jp") + nul + password.toUtf8()).toBase64();
+    using Script = std::function<void(ScriptedSmtp&)>;
+    const Script none = [](ScriptedSmtp&) {};
+    const struct {
+        const char* name;
+        qint16 mode;
+        Script script;
+        QString error; // how ErrorMessage begins ("" when sent)
+        Verbs sent;
+        const char* logged = ""; // in the transcript
+    } cases[] = {
+        {"login in clear, PLAIN",
+         0,
+         none,
+         "",
+         {"EHLO", "AUTH", "MAIL", "RCPT", "DATA", ".", "QUIT"},
+         "< AUTH PLAIN ****\r\n> 235"},
+        {"LOGIN where only it is offered",
+         0,
+         [&](ScriptedSmtp& s) {
+             s.on("EHLO", "250-x\r\n250 AUTH=LOGIN\r\n");
+             s.on("AUTH", "334 VXNlcm5hbWU6\r\n");
+             s.on(user64.toUpper(), "334 UGFzc3dvcmQ6\r\n");
+             s.on(password64.toUpper(), "235 ok\r\n");
+         },
+         "",
+         {"EHLO", "AUTH", user64, password64, "MAIL", "RCPT", "DATA", ".", "QUIT"},
+         "< ****\r\n> 235 ok"},
+        {"no AUTH offered",
+         0,
+         [](ScriptedSmtp& s) { s.on("EHLO", "250 x\r\n"); },
+         "250 SMTP Defined Error: 9012 No login possible",
+         {"EHLO", "QUIT"}},
+        {"wrong password",
+         0,
+         [](ScriptedSmtp& s) { s.on("AUTH", "535 5.7.8 no\r\n"); },
+         "535 SMTP Defined Error: 9012 Login refused (AUTH PLAIN)",
+         {"EHLO", "AUTH", "QUIT"}},
+        {"EHLO refused",
+         0,
+         [](ScriptedSmtp& s) { s.on("EHLO", "500 what\r\n"); },
+         "500 SMTP Defined Error: 9002",
+         {"EHLO", "QUIT"}},
+        {"STARTTLS not offered",
+         1,
+         [](ScriptedSmtp& s) { s.on("EHLO", "250-x\r\n250 AUTH PLAIN\r\n"); },
+         "250 SMTP Defined Error: 9011 STARTTLS not offered",
+         {"EHLO", "QUIT"}},
+        {"STARTTLS refused",
+         1,
+         [](ScriptedSmtp& s) { s.on("STARTTLS", "454 not now\r\n"); },
+         "454 SMTP Defined Error: 9011 STARTTLS refused",
+         {"EHLO", "STARTTLS", "QUIT"}},
+        {"a go-ahead without TLS behind it",
+         1,
+         none,
+         "??? 9009 TLS handshake failed: ",
+         {"EHLO", "STARTTLS"}},
+        // Replies that ride along with the go-ahead came in clear: they must
+        // not be read as the answers under TLS.
+        {"injected replies after STARTTLS",
+         1,
+         [](ScriptedSmtp& s) {
+             s.tls(testsupport::serverTls());
+             s.on("STARTTLS", "220 go ahead\r\n554 injected\r\n");
+         },
+         "",
+         {"EHLO", "STARTTLS", "EHLO", "AUTH", "MAIL", "RCPT", "DATA", ".", "QUIT"},
+         "< STARTTLS\r\n> 220 go ahead\r\n< EHLO"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        mailwire::LogClear();
+        ScriptedSmtp s;
+        c.script(s);
+        Mailwire m;
+        aim(m, s);
+        m.setServerName(QStringLiteral("localhost"));
+        m.setTimeoutMs(1000);
+        m.setSecurityMode(c.mode);
+        m.setUserName(QStringLiteral("alerts@example.jp"));
+        m.setPassword(password);
+        m.setCaFile(folder + QStringLiteral("/ca.pem"));
+        m.SetForwardPath(QStringLiteral("ops@example.jp"));
+        m.Send();
+        if (c.error.isEmpty())
+            EXPECT_EQ(m.ErrorMessage(), QString());
+        else
+            EXPECT_TRUE(m.ErrorMessage().startsWith(c.error)) << m.ErrorMessage();
+        Verbs sent;
+        for (const QByteArray& cmd : s.commands())
+            sent << cmd.split(' ').first();
+        EXPECT_EQ(sent, c.sent);
+        EXPECT_TRUE(m.Log().contains(QLatin1String(c.logged))) << m.Log();
+        EXPECT_FALSE(m.Log().contains(QLatin1String("injected")));
+        for (const QString& secret :
+             {password, QString::fromLatin1(password64), QString::fromLatin1(plainBlob)})
+            EXPECT_FALSE((m.Log() + mailwire::LogText() + m.ErrorMessage()).contains(secret));
+    }
+}
+
+TEST_F(MailwireTest, RelaySettingsThatCannotWorkAreRefusedBeforeConnecting) {
+    const struct {
+        qint16 mode;
+        QString password, caFile, reason;
+    } cases[] = {
+        {3, {}, {}, QStringLiteral("Unknown security mode 3")},
+        {-1, {}, {}, QStringLiteral("Unknown security mode -1")},
+        {0, QStringLiteral("a") + QChar(0) + QStringLiteral("b"), {}, QStringLiteral("NUL")},
+        {1, {}, QString::fromUtf8(__FILE__), QStringLiteral("No CA certificate")},
+        {2, {}, QStringLiteral("/nonexistent/ca.pem"), QStringLiteral("No CA certificate")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason.toStdString());
+        Mailwire m;
+        aim(m, server);
+        m.setSecurityMode(c.mode);
+        m.setUserName(QStringLiteral("u"));
+        m.setPassword(c.password);
+        m.setCaFile(c.caFile);
+        m.Send();
+        EXPECT_TRUE(m.ErrorMessage().startsWith(QStringLiteral("+++ 9007 ") + c.reason))
+            << m.ErrorMessage();
+    }
+    EXPECT_EQ(server.connections(), 0);
+}
+
 TEST_F(MailwireTest, DefaultsAndTheSharedLogPerThread) {
     Mailwire fresh;
     EXPECT_EQ(fresh.ServerName(), QStringLiteral("domain.name"));
     EXPECT_EQ(fresh.ServerPort(), 25);
     EXPECT_EQ(fresh.ClientName(), QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(fresh.SecurityMode(), 0);
+    EXPECT_EQ(fresh.UserName(), QString());
+    EXPECT_EQ(fresh.CaFile(), QString());
     mailwire::AddLog(QStringLiteral("x"));
     QString seenThere;
     std::thread([&] {

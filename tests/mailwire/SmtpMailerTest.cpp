@@ -388,3 +388,73 @@ TEST(SmtpMailerSend, ASecondSendMailSendsTheSameMessageAgain) {
     };
     EXPECT_EQ(withoutDate(server.dataLines().mid(firstData.size())), withoutDate(firstData));
 }
+
+// Real submission relays (aiosmtpd behind TLS, with a login): the mail
+// arrives through STARTTLS and through TLS from the first byte; every
+// refusal has its own number, and nothing goes out in clear (the relay
+// sees no MAIL FROM). The password is in no log and no message.
+TEST(SmtpMailerSend, ThroughSubmissionRelaysOrNotAtAll) {
+    const QString user = QStringLiteral("alerts@example.jp");
+    const QString password = QStringLiteral("pw-パス");
+    testsupport::TlsRelays relays(user, password);
+    if (!relays.failure().isEmpty())
+        GTEST_SKIP() << relays.failure().toStdString();
+    const QString trusted = relays.caFile();
+    const struct {
+        const char* kind;
+        qint16 mode;
+        const char* host;
+        QString password, caFile, error; // error: how ErrorMessage begins; "" when sent
+        const char* logged = "";
+    } cases[] = {
+        {"starttls", 1, "localhost", password, trusted, "", "< AUTH PLAIN ****\r\n> 235"},
+        {"tls", 2, "localhost", password, trusted, "", "< AUTH PLAIN ****\r\n> 235"},
+        {"loginonly", 1, "127.0.0.1", password, trusted, "", "< AUTH LOGIN\r\n> 334"},
+        {"starttls", 1, "localhost", "wrong", trusted, "535 SMTP Defined Error: 9012 "},
+        {"plain", 1, "localhost", password, trusted, "250 SMTP Defined Error: 9011 "},
+        {"plain", 2, "localhost", password, trusted, "??? 9009 TLS handshake failed: "},
+        {"wronghost", 1, "localhost", password, trusted, "??? 9010 Server certificate refused: "},
+        {"unknownca", 1, "localhost", password, trusted, "??? 9010 Server certificate refused: "},
+        // The system's CA store knows nothing of the test's CA.
+        {"tls", 2, "localhost", password, "", "??? 9010 Server certificate refused: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.kind) + " " + c.error.toStdString());
+        const qsizetype before = relays.events().size();
+        mailwire::LogClear();
+        SmtpMailer m;
+        m.setServerName(QLatin1String(c.host));
+        m.setServerPort(static_cast<qint16>(relays.port(c.kind)));
+        m.setTimeoutMs(10000);
+        m.setSecurityMode(c.mode);
+        m.setUserName(user);
+        m.setPassword(c.password);
+        m.setCaFile(c.caFile);
+        m.setClientMailAddress(user);
+        m.setClientRealName(QStringLiteral("Pulsewatch"));
+        m.SetTo(QStringLiteral("ops@example.jp"));
+        m.SetSubject(QStringLiteral("サーバーダウンの可能性"));
+        m.SetSentense(QStringLiteral("サーバー名　　　　= fileserver"));
+        m.SendMail();
+        const QList<testsupport::TlsRelays::Event> seen = relays.events().mid(before);
+        if (c.error.isEmpty()) {
+            ASSERT_EQ(m.ErrorMessage(), QString()) << m.Log().toStdString();
+            ASSERT_EQ(seen.size(), 2); // MAIL FROM, then the mail
+            EXPECT_EQ(seen[1].server, QLatin1String(c.kind));
+            const auto decoded = testsupport::decodeWithPython(seen[1].data);
+            EXPECT_EQ(decoded.subject.simplified(), QStringLiteral("サーバーダウンの可能性"));
+            EXPECT_EQ(QString(decoded.body).replace(QStringLiteral("\r\n"), QStringLiteral("\n")),
+                      QStringLiteral("サーバー名　　　　= fileserver\n"));
+        } else {
+            EXPECT_TRUE(m.ErrorMessage().startsWith(c.error)) << m.ErrorMessage().toStdString();
+            EXPECT_TRUE(seen.isEmpty()) << "the relay saw " << seen.value(0).event.toStdString();
+        }
+        EXPECT_TRUE(m.Log().contains(QLatin1String(c.logged))) << m.Log().toStdString();
+        const QByteArray nul(1, '\0');
+        const QString secrets[] = {
+            password, QString::fromLatin1(password.toUtf8().toBase64()),
+            QString::fromLatin1((nul + user.toUtf8() + nul + password.toUtf8()).toBase64())};
+        for (const QString& secret : secrets)
+            EXPECT_FALSE((m.Log() + mailwire::LogText() + m.ErrorMessage()).contains(secret));
+    }
+}

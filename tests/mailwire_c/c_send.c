@@ -42,6 +42,8 @@ struct Property {
 static const struct Property kProperties[] = {
     {"ServerName", mailwire_ServerName, mailwire_setServerName, "domain.name", 0},
     {"ClientName", mailwire_ClientName, mailwire_setClientName, "127.0.0.1", 0},
+    {"UserName", mailwire_UserName, mailwire_setUserName, "", 0},
+    {"CaFile", mailwire_CaFile, mailwire_setCaFile, "", 0},
     {"ClientMailAddress", mailwire_ClientMailAddress, mailwire_setClientMailAddress, "", 1},
     {"ClientRealName", mailwire_ClientRealName, mailwire_setClientRealName, "", 1},
 };
@@ -101,6 +103,20 @@ static void contract(void) {
                 CHECK(mailwire_ServerPort(h) == ports[i][0]);
         }
         CHECK(mailwire_ServerPort(h) == 40000);
+        /* Security modes: the three there are, nothing else; the password
+         * can be set and never read. */
+        CHECK(mailwire_SecurityMode(h) == MAILWIRE_SECURITY_NONE);
+        const int modes[][2] = {{MAILWIRE_SECURITY_TLS, MAILWIRE_OK},
+                                {3, MAILWIRE_E_ARGUMENT},
+                                {-1, MAILWIRE_E_ARGUMENT},
+                                {MAILWIRE_SECURITY_STARTTLS, MAILWIRE_OK}};
+        for (size_t i = 0; i < sizeof modes / sizeof modes[0]; ++i)
+            CHECK(mailwire_setSecurityMode(h, modes[i][0]) == modes[i][1]);
+        CHECK(mailwire_SecurityMode(h) == MAILWIRE_SECURITY_STARTTLS);
+        CHECK(mailwire_setSecurityMode(h, MAILWIRE_SECURITY_NONE) == MAILWIRE_OK);
+        CHECK(mailwire_setPassword(h, "パスワード") == MAILWIRE_OK);
+        CHECK(mailwire_setPassword(h, NULL) == MAILWIRE_E_ARGUMENT);
+        CHECK(mailwire_setUserName(h, "") == MAILWIRE_OK);
         CHECK(mailwire_TimeoutMs(h) == 60000);
         CHECK(mailwire_setTimeoutMs(h, 1500) == MAILWIRE_OK && mailwire_TimeoutMs(h) == 1500);
         CHECK(mailwire_setTimeoutMs(h, 0) == MAILWIRE_OK && mailwire_TimeoutMs(h) == 60000);

@@ -9,6 +9,7 @@ Python's email package.
 Run with Debian's interpreter (it has aiosmtpd):
   /usr/bin/python3 mailwire_c_test.py BUILD_DIR C_PROGRAM C_COMPILER SANITIZE
 """
+import json
 import os
 import re
 import shutil
@@ -26,6 +27,8 @@ except ImportError:
     sys.exit(77)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "support"))
+import tls_smtp  # noqa: E402  (beside the C++ tests' support code)
 BUILD, C_PROGRAM, CC, SANITIZE = sys.argv[1:5]
 SANITIZE = SANITIZE.upper() in ("ON", "1", "TRUE", "YES")
 del sys.argv[1:5]
@@ -252,6 +255,42 @@ class InstalledMailwire(unittest.TestCase):
                 if name == "utf-8 on stdin":
                     self.assertEqual(to, ["a@example.jp", "c@example.jp", "b@example.jp"])
                     self.assertIsNone(msg["bcc"])
+
+    def test_command_through_a_submission_relay(self):
+        folder = os.path.join(self.tmp, "relays")
+        os.mkdir(folder)
+        user, password = "cron@example.jp", "pw-パス"
+        ports, ca, stop = tls_smtp.start(folder, user, password)
+        self.addCleanup(stop)
+        password_file = os.path.join(folder, "password")
+        with open(password_file, "w", encoding="utf-8") as f:
+            f.write(password + "\n")
+        login = ["-u", user, "-p", password_file, "-f", user, "-t", "a@example.jp", "-s", "監視"]
+        # name, arguments, status, text on stderr, mail expected
+        cases = [
+            ("starttls", ["-S", "localhost:%d" % ports["starttls"], "-E", "starttls", "-C", ca,
+                          "-v"], 0, "< AUTH PLAIN ****\n> 235", True),
+            ("tls", ["-S", "127.0.0.1:%d" % ports["tls"], "--security=tls", "--ca-file", ca],
+             0, "", True),
+            ("unknown CA", ["-S", "localhost:%d" % ports["unknownca"], "-E", "starttls",
+                            "-C", ca], 1, "mailwire: ??? 9010 ", False),
+            ("no such mode", ["-S", "localhost", "-E", "ssl"], 2, "unknown security ssl", False),
+            ("no password file", ["-S", "localhost", "-E", "tls", "-p", folder + "/none"], 2,
+             "/none: No such file", False),
+        ]
+        events = os.path.join(folder, "events.jsonl")
+        for name, args, status, said, mailed in cases:
+            with self.subTest(name):
+                before = os.path.getsize(events) if os.path.exists(events) else 0
+                r = run([self.path("bin", "mailwire")] + args + login, input="本文\n".encode(),
+                        env=dict(self.env, LANG="C"))
+                self.assertEqual(r.returncode, status, r.stderr.decode())
+                self.assertIn(said, r.stderr.decode())
+                self.assertNotIn(password, r.stderr.decode())
+                with open(events, "a+", encoding="utf-8") as f:
+                    f.seek(before)
+                    seen = [json.loads(line)["event"] for line in f if line.strip()]
+                self.assertEqual(seen, ["MAIL", "DATA"] if mailed else [])
 
     def test_manual_page_and_help_name_the_same_options(self):
         options = lambda s: set(re.findall(r"--[a-z][a-z-]+", s))

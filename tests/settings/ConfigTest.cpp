@@ -4,6 +4,7 @@
 #include "settings/Settings.h"
 #include "support/FakeRemoteAccess.h"
 #include "support/FakeWindowSystem.h"
+#include "support/SmtpSink.h"
 #include "support/TestFolder.h"
 
 #include <QApplication>
@@ -389,4 +390,137 @@ TEST_F(ConfigTest, ASaveThatFailsSaysWhichFileAndWhy) {
     EXPECT_EQ(state.SERVER_CNT, 0);
     EXPECT_EQ(c.result(), QDialog::Accepted);
     EXPECT_EQ(state.WindowOpen, 0);
+}
+
+// 送信サーバーの詳細: opened beside 緊急時SMTP-HOST, it shows the relay keys,
+// refuses what cannot work or cannot be saved (nothing saved then), and on
+// OK saves its five keys, which the next opening shows again.
+TEST_F(ConfigTest, TheRelayDetailsWindowSavesItsKeys) {
+    general("EMARGE_SECURITY", "2");
+    general("EMARGE_USER", "old@example.jp");
+    general("EMARGE_PWD", "old-pw");
+    folder.write(QStringLiteral("ca.pem"), "-----BEGIN CERTIFICATE-----\nMII...\n");
+    const QString caFile = folder.path(QStringLiteral("ca.pem"));
+    const QByteArray before = folder.read(kGeneralFile);
+    const auto detail = [](QDialog& d, const char* name) {
+        return d.findChild<QLineEdit*>(QLatin1String(name));
+    };
+    const auto security = [](QDialog& d) { return d.findChild<QComboBox*>("ESECURITY"); };
+    const struct {
+        const char *port, *user, *password, *ca;
+        int mode;
+        QString refusal; // "" when saved
+    } cases[] = {
+        {"0", "u", "p", "", 1,
+         QStringLiteral("【ポート】には1から65535までの数字を入力してください。")},
+        {"abc", "u", "p", "", 1,
+         QStringLiteral("【ポート】には1から65535までの数字を入力してください。")},
+        {"", "u", "", "", 1, QStringLiteral("【パスワード】を入力してください。")},
+        {"", "", "p", "", 1, QStringLiteral("【ユーザー名】を入力してください。")},
+        {"", "u", "p", PW_EMPTY_DB, 1,
+         QStringLiteral("【CA ファイル】には証明書 (PEM) のファイルを指定してください。")},
+        {"", "u", "pa€€word", "", 1,
+         QStringLiteral("【パスワード】に使用できない文字が含まれています。")},
+        {"587", "alerts@example.jp", "新しい-pw", "ca", 1, QString()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.refusal.toStdString());
+        ui.messages.clear();
+        ui.onModal = [&](QDialog& d) {
+            EXPECT_EQ(d.windowTitle(), QStringLiteral("送信サーバーの詳細"));
+            EXPECT_EQ(security(d)->currentText(), QStringLiteral("SSL/TLS"));
+            EXPECT_EQ(detail(d, "EPORT")->placeholderText(), QStringLiteral("465"));
+            EXPECT_EQ(detail(d, "EUSER")->text(), QStringLiteral("old@example.jp"));
+            EXPECT_EQ(detail(d, "EPWD")->echoMode(), QLineEdit::Password);
+            detail(d, "EPORT")->setText(QLatin1String(c.port));
+            security(d)->setCurrentIndex(c.mode);
+            detail(d, "EUSER")->setText(QString::fromUtf8(c.user));
+            detail(d, "EPWD")->setText(QString::fromUtf8(c.password));
+            detail(d, "ECAFILE")
+                ->setText(QLatin1String(c.ca) == QLatin1String("ca") ? caFile
+                                                                     : QString::fromUtf8(c.ca));
+            d.findChild<QPushButton*>("OK")->click();
+            EXPECT_EQ(d.result(), c.refusal.isEmpty() ? QDialog::Accepted : QDialog::Rejected);
+            d.reject();
+        };
+        Config config(state, ui, ras);
+        get<QPushButton>(config, "SMTPDETAIL")->click();
+        EXPECT_EQ(ui.modalShown.value(0), QStringLiteral("frmSMTP"));
+        ui.modalShown.clear();
+        if (!c.refusal.isEmpty()) {
+            EXPECT_EQ(ui.messages.value(0).text, c.refusal);
+            EXPECT_EQ(folder.read(kGeneralFile), before);
+        }
+    }
+    EXPECT_TRUE(ui.messages.isEmpty());
+    EXPECT_EQ(stored("EMARGE_PORT"), QStringLiteral("587"));
+    EXPECT_EQ(stored("EMARGE_SECURITY"), QStringLiteral("1"));
+    EXPECT_EQ(stored("EMARGE_USER"), QStringLiteral("alerts@example.jp"));
+    EXPECT_EQ(stored("EMARGE_PWD"), QStringLiteral("新しい-pw"));
+    EXPECT_EQ(stored("EMARGE_CAFILE"), caFile);
+    EXPECT_EQ(state.EMARGE_PWD, QStringLiteral("新しい-pw")); // in effect at once
+    EXPECT_EQ(QFile::permissions(folder.path(kGeneralFile)),
+              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+
+    ui.onModal = [&](QDialog& d) {
+        EXPECT_EQ(detail(d, "EPORT")->text(), QStringLiteral("587"));
+        EXPECT_EQ(security(d)->currentText(), QStringLiteral("STARTTLS"));
+        EXPECT_EQ(detail(d, "EPWD")->text(), QStringLiteral("新しい-pw"));
+        EXPECT_EQ(detail(d, "ECAFILE")->text(), caFile);
+    };
+    Config again(state, ui, ras);
+    get<QPushButton>(again, "SMTPDETAIL")->click();
+}
+
+// テスト送信 sends with what the window holds, saved or not, through the
+// relay and to the recipient the configuration dialog holds, and says what
+// came of it.
+TEST_F(ConfigTest, TheTestMailGoesThroughTheRelayTheWindowsHold) {
+    const QString password = QStringLiteral("pw-パス");
+    testsupport::TlsRelays relays(QStringLiteral("alerts@example.jp"), password);
+    if (!relays.failure().isEmpty())
+        GTEST_SKIP() << relays.failure();
+    ASSERT_TRUE(QFile::link(QStringLiteral(MAILWIRE_LIBRARY), folder.path("libmailwire.so")));
+    const QString server = QStringLiteral("localhost:%1").arg(relays.port("starttls"));
+    const struct {
+        QString server, to, password, message;
+        platform::MessageIcon icon;
+        bool sent;
+    } cases[] = {
+        {server, "ops@example.jp", password,
+         QStringLiteral("テストメールは送信サーバーに受け付けられました。"),
+         platform::MessageIcon::Information, true},
+        {server, "ops@example.jp", "wrong",
+         QStringLiteral("テスト送信に失敗しました。\n535 SMTP Defined Error: 9012 "),
+         platform::MessageIcon::Critical, false},
+        {server, "", password, QStringLiteral("【緊急送信先Email】を入力してください。"),
+         platform::MessageIcon::Critical, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message.toStdString());
+        ui.messages.clear();
+        const qsizetype before = relays.events().size();
+        ui.onModal = [&](QDialog& d) {
+            d.findChild<QComboBox*>("ESECURITY")->setCurrentIndex(1);
+            d.findChild<QLineEdit*>("EUSER")->setText(QStringLiteral("alerts@example.jp"));
+            d.findChild<QLineEdit*>("EPWD")->setText(c.password);
+            d.findChild<QLineEdit*>("ECAFILE")->setText(relays.caFile());
+            d.findChild<QPushButton*>("TESTSEND")->click();
+            EXPECT_TRUE(d.isEnabled());
+        };
+        Config config(state, ui, ras);
+        edit(config, "ESERVER")->setText(c.server);
+        edit(config, "EMAIL")->setText(c.to);
+        get<QPushButton>(config, "SMTPDETAIL")->click();
+        ASSERT_EQ(ui.messages.size(), 1);
+        EXPECT_TRUE(ui.messages[0].text.startsWith(c.message)) << ui.messages[0].text;
+        EXPECT_EQ(ui.messages[0].icon, c.icon);
+        const auto seen = relays.events().mid(before);
+        EXPECT_EQ(seen.size(), c.sent ? 2 : 0);
+        if (c.sent) {
+            EXPECT_EQ(testsupport::decodeWithPython(seen[1].data).subject.simplified(),
+                      QStringLiteral("Pulsewatch テスト送信"));
+        }
+    }
+    EXPECT_EQ(stored("EMARGE_USER"), QString()); // a test sends, it does not save
 }

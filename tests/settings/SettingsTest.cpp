@@ -37,6 +37,7 @@ TEST_F(SettingsTest, WithoutFilesEverythingIsEmpty) {
     EXPECT_EQ(state.RETRY, QStringLiteral("0"));
     EXPECT_TRUE(state.DIAL_ENTRY.isEmpty());
     EXPECT_TRUE(state.COMSETTING.isEmpty());
+    EXPECT_EQ(state.EMARGE_SECURITY, 0); // the plain dialogue
     EXPECT_FALSE(QFile::exists(dir.filePath(kGeneralFile)));
 }
 
@@ -55,6 +56,8 @@ TEST_F(SettingsTest, GeneralKeysRoundTripThroughTheFile) {
     general("RETRY", QStringLiteral("3 times"));
     general("COMPORT", QStringLiteral("/dev/ttyUSB0"));
     general("COMSETTING", QStringLiteral("9600,N,8,1"));
+    general("EMARGE_SECURITY", QStringLiteral("2"));
+    general("EMARGE_PWD", QStringLiteral("p@ss=word;"));
     LoadSettings(state);
 
     EXPECT_EQ(state.DIAL_ENTRY, QStringLiteral("会社ﾀﾞｲﾔﾙ"));
@@ -69,6 +72,9 @@ TEST_F(SettingsTest, GeneralKeysRoundTripThroughTheFile) {
     EXPECT_EQ(state.RETRY, QStringLiteral("3"));
     EXPECT_EQ(state.COMPORT, QStringLiteral("/dev/ttyUSB0"));
     EXPECT_EQ(state.COMSETTING, QStringLiteral("9600,N,8,1"));
+    EXPECT_EQ(state.EMARGE_SECURITY, 2);
+    EXPECT_EQ(state.EMARGE_PWD, QStringLiteral("p@ss=word;"));
+    EXPECT_TRUE(state.EMARGE_USER.isEmpty());
 }
 
 TEST_F(SettingsTest, IntegersAndRetryAreConvertedOnLoad) {

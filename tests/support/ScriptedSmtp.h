@@ -4,11 +4,30 @@
 #include <QHash>
 #include <QList>
 #include <QPointer>
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
 namespace testsupport {
+
+/// Listens like QTcpServer; with a TLS configuration its connections are
+/// QSslSockets, plain until the server starts TLS on one.
+class TlsCapableServer : public QTcpServer {
+public:
+    QSslConfiguration tls; // null: plain QTcpSockets
+
+protected:
+    void incomingConnection(qintptr descriptor) override {
+        if (tls.isNull())
+            return QTcpServer::incomingConnection(descriptor);
+        auto* socket = new QSslSocket(this);
+        socket->setSocketDescriptor(descriptor);
+        socket->setSslConfiguration(tls);
+        addPendingConnection(socket);
+    }
+};
 
 /// An SMTP peer in the test's own thread that answers from a script, for the
 /// failures a real server will not produce on demand. It serves while the
@@ -30,6 +49,9 @@ public:
         m_server.listen(QHostAddress::LocalHost);
         QObject::connect(&m_server, &QTcpServer::newConnection, [this] { accept(); });
         on("HELO", "250 hello\r\n");
+        on("EHLO", "250-scripted\r\n250-STARTTLS\r\n250 AUTH PLAIN LOGIN\r\n");
+        on("STARTTLS", "220 go ahead\r\n");
+        on("AUTH", "235 welcome\r\n");
         on("MAIL", "250 sender ok\r\n");
         on("RCPT", "250 recipient ok\r\n");
         on("DATA", "354 go ahead\r\n");
@@ -56,6 +78,12 @@ public:
     /// Replies for the n-th (from 0) use of a verb; later uses fall back.
     ScriptedSmtp& onNth(const QByteArray& verb, int n, QByteArray reply) {
         m_nth[verb + '#' + QByteArray::number(n)] = Action{std::move(reply)};
+        return *this;
+    }
+    /// Starts TLS with this configuration (certificate and key) after a 220
+    /// reply to STARTTLS.
+    ScriptedSmtp& tls(const QSslConfiguration& conf) {
+        m_server.tls = conf;
         return *this;
     }
     /// Closes the connection once this many data lines have arrived.
@@ -104,6 +132,8 @@ private:
             respond(verb);
             if (verb == "DATA" && m_lastReply.startsWith("354"))
                 m_inData = true;
+            if (verb == "STARTTLS" && m_lastReply.startsWith("220") && !m_server.tls.isNull())
+                static_cast<QSslSocket*>(m_client.data())->startServerEncryption();
         }
     }
 
@@ -147,7 +177,7 @@ private:
             m_client->disconnectFromHost();
     }
 
-    QTcpServer m_server;
+    TlsCapableServer m_server;
     QPointer<QTcpSocket> m_client;
     Action m_greeting{"220 scripted ESMTP\r\n"};
     QHash<QByteArray, Action> m_actions;

@@ -9,6 +9,7 @@
 #include "settings/LIST.h"
 #include "settings/Settings.h"
 #include "settings/frmINPUT.h"
+#include "settings/frmSMTP.h"
 #include "support/FakePlatform.h"
 #include "support/FakeRemoteAccess.h"
 #include "tools/frmAbout.h"
@@ -159,6 +160,9 @@ int main(int argc, char** argv) {
     put("TEL3", QStringLiteral("5678"), kGeneralFile);
     put("mINTERVAL", QStringLiteral("5"), kGeneralFile);
     put("RETRY", QStringLiteral("2"), kGeneralFile);
+    put("EMARGE_SECURITY", QStringLiteral("1"), kGeneralFile);
+    put("EMARGE_USER", QStringLiteral("alerts@example.jp"), kGeneralFile);
+    put("EMARGE_PWD", QStringLiteral("secret"), kGeneralFile);
 
     testsupport::FakeRemoteAccess ras;
     ras.entries = {QStringLiteral("isp"), QStringLiteral("backup")};
@@ -174,6 +178,10 @@ int main(int argc, char** argv) {
     ok = save(input, out.filePath(QStringLiteral("frmINPUT.png"))) && ok;
     input.hide();
     list.hide();
+    frmSMTP smtp(state, ui, QStringLiteral("smtp.example.jp"), QStringLiteral("ops@example.jp"),
+                 &config);
+    ok = save(smtp, out.filePath(QStringLiteral("frmSMTP.png"))) && ok;
+    smtp.hide();
     config.hide();
 
     platform::SystemClock clock;

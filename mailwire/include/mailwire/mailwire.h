@@ -73,6 +73,39 @@ public:
     /// Zero or less sets the default.
     virtual void setTimeoutMs(int ms) = 0;
 
+    // Submission through a modern relay. With SecurityMode 0 and no
+    // UserName the dialogue is the plain one (HELO, no EHLO). Otherwise it
+    // opens with EHLO, turns to TLS as the mode asks (EHLO again after
+    // STARTTLS), and logs in with AUTH PLAIN, or LOGIN where the server
+    // offers only that, when a UserName is set. The server's certificate
+    // must chain to a trusted CA and be made out to ServerName.
+    // What can go wrong, besides 9001-9006 (the number is in ErrorMessage):
+    //   9007 refused before connecting (an unknown mode, a CA file without
+    //        a certificate, a NUL in the user name or password, ...)
+    //   9009 the TLS handshake failed             "??? 9009 ..."
+    //   9010 the server's certificate was refused "??? 9010 ..."
+    //   9011 STARTTLS not offered or refused      "<code> SMTP Defined Error: 9011 ..."
+    //   9012 the login was refused or impossible  "<code> SMTP Defined Error: 9012 ..."
+    // Nothing of the message is sent when any of them happens; QUIT is still
+    // sent after 9011 and 9012. The password shows in no log: the
+    // transcript has "****" in its place.
+
+    /// 0 plain SMTP; 1 STARTTLS, required (the mail is refused, never sent
+    /// in clear, when the server does not offer it); 2 TLS from the first
+    /// byte (a submission port such as 465). Default 0.
+    virtual qint16 SecurityMode() const = 0;
+    virtual void setSecurityMode(qint16 mode) = 0;
+    /// The login for SMTP AUTH; "" (the default) logs in with nothing.
+    virtual QString UserName() const = 0;
+    virtual void setUserName(const QString& name) = 0;
+    /// The password of UserName. Write-only: the library never hands it back.
+    virtual void setPassword(const QString& password) = 0;
+    /// A PEM file of the CA certificates a private relay's certificate
+    /// chains to, in place of the system's CA store; "" (the default) means
+    /// the system's store.
+    virtual QString CaFile() const = 0;
+    virtual void setCaFile(const QString& path) = 0;
+
 protected:
     virtual ~_Mailwire() = default;
 };
@@ -115,6 +148,14 @@ public:
     /// See _Mailwire::TimeoutMs.
     virtual int TimeoutMs() const = 0;
     virtual void setTimeoutMs(int ms) = 0;
+    /// See _Mailwire::SecurityMode and the members after it.
+    virtual qint16 SecurityMode() const = 0;
+    virtual void setSecurityMode(qint16 mode) = 0;
+    virtual QString UserName() const = 0;
+    virtual void setUserName(const QString& name) = 0;
+    virtual void setPassword(const QString& password) = 0;
+    virtual QString CaFile() const = 0;
+    virtual void setCaFile(const QString& path) = 0;
 
 protected:
     virtual ~_SmtpMailer() = default;

@@ -118,6 +118,36 @@ MAILWIRE_C_API const char* mailwire_Log(mailwire_handle* handle);
 /** Empties the error log of the calling thread (not the transcript). */
 MAILWIRE_C_API int mailwire_LogClear(mailwire_handle* handle);
 
+/*
+ * Submission through a modern relay (both classes). With security mode
+ * MAILWIRE_SECURITY_NONE and no user name the dialogue is plain SMTP, as
+ * it always was. Otherwise EHLO, TLS as the mode asks, and AUTH PLAIN (or
+ * LOGIN) when a user name is set; the server's certificate must chain to
+ * the system's CA store, or to the CA file, and name the server. Failures
+ * show in mailwire_ErrorMessage with their numbers: 9009 TLS handshake,
+ * 9010 certificate refused, 9011 no STARTTLS, 9012 login refused; nothing
+ * of the mail is sent then. The password never shows in mailwire_Log.
+ */
+enum {
+    /** Plain SMTP (the default). */
+    MAILWIRE_SECURITY_NONE = 0,
+    /** STARTTLS, required: without it the mail is refused, not sent in clear. */
+    MAILWIRE_SECURITY_STARTTLS = 1,
+    /** TLS from the first byte (a submission port such as 465). */
+    MAILWIRE_SECURITY_TLS = 2
+};
+/** One of MAILWIRE_SECURITY_*; anything else is MAILWIRE_E_ARGUMENT. */
+MAILWIRE_C_API int mailwire_SecurityMode(mailwire_handle* handle);
+MAILWIRE_C_API int mailwire_setSecurityMode(mailwire_handle* handle, int mode);
+/** The login for SMTP AUTH; "" (the default) means no login. */
+MAILWIRE_C_API const char* mailwire_UserName(mailwire_handle* handle);
+MAILWIRE_C_API int mailwire_setUserName(mailwire_handle* handle, const char* name);
+/** The password of that login. Write-only: no function hands it back. */
+MAILWIRE_C_API int mailwire_setPassword(mailwire_handle* handle, const char* password);
+/** A PEM file of CA certificates used instead of the system's store; "" for the store. */
+MAILWIRE_C_API const char* mailwire_CaFile(mailwire_handle* handle);
+MAILWIRE_C_API int mailwire_setCaFile(mailwire_handle* handle, const char* path);
+
 /* ---- SmtpMailer ------------------------------------------------------ */
 
 /** Sender address: the envelope sender and the address in From. */

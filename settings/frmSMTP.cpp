@@ -1,0 +1,200 @@
+#include "settings/frmSMTP.h"
+
+#include "platform/DialogKeys.h"
+#include "settings/FieldCheck.h"
+#include "settings/Settings.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+
+// The usual port of each security mode, shown where the port is left empty.
+const char* const kUsualPorts[] = {"25", "587", "465"};
+
+QPushButton* button(QWidget* parent, const char* name, const QString& text) {
+    auto* b = new QPushButton(text, parent);
+    b->setObjectName(QLatin1String(name));
+    b->setAutoDefault(false);
+    return b;
+}
+
+QLineEdit* field(QWidget* parent, const char* name, const QString& text) {
+    auto* e = new QLineEdit(text, parent);
+    e->setObjectName(QLatin1String(name));
+    return e;
+}
+
+} // namespace
+
+frmSMTP::frmSMTP(AppState& state, platform::WindowSystem& ui, const QString& server,
+                 const QString& to, QWidget* parent)
+    : QDialog(parent), m_state(state), m_ui(ui), m_server(server), m_to(to),
+      m_libraryPath(alerts::MailAlert::libraryIn(state)) {
+    setObjectName(QStringLiteral("frmSMTP"));
+    setWindowTitle(QStringLiteral("送信サーバーの詳細"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
+
+    EPORT = field(this, "EPORT", m_state.EMARGE_PORT);
+    EPORT->setFixedWidth(80);
+    ESECURITY = new QComboBox(this);
+    ESECURITY->setObjectName(QStringLiteral("ESECURITY"));
+    ESECURITY->addItems(
+        {QStringLiteral("なし"), QStringLiteral("STARTTLS"), QStringLiteral("SSL/TLS")});
+    // A mode this window does not know shows as no choice: OK then asks.
+    ESECURITY->setCurrentIndex(m_state.EMARGE_SECURITY >= 0 && m_state.EMARGE_SECURITY <= 2
+                                   ? m_state.EMARGE_SECURITY
+                                   : -1);
+    EUSER = field(this, "EUSER", m_state.EMARGE_USER);
+    EPWD = field(this, "EPWD", m_state.EMARGE_PWD);
+    EPWD->setEchoMode(QLineEdit::Password);
+    ECAFILE = field(this, "ECAFILE", m_state.EMARGE_CAFILE);
+    ECAFILE->setMinimumWidth(240);
+    ECAFILE->setPlaceholderText(QStringLiteral("システムの証明書"));
+    auto* caselect = button(this, "CASELECT", QStringLiteral("．．．"));
+    caselect->setFixedWidth(48);
+    auto* testsend = button(this, "TESTSEND", QStringLiteral("テスト送信"));
+    auto* ok = button(this, "OK", QStringLiteral("O　K"));
+    auto* cancel = button(this, "CANCEL", QStringLiteral("キャンセル"));
+
+    auto* caRow = new QHBoxLayout;
+    caRow->addWidget(ECAFILE, 1);
+    caRow->addWidget(caselect);
+    auto* portRow = new QHBoxLayout;
+    portRow->addWidget(EPORT);
+    portRow->addStretch();
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(testsend);
+    buttons->addStretch();
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    auto* form = new QFormLayout(this);
+    form->addRow(QStringLiteral("ポート"), portRow);
+    form->addRow(QStringLiteral("暗号化"), ESECURITY);
+    form->addRow(QStringLiteral("ユーザー名"), EUSER);
+    form->addRow(QStringLiteral("パスワード"), EPWD);
+    form->addRow(QStringLiteral("CA ファイル"), caRow);
+    form->addRow(buttons);
+
+    const auto showUsualPort = [this] {
+        const int mode = ESECURITY->currentIndex();
+        EPORT->setPlaceholderText(mode >= 0 ? QLatin1String(kUsualPorts[mode]) : QString());
+    };
+    showUsualPort();
+    connect(ESECURITY, &QComboBox::currentIndexChanged, this, showUsualPort);
+    connect(caselect, &QPushButton::clicked, this, &frmSMTP::CASELECT_Click);
+    connect(testsend, &QPushButton::clicked, this, &frmSMTP::TESTSEND_Click);
+    connect(ok, &QPushButton::clicked, this, &frmSMTP::OK_Click);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    platform::operatorKeys(*this, platform::Escape::Closes);
+}
+
+void frmSMTP::CASELECT_Click() {
+    const QString chosen = m_ui.getOpenFileName(this, QStringLiteral("/etc/ssl/certs"));
+    if (!chosen.isEmpty())
+        ECAFILE->setText(chosen);
+}
+
+bool frmSMTP::fieldsUsable() {
+    const auto refuse = [this](const QString& message, QWidget* focus) {
+        m_ui.messageBox(message, platform::MessageIcon::Critical);
+        focus->setFocus();
+        return false;
+    };
+    bool number = false;
+    const int port = EPORT->text().toInt(&number);
+    if (!EPORT->text().isEmpty() && (!number || port < 1 || port > 0xFFFF))
+        return refuse(QStringLiteral("【ポート】には1から65535までの数字を入力してください。"),
+                      EPORT);
+    if (ESECURITY->currentIndex() < 0)
+        return refuse(QStringLiteral("【暗号化】を選択してください。"), ESECURITY);
+    if (!EUSER->text().isEmpty() && EPWD->text().isEmpty())
+        return refuse(QStringLiteral("【パスワード】を入力してください。"), EPWD);
+    if (EUSER->text().isEmpty() && !EPWD->text().isEmpty())
+        return refuse(QStringLiteral("【ユーザー名】を入力してください。"), EUSER);
+    if (!ECAFILE->text().isEmpty()) {
+        QFile ca(ECAFILE->text());
+        if (!ca.open(QIODevice::ReadOnly) ||
+            !ca.read(1024 * 1024).contains("-----BEGIN CERTIFICATE-----"))
+            return refuse(
+                QStringLiteral("【CA ファイル】には証明書 (PEM) のファイルを指定してください。"),
+                ECAFILE);
+    }
+    return true;
+}
+
+alerts::MailRelay frmSMTP::relay() const {
+    return {m_server,      EPORT->text(), static_cast<qint16>(ESECURITY->currentIndex()),
+            EUSER->text(), EPWD->text(),  ECAFILE->text()};
+}
+
+void frmSMTP::TESTSEND_Click() {
+    if (!fieldsUsable())
+        return;
+    if (m_server.isEmpty() || m_to.isEmpty()) {
+        m_ui.messageBox(m_server.isEmpty()
+                            ? QStringLiteral("【緊急時SMTP-HOST】を入力してください。")
+                            : QStringLiteral("【緊急送信先Email】を入力してください。"),
+                        platform::MessageIcon::Critical);
+        return;
+    }
+    // The library lets the event loop run while it waits for the server:
+    // nothing in this window may be pressed meanwhile.
+    setEnabled(false);
+    const QString error = alerts::MailAlert::send(
+        m_libraryPath, relay(),
+        {QStringLiteral("Pulsewatch テスト送信"), m_to, QStringLiteral("Pulsewatch"),
+         QStringLiteral("Pulsewatch からのテスト送信です。\r\n"
+                        "サーバーダウンの通知も、この送信サーバーから送られます。"),
+         QStringLiteral("P/L/W(Pulsewatch)")});
+    setEnabled(true);
+    if (error.isEmpty())
+        m_ui.messageBox(QStringLiteral("テストメールは送信サーバーに受け付けられました。"),
+                        platform::MessageIcon::Information);
+    else
+        m_ui.messageBox(QStringLiteral("テスト送信に失敗しました。\n") + error,
+                        platform::MessageIcon::Critical);
+}
+
+void frmSMTP::OK_Click() {
+    if (!fieldsUsable())
+        return;
+    const struct {
+        const char* key;
+        QString value;
+        QLineEdit* field;
+        const char* label;
+    } keys[] = {
+        {"EMARGE_PORT", EPORT->text(), EPORT, "ポート"},
+        {"EMARGE_SECURITY", QString::number(ESECURITY->currentIndex()), nullptr, "暗号化"},
+        {"EMARGE_USER", EUSER->text(), EUSER, "ユーザー名"},
+        {"EMARGE_PWD", EPWD->text(), EPWD, "パスワード"},
+        {"EMARGE_CAFILE", ECAFILE->text(), ECAFILE, "CA ファイル"},
+    };
+    for (const auto& k : keys) {
+        const QString refusal = settings::unsavableTextMessage(QString::fromUtf8(k.label), k.value);
+        if (!refusal.isEmpty()) {
+            m_ui.messageBox(refusal, platform::MessageIcon::Critical);
+            k.field->setFocus();
+            return;
+        }
+    }
+    SaveFailure failure;
+    for (const auto& k : keys) {
+        int error = 0;
+        if (!WriteIniKey(m_state, kSettingsSection, QLatin1String(k.key), k.value, kGeneralFile,
+                         &error) &&
+            !failure.failed())
+            failure = {m_state.AppFolder + kGeneralFile, error};
+    }
+    // In memory exactly what the file now holds; a save that failed is said.
+    LoadSettings(m_state);
+    if (failure.failed())
+        m_ui.messageBox(saveFailureMessage(failure), platform::MessageIcon::Critical);
+    accept();
+}
