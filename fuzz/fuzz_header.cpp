@@ -3,6 +3,7 @@
 // within its limit, no line grows beyond 998 characters, and folding only
 // turns single spaces into CR LF + space.
 #include "ServiceCharCode.h"
+#include "platform/AnsiText.h"
 
 #include <QRegularExpression>
 #include <QStringList>
@@ -14,7 +15,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QString text =
         QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     const QString encoded = mailwire::EncodeHeaderText(text);
-    if (!text.contains(QStringLiteral("=?")))
+    // Words of the caller's own that start with "=?" are no encoded words;
+    // a character code page 932 lacks goes out as "?", so "=" before one
+    // makes such a word too.
+    if (!platform::toAnsi(text).contains("=?"))
         for (const QString& word : encoded.split(QLatin1Char(' ')))
             if (word.startsWith(QStringLiteral("=?")) && word.size() > 74)
                 abort();
