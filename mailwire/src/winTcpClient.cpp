@@ -202,7 +202,11 @@ void winTcpClient::Connect(const QString& strServerName, qint16 intServerPort, T
         return;
     }
     m_ssl->connectToHostEncrypted(strServerName, port);
-    waitEncrypted();
+    // A relay that cannot be reached is no failed handshake: the handshake
+    // begins once the connection stands.
+    if (waitFor([this] { return m_socket->state() == QAbstractSocket::ConnectedState; },
+                "the connection", QDeadlineTimer(m_timeoutMs)))
+        waitEncrypted();
 }
 
 void winTcpClient::configureTls() {

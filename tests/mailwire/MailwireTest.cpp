@@ -189,12 +189,18 @@ TEST_F(MailwireTest, ARefusedConnectionIsATransportFailure) {
         s.listen(QHostAddress::LocalHost);
         closedPort = s.serverPort();
     }
-    smtp.setServerPort(static_cast<qint16>(closedPort));
-    smtp.Send();
-    EXPECT_TRUE(smtp.ErrorMessage().startsWith(QStringLiteral("??? 10061 ")))
-        << smtp.ErrorMessage();
-    EXPECT_EQ(mailwire::LogText(),
-              QStringLiteral("--Mailwire Send -- Error:9001 SMTP CODE 220 to Connection\r\n"));
+    // Whatever the security mode: no TLS handshake was ever begun.
+    for (const qint16 mode : {0, 1, 2}) {
+        SCOPED_TRACE(mode);
+        mailwire::LogClear();
+        smtp.setServerPort(static_cast<qint16>(closedPort));
+        smtp.setSecurityMode(mode);
+        smtp.Send();
+        EXPECT_TRUE(smtp.ErrorMessage().startsWith(QStringLiteral("??? 10061 ")))
+            << smtp.ErrorMessage();
+        EXPECT_EQ(mailwire::LogText(),
+                  QStringLiteral("--Mailwire Send -- Error:9001 SMTP CODE 220 to Connection\r\n"));
+    }
 }
 
 TEST_F(MailwireTest, AServerThatStallsMidLineTimesOut) {
