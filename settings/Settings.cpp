@@ -9,7 +9,9 @@
 
 namespace {
 
-enum class Kind { Text, Integer, Number };
+// Mode: a choice among small numbers, where a value that is no number reads
+// as -1 (refused where it is used) rather than as the 0 Integer would give.
+enum class Kind { Text, Integer, Number, Mode };
 
 struct GeneralKey {
     const char* key;
@@ -39,7 +41,7 @@ const GeneralKey kGeneralKeys[] = {
     {"COMPORT", Kind::Text, &AppState::COMPORT, nullptr},
     {"COMSETTING", Kind::Text, &AppState::COMSETTING, nullptr},
     {"EMARGE_PORT", Kind::Text, &AppState::EMARGE_PORT, nullptr},
-    {"EMARGE_SECURITY", Kind::Integer, nullptr, &AppState::EMARGE_SECURITY},
+    {"EMARGE_SECURITY", Kind::Mode, nullptr, &AppState::EMARGE_SECURITY},
     {"EMARGE_USER", Kind::Text, &AppState::EMARGE_USER, nullptr},
     {"EMARGE_PWD", Kind::Text, &AppState::EMARGE_PWD, nullptr},
     {"EMARGE_CAFILE", Kind::Text, &AppState::EMARGE_CAFILE, nullptr},
@@ -104,6 +106,12 @@ void LoadSettings(AppState& state) {
         case Kind::Number:
             state.*k.text = settings::numberText(settings::numericValue(value));
             break;
+        case Kind::Mode: {
+            bool number = false;
+            const short mode = value.trimmed().toShort(&number);
+            state.*k.integer = value.trimmed().isEmpty() ? 0 : number ? mode : -1;
+            break;
+        }
         }
     }
 }

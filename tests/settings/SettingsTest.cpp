@@ -78,21 +78,27 @@ TEST_F(SettingsTest, GeneralKeysRoundTripThroughTheFile) {
 }
 
 TEST_F(SettingsTest, IntegersAndRetryAreConvertedOnLoad) {
+    // A security mode that is no number must not read as 0, the plain
+    // dialogue that would send the password in clear.
     struct Case {
         const char* interval;
         qint16 loaded;
         const char* retry;
         const char* retryLoaded;
-    } cases[] = {{"2.5", 2, "2.5", "2.5"},
-                 {"3.5", 4, "x1", "0"},
-                 {"70000", 32767, "", "0"},
-                 {"&H10", 16, " 1 0", "10"}};
+        const char* security;
+        qint16 securityLoaded;
+    } cases[] = {{"2.5", 2, "2.5", "2.5", "starttls", -1},
+                 {"3.5", 4, "x1", "0", " 1 ", 1},
+                 {"70000", 32767, "", "0", "", 0},
+                 {"&H10", 16, " 1 0", "10", "2 tls", -1}};
     for (const Case& c : cases) {
         general("mINTERVAL", QLatin1String(c.interval));
         general("RETRY", QLatin1String(c.retry));
+        general("EMARGE_SECURITY", QLatin1String(c.security));
         LoadSettings(state);
         EXPECT_EQ(state.mINTERVAL, c.loaded) << c.interval;
         EXPECT_EQ(state.RETRY, QLatin1String(c.retryLoaded)) << c.retry;
+        EXPECT_EQ(state.EMARGE_SECURITY, c.securityLoaded) << c.security;
     }
 }
 
