@@ -5,11 +5,11 @@
 #include "settings/Settings.h"
 
 #include <QComboBox>
-#include <QFile>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSslCertificate>
 
 namespace {
 
@@ -118,9 +118,11 @@ bool frmSMTP::fieldsUsable() {
     if (EUSER->text().isEmpty() && !EPWD->text().isEmpty())
         return refuse(QStringLiteral("【ユーザー名】を入力してください。"), EUSER);
     if (!ECAFILE->text().isEmpty()) {
-        QFile ca(ECAFILE->text());
-        if (!ca.open(QIODevice::ReadOnly) ||
-            !ca.read(1024 * 1024).contains("-----BEGIN CERTIFICATE-----"))
+        // The library's own reading of the file: what passes here is what
+        // the alert mail will trust.
+        if (QSslCertificate::fromPath(ECAFILE->text(), QSsl::Pem,
+                                      QSslCertificate::PatternSyntax::FixedString)
+                .isEmpty())
             return refuse(
                 QStringLiteral("【CA ファイル】には証明書 (PEM) のファイルを指定してください。"),
                 ECAFILE);
@@ -167,11 +169,11 @@ void frmSMTP::OK_Click() {
     const struct {
         const char* key;
         QString value;
-        QLineEdit* field;
+        QWidget* field;
         const char* label;
     } keys[] = {
         {"EMARGE_PORT", EPORT->text(), EPORT, "ポート"},
-        {"EMARGE_SECURITY", QString::number(ESECURITY->currentIndex()), nullptr, "暗号化"},
+        {"EMARGE_SECURITY", QString::number(ESECURITY->currentIndex()), ESECURITY, "暗号化"},
         {"EMARGE_USER", EUSER->text(), EUSER, "ユーザー名"},
         {"EMARGE_PWD", EPWD->text(), EPWD, "パスワード"},
         {"EMARGE_CAFILE", ECAFILE->text(), ECAFILE, "CA ファイル"},

@@ -361,9 +361,6 @@ QString Mailwire::unusableRelaySettings() {
         trust = QSslCertificate::fromPath(m_caFile, QSsl::Pem,
                                           QSslCertificate::PatternSyntax::FixedString);
         if (trust.isEmpty())
-            trust = QSslCertificate::fromPath(m_caFile, QSsl::Der,
-                                              QSslCertificate::PatternSyntax::FixedString);
-        if (trust.isEmpty())
             return QStringLiteral("No CA certificate in the CA file ") + m_caFile;
     }
     m_tcp.setTrust(trust);

@@ -399,8 +399,14 @@ TEST_F(ConfigTest, TheRelayDetailsWindowSavesItsKeys) {
     general("EMARGE_SECURITY", "2");
     general("EMARGE_USER", "old@example.jp");
     general("EMARGE_PWD", "old-pw");
-    folder.write(QStringLiteral("ca.pem"), "-----BEGIN CERTIFICATE-----\nMII...\n");
+    // Certificates the library can read: a file that only looks like PEM
+    // would pass here and be refused when an alarm is mailed.
+    QFile system(QStringLiteral("/etc/ssl/certs/ca-certificates.crt"));
+    ASSERT_TRUE(system.open(QIODevice::ReadOnly)) << "ca-certificates is not installed";
+    folder.write(QStringLiteral("ca.pem"), system.readAll());
     const QString caFile = folder.path(QStringLiteral("ca.pem"));
+    folder.write(QStringLiteral("fake.pem"), "-----BEGIN CERTIFICATE-----\nMII...\n");
+    const QString fakeCa = folder.path(QStringLiteral("fake.pem"));
     const QByteArray before = folder.read(kGeneralFile);
     const auto detail = [](QDialog& d, const char* name) {
         return d.findChild<QLineEdit*>(QLatin1String(name));
@@ -418,6 +424,8 @@ TEST_F(ConfigTest, TheRelayDetailsWindowSavesItsKeys) {
         {"", "u", "", "", 1, QStringLiteral("【パスワード】を入力してください。")},
         {"", "", "p", "", 1, QStringLiteral("【ユーザー名】を入力してください。")},
         {"", "u", "p", PW_EMPTY_DB, 1,
+         QStringLiteral("【CA ファイル】には証明書 (PEM) のファイルを指定してください。")},
+        {"", "u", "p", "fake", 1,
          QStringLiteral("【CA ファイル】には証明書 (PEM) のファイルを指定してください。")},
         {"", "u", "pa€€word", "", 1,
          QStringLiteral("【パスワード】に使用できない文字が含まれています。")},
@@ -437,8 +445,9 @@ TEST_F(ConfigTest, TheRelayDetailsWindowSavesItsKeys) {
             detail(d, "EUSER")->setText(QString::fromUtf8(c.user));
             detail(d, "EPWD")->setText(QString::fromUtf8(c.password));
             detail(d, "ECAFILE")
-                ->setText(QLatin1String(c.ca) == QLatin1String("ca") ? caFile
-                                                                     : QString::fromUtf8(c.ca));
+                ->setText(QLatin1String(c.ca) == QLatin1String("ca")     ? caFile
+                          : QLatin1String(c.ca) == QLatin1String("fake") ? fakeCa
+                                                                         : QString::fromUtf8(c.ca));
             d.findChild<QPushButton*>("OK")->click();
             EXPECT_EQ(d.result(), c.refusal.isEmpty() ? QDialog::Accepted : QDialog::Rejected);
             d.reject();
