@@ -7,6 +7,7 @@
  * ErrorMessage on standard error); 2 a wrong option or an unreadable body.
  */
 #define _POSIX_C_SOURCE 200809L
+#define _DEFAULT_SOURCE /* explicit_bzero */
 
 #include <mailwire/mailwire_c.h>
 
@@ -354,7 +355,7 @@ int main(int argc, char** argv) {
                 return kUsage;
             }
             rc = mailwire_setPassword(m, password);
-            memset(password, 0, strlen(password));
+            explicit_bzero(password, strlen(password));
             free(password);
             break;
         }
