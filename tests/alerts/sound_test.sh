@@ -39,7 +39,9 @@ capture() {
     echo 0
     return
   fi
-  sox "$out/$1.wav" -n stat 2>&1 | awk '/RMS +amplitude/ {print $3}'
+  # parecord stopped by the time-out may leave the header's length at 0:
+  # count the samples that are there.
+  sox --ignore-length "$out/$1.wav" -n stat 2>&1 | awk '/RMS +amplitude/ {print $3}'
 }
 
 coproc HELPER { QT_QPA_PLATFORM=offscreen "$helper" "$wav" 2>"$out/helper.log"; }
