@@ -95,7 +95,7 @@ QString MailAlert::send(const QString& libraryPath, const MailRelay& relay, cons
     if (!port)
         port = portIn(relay.port);
     if (!port)
-        port = relay.security == 2 ? 465 : relay.security == 1 ? 587 : 25;
+        port = MailRelay::usualPort(relay.security);
     // The library's port is 16-bit signed; its transport reads the same
     // bits back as unsigned, so ports above 32767 arrive intact.
     mailer->setServerPort(static_cast<qint16>(static_cast<quint16>(port)));

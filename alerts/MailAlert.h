@@ -19,6 +19,8 @@ struct MailRelay {
 
     /// The relay of the settings in state, reached at server.
     static MailRelay fromSettings(const AppState& state, const QString& server);
+    /// The port a relay of that security mode listens on when none is set.
+    static int usualPort(qint16 security) { return security == 2 ? 465 : security == 1 ? 587 : 25; }
 };
 
 /// One mail to send: what the composer is given.

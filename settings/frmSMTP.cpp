@@ -13,9 +13,6 @@
 
 namespace {
 
-// The usual port of each security mode, shown where the port is left empty.
-const char* const kUsualPorts[] = {"25", "587", "465"};
-
 QPushButton* button(QWidget* parent, const char* name, const QString& text) {
     auto* b = new QPushButton(text, parent);
     b->setObjectName(QLatin1String(name));
@@ -83,7 +80,10 @@ frmSMTP::frmSMTP(AppState& state, platform::WindowSystem& ui, const QString& ser
 
     const auto showUsualPort = [this] {
         const int mode = ESECURITY->currentIndex();
-        EPORT->setPlaceholderText(mode >= 0 ? QLatin1String(kUsualPorts[mode]) : QString());
+        // The port the mail takes when the field is left empty.
+        EPORT->setPlaceholderText(
+            mode >= 0 ? QString::number(alerts::MailRelay::usualPort(static_cast<qint16>(mode)))
+                      : QString());
     };
     showUsualPort();
     connect(ESECURITY, &QComboBox::currentIndexChanged, this, showUsualPort);
