@@ -1,32 +1,15 @@
 #pragma once
 
 #include "platform/Clock.h"
+#include "platform/MailLibrary.h"
 #include "settings/AppState.h"
 
 #include <QString>
 
 namespace alerts {
 
-/// Where the alert mail goes out and how: the relay, its port, the
-/// security mode and the login (the EMARGE_* settings).
-struct MailRelay {
-    QString server;      ///< host, or host:port (that port wins over port)
-    QString port;        ///< "" (or no port) for the mode's usual one: 25, 587, 465
-    qint16 security = 0; ///< 0 plain, 1 STARTTLS, 2 TLS from the first byte
-    QString user;        ///< SMTP AUTH login; "" for none
-    QString password;
-    QString caFile; ///< "" for the system's CA store
-
-    /// The relay of the settings in state, reached at server.
-    static MailRelay fromSettings(const AppState& state, const QString& server);
-    /// The port a relay of that security mode listens on when none is set.
-    static int usualPort(qint16 security) { return security == 2 ? 465 : security == 1 ? 587 : 25; }
-};
-
-/// One mail to send: what the composer is given.
-struct MailText {
-    QString subject, to, realName, body, from;
-};
+using platform::MailRelay;
+using platform::MailText;
 
 /// The server-down report mail, sent through the mail library that the
 /// program loads at run time from its own folder.
@@ -56,12 +39,8 @@ public:
     /// down, the closing separator and the closing text (no final line end).
     static QString reportBody(const AppState& state, const QDateTime& now, const QString& closing);
 
-    /// Sends one mail through the library at libraryPath: "" when the server
-    /// accepted it, otherwise the library's ErrorMessage (or why the library
-    /// could not be used). A relay login that is a mail address is the
-    /// sender address too: submission servers refuse other senders.
-    static QString send(const QString& libraryPath, const MailRelay& relay, const MailText& mail,
-                        int timeoutMs = 0);
+    /// The relay of the EMARGE_* settings in state, reached at server.
+    static MailRelay relayFromSettings(const AppState& state, const QString& server);
 
     /// libmailwire.so in the program folder of state.
     static QString libraryIn(const AppState& state);

@@ -1,7 +1,7 @@
 #include "alerts/Telephone.h"
 
 #include "platform/EventLoop.h"
-#include "settings/NumericText.h"
+#include "platform/NumericText.h"
 
 #include <QDeadlineTimer>
 #include <QStringList>
@@ -68,7 +68,7 @@ QString serialDevice(const QString& comport) {
     const QString value = comport.trimmed();
     if (value.startsWith(QLatin1Char('/')))
         return value;
-    const qint16 n = settings::toInt16(value);
+    const qint16 n = platform::toInt16(value);
     if (n < 1)
         return QString();
     return QStringLiteral("/dev/ttyS%1").arg(n - 1);

@@ -31,8 +31,9 @@ int main(int argc, char** argv) {
     platform::QtWindowSystem ui;
     platform::SystemClock clock;
     platform::QtSoundPlayer sound;
-    platform::ThreadSleeper sleeper;
-    platform::Services services{ui, clock, sound, sleeper};
+    platform::Ending ending;
+    platform::EventLoopSleeper sleeper(ending);
+    platform::Services services{ui, clock, sound, sleeper, ending};
     dialup::PppdService ras;
     monitor::ToolWindows tools;
     tools.set(monitor::Tool::Config,

@@ -1,6 +1,6 @@
 #include "dialup/VBRas.h"
 
-#include "settings/NumericText.h"
+#include "platform/NumericText.h"
 
 using namespace dialup;
 
@@ -219,5 +219,5 @@ qint16 VBRas::CutIpAdr(const QString& IpAdr, const QString& Dmilite, qint16 IpNu
     const int index = std::clamp<int>(IpNum, 1, static_cast<int>(fields.size())) - 1;
     // The number at the start of the field, as the settings read numbers;
     // none is 0.
-    return settings::toInt16(fields[index]);
+    return platform::toInt16(fields[index]);
 }

@@ -2,7 +2,7 @@
 
 #include "monitor/OutcomeLine.h"
 #include "probe/C_PING.h"
-#include "settings/NumericText.h"
+#include "platform/NumericText.h"
 
 #include <algorithm>
 #include <cmath>
@@ -35,7 +35,7 @@ void MonitorCycle::runCycle() {
         return;
 
     m_state.AllServersUp = -1;
-    const double retrySetting = settings::numericValue(m_state.RETRY);
+    const double retrySetting = platform::numericValue(m_state.RETRY);
     const int retries = retrySetting > kMaxRetries ? kMaxRetries
                         : retrySetting > 0         ? static_cast<int>(std::ceil(retrySetting))
                                                    : 0;

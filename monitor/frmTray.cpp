@@ -158,6 +158,7 @@ void frmTray::tellIfNoTray() {
 void frmTray::endProgram() {
     if (m_unloaded)
         return;
+    m_services.ending.request();
     emit quitRequested();
     Form_QueryUnload();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Clock.h"
+#include "platform/Ending.h"
 #include "platform/Sleeper.h"
 #include "platform/SoundPlayer.h"
 #include "platform/WindowSystem.h"
@@ -14,6 +15,8 @@ struct Services {
     Clock& clock;
     SoundPlayer& sound;
     Sleeper& sleeper;
+    /// Set when the program is told to end; every wait of the alarms looks at it.
+    Ending& ending;
 };
 
 } // namespace platform

@@ -1,12 +1,9 @@
 #include "platform/Sleeper.h"
 
-#include <QThread>
-
 namespace platform {
 
-void ThreadSleeper::sleepMs(int ms) {
-    if (ms > 0)
-        QThread::msleep(static_cast<unsigned long>(ms));
+bool EventLoopSleeper::sleepMs(int ms) {
+    return waitFor(m_ending, QDeadlineTimer(ms > 0 ? ms : 0)) != WaitResult::Ended;
 }
 
 } // namespace platform

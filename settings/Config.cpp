@@ -4,7 +4,7 @@
 #include "platform/DialogKeys.h"
 #include "settings/FieldCheck.h"
 #include "settings/LIST.h"
-#include "settings/NumericText.h"
+#include "platform/NumericText.h"
 #include "settings/Settings.h"
 #include "settings/frmSMTP.h"
 
@@ -187,9 +187,9 @@ void Config::Form_Load(dialup::RemoteAccessService& ras) {
         TEL[i]->setText(tels[i]);
     if (m_state.mINTERVAL != 0)
         MIN->setText(QString::number(m_state.mINTERVAL));
-    if (settings::numericValue(m_state.RETRY) != 0)
+    if (platform::numericValue(m_state.RETRY) != 0)
         RETRY->setText(m_state.RETRY);
-    if (settings::numericValue(m_state.COMPORT) != 0 ||
+    if (platform::numericValue(m_state.COMPORT) != 0 ||
         m_state.COMPORT.startsWith(QLatin1Char('/')))
         Com->setText(m_state.COMPORT);
     if (!m_state.COMSETTING.isEmpty())
@@ -244,7 +244,7 @@ void Config::SMTPDETAIL_Click() {
 void Config::OK_Click() {
     const bool lan = LAN->isChecked();
     const auto zero = [](const QLineEdit* e) {
-        return e->text().isEmpty() || settings::numericValue(e->text()) == 0;
+        return e->text().isEmpty() || platform::numericValue(e->text()) == 0;
     };
     if (m_state.SERVER_CNT == 0) {
         refuse(QStringLiteral("【検証サーバー】を入力してください。"), nullptr);

@@ -2,7 +2,7 @@
 
 #include "platform/FileIo.h"
 #include "settings/IniFile.h"
-#include "settings/NumericText.h"
+#include "platform/NumericText.h"
 
 #include <QCoreApplication>
 #include <QtDebug>
@@ -77,7 +77,7 @@ QString GetAppFolder() {
 }
 
 void LoadSettings(AppState& state) {
-    qint16 count = settings::toInt16(
+    qint16 count = platform::toInt16(
         ReadIniKey(state, kSettingsSection, QStringLiteral("SERVER_CNT"), kServerListFile));
     if (count > AppState::kMaxServers) {
         qWarning().noquote() << "ServerList: SERVER_CNT" << count << "is more than"
@@ -90,7 +90,7 @@ void LoadSettings(AppState& state) {
         ServerEntry& s = state.Servers[i];
         s.Name = readServerKey(state, "SERVER_NAME", i);
         s.Remark = readServerKey(state, "SERVER_ETC", i);
-        s.Check = settings::toInt16(readServerKey(state, "SERVER_CHECK", i));
+        s.Check = platform::toInt16(readServerKey(state, "SERVER_CHECK", i));
     }
 
     for (const GeneralKey& k : kGeneralKeys) {
@@ -101,10 +101,10 @@ void LoadSettings(AppState& state) {
             state.*k.text = value;
             break;
         case Kind::Integer:
-            state.*k.integer = settings::toInt16(value);
+            state.*k.integer = platform::toInt16(value);
             break;
         case Kind::Number:
-            state.*k.text = settings::numberText(settings::numericValue(value));
+            state.*k.text = platform::numberText(platform::numericValue(value));
             break;
         case Kind::Mode: {
             bool number = false;

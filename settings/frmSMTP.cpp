@@ -31,7 +31,7 @@ QLineEdit* field(QWidget* parent, const char* name, const QString& text) {
 frmSMTP::frmSMTP(AppState& state, platform::WindowSystem& ui, const QString& server,
                  const QString& to, QWidget* parent)
     : QDialog(parent), m_state(state), m_ui(ui), m_server(server), m_to(to),
-      m_libraryPath(alerts::MailAlert::libraryIn(state)) {
+      m_libraryPath(platform::mailLibraryIn(state.AppFolder)) {
     setObjectName(QStringLiteral("frmSMTP"));
     setWindowTitle(QStringLiteral("送信サーバーの詳細"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -82,7 +82,7 @@ frmSMTP::frmSMTP(AppState& state, platform::WindowSystem& ui, const QString& ser
         const int mode = ESECURITY->currentIndex();
         // The port the mail takes when the field is left empty.
         EPORT->setPlaceholderText(
-            mode >= 0 ? QString::number(alerts::MailRelay::usualPort(static_cast<qint16>(mode)))
+            mode >= 0 ? QString::number(platform::MailRelay::usualPort(static_cast<qint16>(mode)))
                       : QString());
     };
     showUsualPort();
@@ -130,7 +130,7 @@ bool frmSMTP::fieldsUsable() {
     return true;
 }
 
-alerts::MailRelay frmSMTP::relay() const {
+platform::MailRelay frmSMTP::relay() const {
     return {m_server,      EPORT->text(), static_cast<qint16>(ESECURITY->currentIndex()),
             EUSER->text(), EPWD->text(),  ECAFILE->text()};
 }
@@ -148,7 +148,7 @@ void frmSMTP::TESTSEND_Click() {
     // The library lets the event loop run while it waits for the server:
     // nothing in this window may be pressed meanwhile.
     setEnabled(false);
-    const QString error = alerts::MailAlert::send(
+    const QString error = platform::sendMail(
         m_libraryPath, relay(),
         {QStringLiteral("Pulsewatch テスト送信"), m_to, QStringLiteral("Pulsewatch"),
          QStringLiteral("Pulsewatch からのテスト送信です。\r\n"

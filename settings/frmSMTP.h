@@ -1,6 +1,6 @@
 #pragma once
 
-#include "alerts/MailAlert.h"
+#include "platform/MailLibrary.h"
 #include "platform/WindowSystem.h"
 #include "settings/AppState.h"
 
@@ -35,7 +35,7 @@ private:
     /// The first refusal of the fields, shown with its field focused; false
     /// when one was shown.
     bool fieldsUsable();
-    alerts::MailRelay relay() const;
+    platform::MailRelay relay() const;
 
     AppState& m_state;
     platform::WindowSystem& m_ui;

@@ -19,7 +19,8 @@ protected:
     FixedClock clock{QDateTime(QDate(2026, 12, 7), QTime(10, 15, 30))};
     FakeSoundPlayer sound;
     RecordingSleeper sleeper;
-    platform::Services services{ui, clock, sound, sleeper};
+    platform::Ending ending;
+    platform::Services services{ui, clock, sound, sleeper, ending};
     FakeRemoteAccess ras;
     monitor::EventLog log{state, clock};
     alerts::AlarmSet alarms{state, services, log, ras};

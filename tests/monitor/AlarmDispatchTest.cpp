@@ -43,7 +43,10 @@ public:
 class SequencedSleeper : public platform::Sleeper {
 public:
     explicit SequencedSleeper(QStringList& calls) : m_calls(calls) {}
-    void sleepMs(int ms) override { m_calls << QStringLiteral("sleep %1").arg(ms); }
+    bool sleepMs(int ms) override {
+        m_calls << QStringLiteral("sleep %1").arg(ms);
+        return true;
+    }
 
 private:
     QStringList& m_calls;

@@ -67,7 +67,8 @@ TEST(WholeCycle, AServerDownRaisesEveryAlarm) {
     FixedClock clock(QDateTime(QDate(2026, 12, 7), QTime(10, 15, 30)));
     FakeSoundPlayer sound;
     RecordingSleeper sleeper;
-    platform::Services services{ui, clock, sound, sleeper};
+    platform::Ending ending;
+    platform::Services services{ui, clock, sound, sleeper, ending};
     FakeRemoteAccess ras;
     monitor::EventLog log(state, clock);
     monitor::MonitorCycle cycle(state, log);

@@ -53,7 +53,8 @@ protected:
     FixedClock clock{QDateTime(QDate(2026, 12, 7), QTime(10, 15, 30))};
     testsupport::FakeSoundPlayer sound;
     testsupport::RecordingSleeper sleeper;
-    platform::Services services{ui, clock, sound, sleeper};
+    platform::Ending ending;
+    platform::Services services{ui, clock, sound, sleeper, ending};
     testsupport::FakeRemoteAccess ras;
     monitor::ToolWindows tools;
     std::unique_ptr<frmTray> tray;

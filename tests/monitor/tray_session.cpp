@@ -48,7 +48,8 @@ int main(int argc, char** argv) {
     platform::SystemClock clock;
     testsupport::FakeSoundPlayer sound;
     testsupport::RecordingSleeper sleeper;
-    platform::Services services{ui, clock, sound, sleeper};
+    platform::Ending ending;
+    platform::Services services{ui, clock, sound, sleeper, ending};
     testsupport::FakeRemoteAccess ras;
     monitor::ToolWindows tools;
     frmTray tray(state, services, tools, ras);

@@ -27,11 +27,14 @@ public:
     }
 };
 
-/// Records blocking waits instead of waiting.
+/// Records pauses instead of waiting.
 class RecordingSleeper : public platform::Sleeper {
 public:
     QList<int> waits;
-    void sleepMs(int ms) override { waits << ms; }
+    bool sleepMs(int ms) override {
+        waits << ms;
+        return true;
+    }
 };
 
 } // namespace testsupport

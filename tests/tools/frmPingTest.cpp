@@ -203,7 +203,8 @@ TEST_F(PingWindowNetns, ClosingTheWindowEndsALongEchoAndMonitoringResumesAtOnce)
     testsupport::FixedClock clock{QDateTime(QDate(2026, 12, 7), QTime(10, 15, 30))};
     testsupport::FakeSoundPlayer sound;
     testsupport::RecordingSleeper sleeper;
-    platform::Services services{ui, clock, sound, sleeper};
+    platform::Ending ending;
+    platform::Services services{ui, clock, sound, sleeper, ending};
     testsupport::FakeRemoteAccess ras;
     monitor::ToolWindows tools;
     tools.set(monitor::Tool::Ping, [this](QWidget*) { return new frmPing(state, ui); });

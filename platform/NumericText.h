@@ -3,7 +3,7 @@
 #include <QString>
 #include <QtGlobal>
 
-namespace settings {
+namespace platform {
 
 /// The numeric value at the start of text: blanks, tabs and line feeds are
 /// skipped wherever they stand; then an optional sign, digits, an optional
@@ -19,4 +19,4 @@ qint16 toInt16(const QString& text);
 /// digits as the desktop's number-to-text conversion gives.
 QString numberText(double value);
 
-} // namespace settings
+} // namespace platform

@@ -1,4 +1,4 @@
-#include "settings/NumericText.h"
+#include "platform/NumericText.h"
 
 #include <cfenv>
 #include <cmath>
@@ -6,7 +6,7 @@
 #include <limits>
 #include <string>
 
-namespace settings {
+namespace platform {
 namespace {
 
 bool skipped(QChar c) {
@@ -121,4 +121,4 @@ QString numberText(double value) {
     return QString::number(value, 'g', 15).toUpper();
 }
 
-} // namespace settings
+} // namespace platform

@@ -1,10 +1,10 @@
-#include "settings/NumericText.h"
+#include "platform/NumericText.h"
 
 #include <gtest/gtest.h>
 
-using settings::numberText;
-using settings::numericValue;
-using settings::toInt16;
+using platform::numberText;
+using platform::numericValue;
+using platform::toInt16;
 
 TEST(NumericText, ReadsTheNumberAtTheStart) {
     struct Case {

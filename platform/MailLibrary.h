@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+namespace platform {
+
+/// Where a mail goes out and how: the relay, its port, the security mode
+/// and the login.
+struct MailRelay {
+    QString server;      ///< host, or host:port (that port wins over port)
+    QString port;        ///< "" (or no port) for the mode's usual one: 25, 587, 465
+    qint16 security = 0; ///< 0 plain, 1 STARTTLS, 2 TLS from the first byte
+    QString user;        ///< SMTP AUTH login; "" for none
+    QString password;
+    QString caFile; ///< "" for the system's CA store
+
+    /// The port a relay of that security mode listens on when none is set.
+    static int usualPort(qint16 security) { return security == 2 ? 465 : security == 1 ? 587 : 25; }
+};
+
+/// One mail to send: what the composer is given.
+struct MailText {
+    QString subject, to, realName, body, from;
+};
+
+/// libmailwire.so in folder (with its trailing "/").
+QString mailLibraryIn(const QString& folder);
+
+/// Sends one mail through the mail library at libraryPath, loaded at run
+/// time: "" when the server accepted it, otherwise the library's
+/// ErrorMessage (or why the library could not be used). A relay login that
+/// is a mail address is the sender address too: submission servers refuse
+/// other senders. timeoutMs > 0 sets the library's wait per step.
+QString sendMail(const QString& libraryPath, const MailRelay& relay, const MailText& mail,
+                 int timeoutMs = 0);
+
+} // namespace platform
