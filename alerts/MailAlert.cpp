@@ -20,8 +20,8 @@ QString MailAlert::libraryIn(const AppState& state) {
 }
 
 MailRelay MailAlert::relayFromSettings(const AppState& state, const QString& server) {
-    return {server,           state.EMARGE_PORT,  state.EMARGE_SECURITY, state.EMARGE_USER,
-            state.EMARGE_PWD, state.EMARGE_CAFILE};
+    return {server,           state.EMARGE_PORT,   state.EMARGE_SECURITY, state.EMARGE_USER,
+            state.EMARGE_PWD, state.EMARGE_CAFILE, state.EMARGE_FROM};
 }
 
 QString MailAlert::reportBody(const AppState& state, const QDateTime& now, const QString& closing) {

@@ -56,7 +56,9 @@ QString sendMail(const QString& libraryPath, const MailRelay& relay, const MailT
     mailer->setUserName(relay.user);
     mailer->setPassword(relay.password);
     mailer->setCaFile(relay.caFile);
-    mailer->setClientMailAddress(relay.user.contains(QLatin1Char('@')) ? relay.user : mail.from);
+    mailer->setClientMailAddress(!relay.from.isEmpty()                 ? relay.from
+                                 : relay.user.contains(QLatin1Char('@')) ? relay.user
+                                                                         : mail.from);
     mailer->setClientRealName(mail.realName);
     mailer->SetTo(mail.to);
     mailer->SetSubject(mail.subject);

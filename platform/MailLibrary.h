@@ -14,6 +14,9 @@ struct MailRelay {
     QString user;        ///< SMTP AUTH login; "" for none
     QString password;
     QString caFile; ///< "" for the system's CA store
+    /// The sender address (MAIL FROM and From); "" for the login when it is
+    /// an address, else the mail's own from.
+    QString from;
 
     /// The port a relay of that security mode listens on when none is set.
     static int usualPort(qint16 security) { return security == 2 ? 465 : security == 1 ? 587 : 25; }
@@ -29,9 +32,10 @@ QString mailLibraryIn(const QString& folder);
 
 /// Sends one mail through the mail library at libraryPath, loaded at run
 /// time: "" when the server accepted it, otherwise the library's
-/// ErrorMessage (or why the library could not be used). A relay login that
-/// is a mail address is the sender address too: submission servers refuse
-/// other senders. timeoutMs > 0 sets the library's wait per step.
+/// ErrorMessage (or why the library could not be used). The sender is the
+/// relay's from, else a login that is a mail address (submission servers
+/// refuse other senders), else the mail's from. timeoutMs > 0 sets the
+/// library's wait per step.
 QString sendMail(const QString& libraryPath, const MailRelay& relay, const MailText& mail,
                  int timeoutMs = 0);
 

@@ -46,6 +46,7 @@ struct AppState {
     QString EMARGE_USER;        ///< SMTP AUTH login; "" for none
     QString EMARGE_PWD;         ///< its password, stored in plain text as DIAL_PWD is
     QString EMARGE_CAFILE;      ///< CA certificates of a private relay; "" for the system's
+    QString EMARGE_FROM;        ///< sender address of the alarm mails; "" for the default
 
     // Server table: slots 1..SERVER_CNT are in use, slot 0 never is.
     qint16 SERVER_CNT = 0;

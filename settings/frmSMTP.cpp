@@ -132,7 +132,7 @@ bool frmSMTP::fieldsUsable() {
 
 platform::MailRelay frmSMTP::relay() const {
     return {m_server,      EPORT->text(), static_cast<qint16>(ESECURITY->currentIndex()),
-            EUSER->text(), EPWD->text(),  ECAFILE->text()};
+            EUSER->text(), EPWD->text(),  ECAFILE->text(), m_state.EMARGE_FROM};
 }
 
 void frmSMTP::TESTSEND_Click() {
