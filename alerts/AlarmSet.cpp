@@ -7,7 +7,7 @@ namespace alerts {
 AlarmSet::AlarmSet(AppState& state, platform::Services& services, monitor::EventLog& log,
                    dialup::RemoteAccessService& ras)
     : m_state(state), m_services(services), m_log(log), m_ras(ras), m_mail(state, services.clock),
-      m_phone(log, services.sleeper) {}
+      m_phone(log, services.sleeper, services.ending) {}
 
 bool AlarmSet::Dialup(const QString& Entry, const QString& User, const QString& Pwd) {
     // The new object replaces the held one; an earlier connection is not

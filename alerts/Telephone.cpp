@@ -12,19 +12,64 @@ namespace {
 const QString kPortUnusable = QStringLiteral(
     "このポートは使用できません。ComPortプロパテイーを別のポートに設定してください。");
 
-// One poll of the port: the event loop runs, then whatever is waiting is
-// read. The short wait keeps the loop from spinning a core. False once the
-// device has gone (a USB modem unplugged): a hung-up tty reads as end of
-// file, which the port reports as a read error, and every later wait would
-// return at once.
-bool pollInto(QSerialPort& port, QByteArray& buffer) {
-    platform::yieldToEventLoop();
-    if (port.bytesAvailable() > 0 || port.waitForReadyRead(10))
+const QString kCallFailed = QStringLiteral("電話 %1 の呼び出しに失敗しました: %2");
+
+// One look at the port: whatever is waiting is read, without blocking (the
+// caller's wait runs the event loop). False once the device has gone (a USB
+// modem unplugged): a hung-up tty reads as end of file, which the port
+// reports as a read error.
+bool readInto(QSerialPort& port, QByteArray& buffer) {
+    if (port.bytesAvailable() > 0 || port.waitForReadyRead(0))
         buffer += port.readAll();
     return port.error() != QSerialPort::ReadError && port.error() != QSerialPort::ResourceError;
 }
 
+// The final results that end a dial without the call, as words and as the
+// number ATV0 gives, with what the row says.
+const struct {
+    const char* words;
+    char digit;
+    ModemResult result;
+    const char* text;
+} kFailures[] = {
+    {"BUSY", '7', ModemResult::Busy, "話し中です (BUSY)"},
+    {"NO CARRIER", '3', ModemResult::NoCarrier, "回線がつながりませんでした (NO CARRIER)"},
+    {"ERROR", '4', ModemResult::Error, "モデムがダイヤルのコマンドを受け付けませんでした (ERROR)"},
+    {"NO DIALTONE", '6', ModemResult::NoDialTone,
+     "ダイヤルトーンがありません。電話線を確認してください (NO DIALTONE)"},
+    {"NO DIAL TONE", '6', ModemResult::NoDialTone,
+     "ダイヤルトーンがありません。電話線を確認してください (NO DIALTONE)"},
+    {"NO ANSWER", '8', ModemResult::NoAnswer, "相手が応答しませんでした (NO ANSWER)"},
+};
+
+QString resultText(ModemResult result) {
+    for (const auto& f : kFailures)
+        if (f.result == result)
+            return QString::fromUtf8(f.text);
+    return QString();
+}
+
 } // namespace
+
+ModemResult modemResult(const QByteArray& answer) {
+    if (answer.contains("OK"))
+        return ModemResult::Ok;
+    // A numeric result is a line of one digit ended by CR (the last piece
+    // counts once its CR came); the echo of the dial command is never one.
+    const QList<QByteArray> lines = answer.split('\r');
+    for (qsizetype i = 0; i + 1 < lines.size(); ++i) {
+        const QByteArray line = lines[i].trimmed();
+        if (line == "0")
+            return ModemResult::Ok;
+        for (const auto& f : kFailures)
+            if (line.size() == 1 && line[0] == f.digit)
+                return f.result;
+    }
+    for (const auto& f : kFailures)
+        if (answer.contains(f.words))
+            return f.result;
+    return ModemResult::None;
+}
 
 std::optional<SerialSettings> parseSerialSettings(const QString& text) {
     const QStringList parts = text.split(QLatin1Char(','));
@@ -74,11 +119,14 @@ QString serialDevice(const QString& comport) {
     return QStringLiteral("/dev/ttyS%1").arg(n - 1);
 }
 
-TelephoneAlert::TelephoneAlert(monitor::EventLog& log, platform::Sleeper& sleeper)
-    : m_log(log), m_sleeper(sleeper) {}
+TelephoneAlert::TelephoneAlert(monitor::EventLog& log, platform::Sleeper& sleeper,
+                               const platform::Ending& ending)
+    : m_log(log), m_sleeper(sleeper), m_ending(ending) {}
 
 void TelephoneAlert::GoToTelephone(const QString& TEMP, const QString& PORT,
                                    const QString& C_Setting) {
+    if (m_ending.requested())
+        return;
     const QByteArray dial = "ATDT" + TEMP.toLatin1() + ";\r";
     const QString device = serialDevice(PORT);
     const auto settings = parseSerialSettings(C_Setting);
@@ -109,26 +157,45 @@ void TelephoneAlert::GoToTelephone(const QString& TEMP, const QString& PORT,
     port.waitForBytesWritten(1000);
 
     QByteArray answer;
-    QDeadlineTimer deadline(m_answerWaitMs);
     bool present = true;
-    while (!deadline.hasExpired() && !answer.contains("OK") && (present = pollInto(port, answer)))
-        ;
-    if (present && answer.contains("OK"))
+    const platform::WaitResult waited =
+        platform::waitFor(m_ending, QDeadlineTimer(m_answerWaitMs), [&] {
+            present = readInto(port, answer);
+            return !present || modemResult(answer) != ModemResult::None;
+        });
+    const ModemResult result = modemResult(answer);
+    if (present && result == ModemResult::Ok)
         m_sleeper.sleepMs(kHoldMs);
 
     if (present) {
         port.readAll();
         port.write("ATH\r");
         port.waitForBytesWritten(1000);
+        // At the end there is no next call to mislead: the answer gets only
+        // a moment.
         QByteArray hangUp;
-        QDeadlineTimer hangUpDeadline(m_hangUpAnswerMs);
-        while (!hangUpDeadline.hasExpired() && !hangUp.contains("OK") &&
-               !hangUp.contains("ERROR") && (present = pollInto(port, hangUp)))
-            ;
+        const auto answered = [&] {
+            present = readInto(port, hangUp);
+            return !present || hangUp.contains("OK") || hangUp.contains("ERROR");
+        };
+        if (platform::waitFor(m_ending, QDeadlineTimer(m_hangUpAnswerMs), answered) ==
+            platform::WaitResult::Ended)
+            platform::waitFor(platform::Ending(), QDeadlineTimer(kEndingHangUpMs), answered);
     }
     port.close();
-    if (!present)
+    if (!present) {
         m_log.LOG_PRINT(QStringLiteral("COM"), kPortUnusable, -1);
+        return;
+    }
+    if (waited == platform::WaitResult::Ended || m_ending.requested() ||
+        result == ModemResult::Ok)
+        return;
+    m_log.LOG_PRINT(QStringLiteral("TEL"),
+                    kCallFailed.arg(TEMP, result == ModemResult::None
+                                              ? QStringLiteral("モデムが %1 秒以内に応答しませんでした")
+                                                    .arg(m_answerWaitMs / 1000)
+                                              : resultText(result)),
+                    -1);
 }
 
 } // namespace alerts

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "monitor/EventLog.h"
+#include "platform/Ending.h"
 #include "platform/Sleeper.h"
 
 #include <QSerialPort>
@@ -25,26 +26,40 @@ std::optional<SerialSettings> parseSerialSettings(const QString& text);
 /// /dev/ttyACM0 or /dev/ttyUSB0). "" when the setting names no port.
 QString serialDevice(const QString& comport);
 
+/// How a modem ended a dial: its final result code, in words or as the
+/// number ATV0 gives (a result may arrive in pieces; OK is found as soon as
+/// its two letters are there).
+enum class ModemResult { None, Ok, Busy, NoCarrier, Error, NoDialTone, NoAnswer };
+ModemResult modemResult(const QByteArray& answer);
+
 /// Rings a telephone through the modem: dials the number as a voice call,
 /// holds the line once the modem has answered "OK", and hangs up.
 class TelephoneAlert {
 public:
-    /// The modem's "OK" is waited for this long: a poll here takes
-    /// microseconds, so a count of polls would give up before any modem
-    /// could finish dialling.
-    static constexpr int kAnswerWaitMs = 60000;
+    /// The modem's answer to the dial is waited for this long. With the
+    /// trailing ";" a modem answers as soon as it has dialled, in a few
+    /// seconds; a modem silent beyond this is taken as failed, so that two
+    /// numbers cannot hold the emergency window back by minutes.
+    static constexpr int kAnswerWaitMs = 20000;
     static constexpr int kHoldMs = 10000;
     /// The modem's answer to ATH is read before the port closes, so it cannot
     /// be left in the line for the next call to mistake for its own "OK".
     static constexpr int kHangUpAnswerMs = 2000;
+    /// When the program is ending there is no next call: the ATH goes out
+    /// and is given only this long.
+    static constexpr int kEndingHangUpMs = 200;
 
-    TelephoneAlert(monitor::EventLog& log, platform::Sleeper& sleeper);
+    TelephoneAlert(monitor::EventLog& log, platform::Sleeper& sleeper,
+                   const platform::Ending& ending);
 
     /// Dials TEMP on the port PORT (a COMPORT value) with the settings
     /// C_Setting. A port that cannot be opened, or settings that make no
     /// sense, become one "COM" row; nothing is dialled then. A port that
     /// vanishes during the call (a USB modem unplugged) ends it at once with
-    /// the same row.
+    /// the same row. A modem that answers BUSY, NO CARRIER, ERROR, NO
+    /// DIALTONE or NO ANSWER, or nothing within the answer wait, is hung up
+    /// at once and leaves one "TEL" row naming the result. When the program
+    /// is told to end, the call is hung up at once and leaves no row.
     void GoToTelephone(const QString& TEMP, const QString& PORT, const QString& C_Setting);
 
     void setAnswerWaitMs(int ms) { m_answerWaitMs = ms; }
@@ -53,6 +68,7 @@ public:
 private:
     monitor::EventLog& m_log;
     platform::Sleeper& m_sleeper;
+    const platform::Ending& m_ending;
     int m_answerWaitMs = kAnswerWaitMs;
     int m_hangUpAnswerMs = kHangUpAnswerMs;
 };

@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QThread>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using alerts::parseSerialSettings;
@@ -33,7 +34,8 @@ protected:
     testsupport::FixedClock clock{QDateTime(QDate(2026, 12, 7), QTime(3, 4, 5))};
     monitor::EventLog log{state, clock};
     RecordingSleeper sleeper;
-    alerts::TelephoneAlert phone{log, sleeper};
+    platform::Ending ending;
+    alerts::TelephoneAlert phone{log, sleeper, ending};
 
     void SetUp() override {
         state.DatabasePath = state.AppFolder + QStringLiteral("PLW");
@@ -95,25 +97,77 @@ TEST_F(TelephoneTest, AnOkInPiecesIsFound) {
     EXPECT_EQ(modem.received(sent.size()), sent);
 }
 
-TEST_F(TelephoneTest, NoOkMeansHangUpWithoutTheHold) {
-    phone.setAnswerWaitMs(kNoAnswerMs);
-    for (const QByteArray& answer : {QByteArray("\r\nERROR\r\n"), QByteArray()}) {
-        SCOPED_TRACE(answer.isEmpty() ? "silent modem" : "ERROR");
+// A final result other than OK ends the call at once; a silent modem is
+// given up after the answer wait. Either way the modem is hung up, the line
+// is not held and one row says why the telephone did not ring.
+TEST_F(TelephoneTest, AModemThatDoesNotConnectIsHungUpAtOnceWithARow) {
+    const QString failed = QStringLiteral("TEL|電話 117 の呼び出しに失敗しました: ");
+    const struct {
+        QByteArray answer;
+        QString row;
+    } cases[] = {
+        {"\r\nBUSY\r\n", failed + QStringLiteral("話し中です (BUSY)|-1")},
+        {"\r\nNO CARRIER\r\n", failed + QStringLiteral("回線がつながりませんでした (NO CARRIER)|-1")},
+        {"\r\nERROR\r\n",
+         failed + QStringLiteral("モデムがダイヤルのコマンドを受け付けませんでした (ERROR)|-1")},
+        {"\r\nNO DIALTONE\r\n",
+         failed + QStringLiteral(
+                      "ダイヤルトーンがありません。電話線を確認してください (NO DIALTONE)|-1")},
+        {"\r\nNO ANSWER\r\n", failed + QStringLiteral("相手が応答しませんでした (NO ANSWER)|-1")},
+        {"ATDT117;\r7\r", failed + QStringLiteral("話し中です (BUSY)|-1")}, // echo, then ATV0
+        {{}, failed + QStringLiteral("モデムが 1 秒以内に応答しませんでした|-1")},
+    };
+    QStringList rows;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.answer.isEmpty() ? "silent modem" : c.answer.toStdString());
         sleeper.waits.clear();
-        VirtualModem modem([answer](const QByteArray& command) -> Pieces {
+        VirtualModem modem([answer = c.answer](const QByteArray& command) -> Pieces {
             if (command.startsWith("ATDT") && !answer.isEmpty())
                 return {{0, answer}};
             return {};
         });
         SKIP_WITHOUT(modem);
+        phone.setAnswerWaitMs(c.answer.isEmpty() ? kNoAnswerMs : 30000);
         QElapsedTimer t;
         t.start();
         phone.GoToTelephone(QStringLiteral("117"), modem.programSide(),
                             QStringLiteral("9600,N,8,1"));
-        EXPECT_LT(t.elapsed(), 10000);
+        EXPECT_LT(t.elapsed(), c.answer.isEmpty() ? 10000 : 5000);
         EXPECT_EQ(sleeper.waits, QList<int>());
         const QByteArray sent = "ATDT117;\rATH\r";
         EXPECT_EQ(modem.received(sent.size()), sent);
+        rows << c.row;
+        EXPECT_EQ(eventRows(state.DatabasePath), rows);
+    }
+}
+
+// The end of the program reaches the call in each of its waits: the modem
+// is hung up at once, nothing more is sent and no row is written.
+TEST_F(TelephoneTest, TheProgramsEndHangsUpTheCallAtOnce) {
+    for (const bool answers : {false, true}) {
+        SCOPED_TRACE(answers ? "during the hold" : "while the modem dials");
+        platform::Ending end;
+        platform::EventLoopSleeper pause(end);
+        alerts::TelephoneAlert call{log, pause, end};
+        call.setAnswerWaitMs(30000);
+        VirtualModem modem([answers](const QByteArray& command) -> Pieces {
+            if (command.startsWith("ATDT") && answers)
+                return {{0, "\r\nOK\r\n"}};
+            return {};
+        });
+        SKIP_WITHOUT(modem);
+        QTimer::singleShot(800, [&end] { end.request(); });
+        QElapsedTimer t;
+        t.start();
+        call.GoToTelephone(QStringLiteral("117"), modem.programSide(), QStringLiteral("9600,N,8,1"));
+        EXPECT_LT(t.elapsed(), 2500);
+        const QByteArray sent = "ATDT117;\rATH\r";
+        EXPECT_EQ(modem.received(sent.size()), sent);
+        // A call asked for after the end is not made at all.
+        call.GoToTelephone(QStringLiteral("118"), modem.programSide(), QStringLiteral("9600,N,8,1"));
+        QThread::msleep(200);
+        EXPECT_EQ(modem.received(), sent) << "the modem was sent more after the hang-up";
+        EXPECT_EQ(eventRows(state.DatabasePath), QStringList());
     }
 }
 
