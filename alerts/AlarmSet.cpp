@@ -1,13 +1,16 @@
 #include "alerts/AlarmSet.h"
 
-#include "alerts/EmargMSG.h"
-
 namespace alerts {
 
 AlarmSet::AlarmSet(AppState& state, platform::Services& services, monitor::EventLog& log,
                    dialup::RemoteAccessService& ras)
     : m_state(state), m_services(services), m_log(log), m_ras(ras), m_mail(state, services.clock),
       m_phone(log, services.sleeper, services.ending) {}
+
+// The window's sound and its log are ours: it must not outlive them.
+AlarmSet::~AlarmSet() {
+    delete m_window.data();
+}
 
 bool AlarmSet::Dialup(const QString& Entry, const QString& User, const QString& Pwd) {
     // The new object replaces the held one; an earlier connection is not
@@ -27,8 +30,9 @@ void AlarmSet::hangUp() {
 }
 
 bool AlarmSet::SendEmail(const QString& server, const QString& subject, const QString& to,
-                         const QString& realName, const QString& closing, const QString& from) {
-    return m_mail.SendEmail(server, subject, to, realName, closing, from);
+                         const QString& realName, const QString& closing, const QString& from,
+                         const QDeadlineTimer& until) {
+    return m_mail.SendEmail(server, subject, to, realName, closing, from, until);
 }
 
 void AlarmSet::GoToTelephone(const QString& TEMP, const QString& PORT, const QString& C_Setting) {
@@ -36,8 +40,15 @@ void AlarmSet::GoToTelephone(const QString& TEMP, const QString& PORT, const QSt
 }
 
 void AlarmSet::showEmergencyWindow() {
-    EmargMSG window(m_state, m_services.sound, m_log);
-    m_services.ui.showModal(window);
+    // Shown once: a later cycle's findings go into the open window, whose
+    // sound plays on.
+    if (m_window) {
+        m_window->refresh();
+        return;
+    }
+    m_window = new EmargMSG(m_state, m_services.sound, m_log);
+    m_window->setAttribute(Qt::WA_DeleteOnClose);
+    m_services.ui.showModeless(*m_window);
 }
 
 } // namespace alerts

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "alerts/EmargMSG.h"
 #include "alerts/MailAlert.h"
 #include "alerts/Telephone.h"
 #include "dialup/VBRas.h"
 #include "monitor/AlarmDispatch.h"
 #include "platform/Services.h"
+
+#include <QPointer>
 
 #include <memory>
 
@@ -19,11 +22,16 @@ public:
 
     bool Dialup(const QString& Entry, const QString& User, const QString& Pwd) override;
     void hangUp() override;
+    ~AlarmSet() override;
+
     bool SendEmail(const QString& server, const QString& subject, const QString& to,
-                   const QString& realName, const QString& closing, const QString& from) override;
+                   const QString& realName, const QString& closing, const QString& from,
+                   const QDeadlineTimer& until) override;
     void GoToTelephone(const QString& TEMP, const QString& PORT, const QString& C_Setting) override;
     void showEmergencyWindow() override;
 
+    /// The emergency window while it is open.
+    EmargMSG* emergencyWindow() const { return m_window; }
     /// The dial-up object of the last Dialup, until the hang-up.
     VBRas* held() const { return m_held.get(); }
     MailAlert& mail() { return m_mail; }
@@ -37,6 +45,7 @@ private:
     MailAlert m_mail;
     TelephoneAlert m_phone;
     std::unique_ptr<VBRas> m_held;
+    QPointer<EmargMSG> m_window;
 };
 
 } // namespace alerts

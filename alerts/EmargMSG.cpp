@@ -3,6 +3,7 @@
 #include "platform/Artwork.h"
 #include "platform/DialogKeys.h"
 
+#include <QCloseEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -19,7 +20,7 @@ QString reasonOf(const ServerEntry& s) {
 
 EmargMSG::EmargMSG(const AppState& state, platform::SoundPlayer& sound, monitor::EventLog& log,
                    QWidget* parent)
-    : QDialog(parent), m_sound(sound) {
+    : QDialog(parent), m_state(state), m_sound(sound) {
     setObjectName(QStringLiteral("EmargMSG"));
     setWindowTitle(QStringLiteral("SERVER ERROR"));
     // An alarm must not hide behind other windows.
@@ -40,7 +41,7 @@ EmargMSG::EmargMSG(const AppState& state, platform::SoundPlayer& sound, monitor:
     ocr.setBold(true);
     frame->setFont(ocr);
 
-    auto* text = new QPlainTextEdit(frame);
+    auto* text = m_text = new QPlainTextEdit(frame);
     text->setObjectName(QStringLiteral("Text1"));
     text->setReadOnly(true);
     QFont mincho = platform::minchoFont();
@@ -56,14 +57,7 @@ EmargMSG::EmargMSG(const AppState& state, platform::SoundPlayer& sound, monitor:
     // Only the close box ends the alarm: a stray Escape must not silence it.
     platform::operatorKeys(*this, platform::Escape::Ignored);
 
-    const int count = state.serverCount();
-    for (int i = 1; i <= count; ++i) {
-        const ServerEntry& s = state.Servers[i];
-        if (s.Check == 1 && s.Status == -1)
-            m_list += QStringLiteral("【") + s.Name + QStringLiteral("】 - ") + reasonOf(s) +
-                      QStringLiteral("\r\n");
-    }
-    text->setPlainText(QString(m_list).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    refresh();
 
     // A silent alarm is still an alarm on screen; the log says why it was
     // silent.
@@ -71,6 +65,18 @@ EmargMSG::EmargMSG(const AppState& state, platform::SoundPlayer& sound, monitor:
     const QString problem = m_sound.playLoop(state.EMARGE_SOUND);
     if (!problem.isEmpty())
         log.appendTextLog(problem);
+}
+
+void EmargMSG::refresh() {
+    m_list.clear();
+    const int count = m_state.serverCount();
+    for (int i = 1; i <= count; ++i) {
+        const ServerEntry& s = m_state.Servers[i];
+        if (s.Check == 1 && s.Status == -1)
+            m_list += QStringLiteral("【") + s.Name + QStringLiteral("】 - ") + reasonOf(s) +
+                      QStringLiteral("\r\n");
+    }
+    m_text->setPlainText(QString(m_list).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
 }
 
 EmargMSG::~EmargMSG() {
@@ -83,6 +89,13 @@ void EmargMSG::Form_Unload() {
     m_unloaded = true;
     m_sound.stop();
     m_sound.onLateFailure = nullptr;
+}
+
+// However it is closed: the close box, or the program's end closing every
+// window.
+void EmargMSG::closeEvent(QCloseEvent* event) {
+    Form_Unload();
+    QDialog::closeEvent(event);
 }
 
 void EmargMSG::done(int result) {

@@ -11,7 +11,8 @@ class QLabel;
 class QPlainTextEdit;
 
 /// The emergency window: lists every watched server the cycle found down
-/// and loops the alarm sound until the operator closes it.
+/// and loops the alarm sound until the operator closes it. It does not hold
+/// the watch: later cycles refresh its list while it stays open.
 class EmargMSG : public QDialog {
     Q_OBJECT
 public:
@@ -25,13 +26,22 @@ public:
     /// The list as built, one line per server, each ending in CR LF.
     QString listText() const { return m_list; }
 
+    /// Builds the list again from the server table, for a later cycle that
+    /// found servers down while the window is open; the sound plays on.
+    void refresh();
+
     /// Stops the sound; runs when the window closes, however it closes.
     void Form_Unload();
 
     void done(int result) override;
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
+    const AppState& m_state;
     platform::SoundPlayer& m_sound;
+    QPlainTextEdit* m_text;
     QString m_list;
     bool m_unloaded = false;
 };

@@ -1,5 +1,7 @@
 #include "alerts/MailAlert.h"
 
+#include <algorithm>
+
 
 namespace alerts {
 namespace {
@@ -46,11 +48,19 @@ QString MailAlert::reportBody(const AppState& state, const QDateTime& now, const
 
 bool MailAlert::SendEmail(const QString& strServer, const QString& strSubject, const QString& strTo,
                           const QString& strRealName, const QString& strClosing,
-                          const QString& strFrom) {
+                          const QString& strFrom, const QDeadlineTimer& until) {
+    if (until.hasExpired()) {
+        m_lastError = QStringLiteral("メールに使える時間が残っていないため、送信しませんでした。");
+        return false;
+    }
+    // Each wait of the library gets no more than the time left.
+    int timeoutMs = m_timeoutMs > 0 ? m_timeoutMs : kLibraryTimeoutMs;
+    if (!until.isForever())
+        timeoutMs = static_cast<int>(std::min<qint64>(timeoutMs, until.remainingTime()));
     m_lastError = platform::sendMail(
         m_libraryPath, relayFromSettings(m_state, strServer),
         {strSubject, strTo, strRealName, reportBody(m_state, m_clock.now(), strClosing), strFrom},
-        m_timeoutMs);
+        std::max(timeoutMs, 1));
     return m_lastError.isEmpty();
 }
 

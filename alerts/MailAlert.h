@@ -4,6 +4,7 @@
 #include "platform/MailLibrary.h"
 #include "settings/AppState.h"
 
+#include <QDeadlineTimer>
 #include <QString>
 
 namespace alerts {
@@ -23,13 +24,18 @@ public:
     /// text, sender address; port, security and login come from the
     /// settings. True when the library reported no error; every step runs
     /// even when an earlier one failed, and a library that cannot be loaded
-    /// gives false.
+    /// gives false. The mail gives up at until; with no time left it is
+    /// not tried at all.
     bool SendEmail(const QString& strServer, const QString& strSubject, const QString& strTo,
-                   const QString& strRealName, const QString& strClosing, const QString& strFrom);
+                   const QString& strRealName, const QString& strClosing, const QString& strFrom,
+                   const QDeadlineTimer& until = QDeadlineTimer(QDeadlineTimer::Forever));
 
     /// What the library said about the last mail ("" after success), for
     /// diagnostics.
     QString lastError() const { return m_lastError; }
+
+    /// The library's own wait for the server at each step.
+    static constexpr int kLibraryTimeoutMs = 60000;
 
     /// How long the library waits for the server at each step, in ms
     /// (0: the library's own default).

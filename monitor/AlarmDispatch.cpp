@@ -15,8 +15,9 @@ bool complete(const QString& a, const QString& b, const QString& c) {
 } // namespace
 
 AlarmDispatch::AlarmDispatch(AppState& state, MonitorCycle& cycle, EventLog& log, Alarms& alarms,
-                             platform::Sleeper& sleeper)
-    : m_state(state), m_cycle(cycle), m_log(log), m_alarms(alarms), m_sleeper(sleeper) {}
+                             platform::Sleeper& sleeper, const platform::Ending& ending)
+    : m_state(state), m_cycle(cycle), m_log(log), m_alarms(alarms), m_sleeper(sleeper),
+      m_ending(ending) {}
 
 AlarmSteps AlarmDispatch::steps() {
     return {[this] { return dialupStep(); }, [this](bool last) { alarmStep(last); }};
@@ -27,11 +28,18 @@ bool AlarmDispatch::dialupStep() {
     if (m_state.USED_LAN != 0)
         return true;
     if (m_alarms.Dialup(m_state.DIAL_ENTRY, m_state.DIAL_USER, m_state.DIAL_PWD)) {
-        m_dialled = true;
-        return true;
+        if (!m_ending.requested()) {
+            m_dialled = true;
+            return true;
+        }
+        // Up just as the program ends: nothing will use the link.
+        m_alarms.hangUp();
     }
-    m_log.LOG_PRINT(QStringLiteral("DIAL UP"), QStringLiteral("ダイアルアップ接続に失敗。"), -1);
     m_cycle.IntervalCount = 1;
+    // A dial the program's end broke off did not fail.
+    if (m_ending.requested())
+        return false;
+    m_log.LOG_PRINT(QStringLiteral("DIAL UP"), QStringLiteral("ダイアルアップ接続に失敗。"), -1);
     return false;
 }
 
@@ -46,23 +54,28 @@ void AlarmDispatch::alarmStep(bool lastResult) {
         return;
     }
     if (!m_state.EMARGE_SERVER.isEmpty()) {
+        const QDeadlineTimer mailStep(kMailStepMs);
         for (const QString& to : {m_state.EMARGE_MAIL, m_state.EMARGE_MAIL2})
-            if (!to.isEmpty())
+            if (!to.isEmpty() && !m_ending.requested())
                 m_alarms.SendEmail(m_state.EMARGE_SERVER, kSubject, to, kSenderName, kClosing,
-                                   kSenderAddress);
+                                   kSenderAddress, mailStep);
     }
     if (dialled) {
         m_alarms.hangUp();
-        if (!lastResult)
+        if (!lastResult && !m_ending.requested())
             m_sleeper.sleepMs(kHangUpPauseMs);
     }
-    if (complete(m_state.TEL1, m_state.TEL2, m_state.TEL3))
-        m_alarms.GoToTelephone(m_state.TEL1 + m_state.TEL2 + m_state.TEL3, m_state.COMPORT,
-                               m_state.COMSETTING);
-    if (complete(m_state.TEL4, m_state.TEL5, m_state.TEL6))
-        m_alarms.GoToTelephone(m_state.TEL4 + m_state.TEL5 + m_state.TEL6, m_state.COMPORT,
-                               m_state.COMSETTING);
-    m_alarms.showEmergencyWindow();
+    const QString numbers[] = {complete(m_state.TEL1, m_state.TEL2, m_state.TEL3)
+                                   ? m_state.TEL1 + m_state.TEL2 + m_state.TEL3
+                                   : QString(),
+                               complete(m_state.TEL4, m_state.TEL5, m_state.TEL6)
+                                   ? m_state.TEL4 + m_state.TEL5 + m_state.TEL6
+                                   : QString()};
+    for (const QString& number : numbers)
+        if (!number.isEmpty() && !m_ending.requested())
+            m_alarms.GoToTelephone(number, m_state.COMPORT, m_state.COMSETTING);
+    if (!m_ending.requested())
+        m_alarms.showEmergencyWindow();
 }
 
 } // namespace monitor

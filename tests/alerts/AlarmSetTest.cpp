@@ -56,10 +56,22 @@ TEST_F(AlarmSetTest, AFailedDialKeepsTheObjectAndASecondDialReplacesIt) {
     EXPECT_EQ(alarms.held()->Connection(), 101);
 }
 
-TEST_F(AlarmSetTest, TheEmergencyWindowIsShownModallyWithItsSound) {
+TEST_F(AlarmSetTest, TheEmergencyWindowIsShownOnceAndRefreshedWhileOpen) {
     state.EMARGE_SOUND = QStringLiteral("/snd/alarm.wav");
+    state.SERVER_CNT = 2;
+    state.Servers[1] = {QStringLiteral("db1"), QStringLiteral("timeout"), QString(), 1, -1};
     alarms.showEmergencyWindow();
-    EXPECT_EQ(ui.modalShown, QList<QString>{QStringLiteral("EmargMSG")});
+    ASSERT_NE(alarms.emergencyWindow(), nullptr);
+    EXPECT_EQ(ui.modelessShown, QList<QString>{QStringLiteral("EmargMSG")});
+    EXPECT_TRUE(sound.playing);
+
+    state.Servers[1].Status = 1;
+    state.Servers[2] = {QStringLiteral("db2"), QString(), QString(), 1, -1};
+    alarms.showEmergencyWindow();
+    EXPECT_EQ(ui.modelessShown.size(), 1) << "shown a second time";
     EXPECT_EQ(sound.started, QList<QString>{QStringLiteral("/snd/alarm.wav")});
+    EXPECT_EQ(alarms.emergencyWindow()->listText(), QStringLiteral("【db2】 - 原因不明\r\n"));
+
+    alarms.emergencyWindow()->close();
     EXPECT_FALSE(sound.playing) << "the sound outlived its window";
 }

@@ -14,15 +14,23 @@ public:
     QStringList calls;
     bool dialSucceeds = true;
     std::function<void()> duringWindow;
+    std::function<void(const QString& call)> onCall; // runs after each call is recorded
+
+    void record(const QString& call) {
+        calls << call;
+        if (onCall)
+            onCall(call);
+    }
 
     bool Dialup(const QString& e, const QString& u, const QString& p) override {
-        calls << QStringLiteral("dial %1 %2 %3").arg(e, u, p);
+        record(QStringLiteral("dial %1 %2 %3").arg(e, u, p));
         return dialSucceeds;
     }
-    void hangUp() override { calls << QStringLiteral("hangup"); }
+    void hangUp() override { record(QStringLiteral("hangup")); }
     bool SendEmail(const QString& server, const QString& subject, const QString& to,
-                   const QString& name, const QString& closing, const QString& from) override {
-        calls << QStringLiteral("mail %1 %2").arg(server, to);
+                   const QString& name, const QString& closing, const QString& from,
+                   const QDeadlineTimer&) override {
+        record(QStringLiteral("mail %1 %2").arg(server, to));
         EXPECT_EQ(subject, QStringLiteral("サーバーダウンの可能性"));
         EXPECT_EQ(name, QStringLiteral("Pulsewatch"));
         EXPECT_EQ(closing, QStringLiteral("以上サーバーダウンの可能性がありますご検証ください。"));
@@ -30,26 +38,29 @@ public:
         return true;
     }
     void GoToTelephone(const QString& n, const QString& port, const QString& s) override {
-        calls << QStringLiteral("tel %1 %2 %3").arg(n, port, s);
+        record(QStringLiteral("tel %1 %2 %3").arg(n, port, s));
     }
     void showEmergencyWindow() override {
-        calls << QStringLiteral("window");
+        record(QStringLiteral("window"));
         if (duringWindow)
             duringWindow();
     }
 };
 
-// Records each blocking wait among the alarm calls, where it falls.
+// Records each pause among the alarm calls, where it falls; a pause ends
+// early when the program is ending.
 class SequencedSleeper : public platform::Sleeper {
 public:
-    explicit SequencedSleeper(QStringList& calls) : m_calls(calls) {}
+    SequencedSleeper(RecordingAlarms& alarms, const platform::Ending& ending)
+        : m_alarms(alarms), m_ending(ending) {}
     bool sleepMs(int ms) override {
-        m_calls << QStringLiteral("sleep %1").arg(ms);
-        return true;
+        m_alarms.record(QStringLiteral("sleep %1").arg(ms));
+        return !m_ending.requested();
     }
 
 private:
-    QStringList& m_calls;
+    RecordingAlarms& m_alarms;
+    const platform::Ending& m_ending;
 };
 
 class AlarmDispatchTest : public ::testing::Test {
@@ -60,8 +71,9 @@ protected:
     monitor::EventLog log{state, clock};
     monitor::MonitorCycle cycle{state, log};
     RecordingAlarms alarms;
-    SequencedSleeper sleeper{alarms.calls};
-    monitor::AlarmDispatch dispatch{state, cycle, log, alarms, sleeper};
+    platform::Ending ending;
+    SequencedSleeper sleeper{alarms, ending};
+    monitor::AlarmDispatch dispatch{state, cycle, log, alarms, sleeper, ending};
 
     void SetUp() override {
         state.DatabasePath = state.AppFolder + QStringLiteral("PLW");
@@ -177,6 +189,47 @@ TEST_F(AlarmDispatchTest, AFailedDialIsOneRowAndEndsTheCycle) {
     EXPECT_EQ(alarms.calls, QStringList{QStringLiteral("dial isp user secret")});
     EXPECT_EQ(eventRows(state.DatabasePath),
               QStringList{QStringLiteral("DIAL UP|ダイアルアップ接続に失敗。|-1")});
+}
+
+// Once the program is told to end, whatever step is running when the end
+// comes is the last: nothing more starts, a link that is up is still hung
+// up, and a dial broken off by the end is no failure row.
+TEST_F(AlarmDispatchTest, NothingStartsOnceTheProgramIsEnding) {
+    const QString dial = QStringLiteral("dial isp user secret");
+    const QString mail1 = QStringLiteral("mail mail.example.jp ops@example.jp");
+    const QString mail2 = QStringLiteral("mail mail.example.jp boss@example.jp");
+    const QString hangup = QStringLiteral("hangup");
+    const QString pause = QStringLiteral("sleep 5000");
+    const struct {
+        QString endAt;
+        bool dialSucceeds;
+        QStringList calls;
+    } cases[] = {
+        {dial, false, {dial}},
+        {dial, true, {dial, hangup}},
+        {mail1, true, {dial, mail1, hangup}},
+        {pause, true, {dial, mail1, mail2, hangup, pause}},
+        {kTel1, true, {dial, mail1, mail2, hangup, pause, kTel1}},
+    };
+    state.USED_LAN = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.endAt.toStdString());
+        platform::Ending end;
+        SequencedSleeper pauses{alarms, end};
+        monitor::AlarmDispatch ending{state, cycle, log, alarms, pauses, end};
+        alarms.calls.clear();
+        alarms.dialSucceeds = c.dialSucceeds;
+        alarms.onCall = [&](const QString& call) {
+            if (call == c.endAt)
+                end.request();
+        };
+        if (ending.dialupStep()) {
+            state.AllServersUp = 0;
+            ending.alarmStep(false);
+        }
+        EXPECT_EQ(alarms.calls, c.calls);
+        EXPECT_EQ(eventRows(state.DatabasePath), QStringList());
+    }
 }
 
 TEST_F(AlarmDispatchTest, IncompleteNumbersAndMissingMailSettingsAreSkipped) {

@@ -74,21 +74,20 @@ TEST(WholeCycle, AServerDownRaisesEveryAlarm) {
     monitor::MonitorCycle cycle(state, log);
     alerts::AlarmSet alarms(state, services, log, ras);
     alarms.telephone().setHangUpAnswerMs(500);
-    monitor::AlarmDispatch dispatch(state, cycle, log, alarms, sleeper);
+    monitor::AlarmDispatch dispatch(state, cycle, log, alarms, sleeper, ending);
     cycle.setAlarmSteps(dispatch.steps());
 
-    QStringList windowLists;
-    ui.onModal = [&](QDialog& d) {
-        if (auto* w = qobject_cast<EmargMSG*>(&d))
-            windowLists << w->listText();
-        EXPECT_TRUE(sound.playing);
-        d.reject(); // the operator closes it
-    };
     {
         EnterNetns inA(a);
         ASSERT_TRUE(inA.ok());
         cycle.Timer1_Timer();
     }
+    // The window does not hold the watch: it opened and the cycle ended.
+    EXPECT_FALSE(cycle.cycleRunning());
+    EXPECT_EQ(ui.modelessShown, QList<QString>{QStringLiteral("EmargMSG")});
+    ASSERT_NE(alarms.emergencyWindow(), nullptr);
+    const QString windowList = alarms.emergencyWindow()->listText();
+    EXPECT_TRUE(sound.playing);
 
     const QStringList rows = eventRows(state.DatabasePath);
     ASSERT_EQ(rows.size(), 3);
@@ -108,9 +107,25 @@ TEST(WholeCycle, AServerDownRaisesEveryAlarm) {
     const QByteArray dialled = "ATDT0312345678;\rATH\rATDT09011112222;\rATH\r";
     EXPECT_EQ(modem.received(dialled.size()), dialled);
     EXPECT_EQ(sleeper.waits, (QList<int>{10000, 10000}));
-    EXPECT_EQ(windowLists,
-              QStringList{QStringLiteral(
-                  "【10.99.1.1】 - Reply from 10.99.1.1: : ICMP Request Timeout\r\n")});
-    EXPECT_FALSE(sound.playing);
+    EXPECT_EQ(windowList, QStringLiteral(
+                              "【10.99.1.1】 - Reply from 10.99.1.1: : ICMP Request Timeout\r\n"));
     EXPECT_TRUE(ras.calls.isEmpty()) << "dialled on a LAN";
+
+    // Two more intervals with the window still open: each probes, records
+    // and alarms; the open window is refreshed, never shown again, and its
+    // sound plays on until the operator closes it.
+    state.Servers[3].Check = -1;
+    state.Servers[2].Name = QStringLiteral("10.99.1.9");
+    for (int interval = 2; interval <= 3; ++interval) {
+        EnterNetns inA(a);
+        cycle.Timer1_Timer();
+        EXPECT_EQ(eventRows(state.DatabasePath).size(), 3 + 2 * (interval - 1));
+    }
+    EXPECT_EQ(sink.messages().size(), 6);
+    EXPECT_EQ(ui.modelessShown.size(), 1);
+    EXPECT_EQ(sound.started.size(), 1);
+    EXPECT_EQ(alarms.emergencyWindow()->listText(),
+              QStringLiteral("【10.99.1.9】 - Reply from 10.99.1.9: : ICMP Request Timeout\r\n"));
+    alarms.emergencyWindow()->close();
+    EXPECT_FALSE(sound.playing);
 }
