@@ -28,6 +28,11 @@ void QtWindowSystem::messageBox(const QString& text, MessageIcon icon, Modality 
 
 int QtWindowSystem::showModal(QDialog& dialog) {
     centre(dialog);
+    // Modal to its own window only: an application-modal window would also
+    // block the X tray icon, and a right click there must still bring the
+    // refusal box. A window without a parent blocks nothing this way; the
+    // open-window check keeps a second tool window out.
+    dialog.setWindowModality(Qt::WindowModal);
     return dialog.exec();
 }
 

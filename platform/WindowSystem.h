@@ -25,8 +25,8 @@ public:
     virtual void messageBox(const QString& text, MessageIcon icon,
                             Modality modality = Modality::Application) = 0;
 
-    /// Shows a dialog modally (a nested event loop); returns its result when
-    /// it is closed.
+    /// Shows a dialog modally (a nested event loop), blocking its parent
+    /// window; returns its result when it is closed.
     virtual int showModal(QDialog& dialog) = 0;
 
     /// Shows a window and returns at once.

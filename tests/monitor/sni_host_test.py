@@ -116,9 +116,11 @@ def main():
         item = wait_for("the program registered no item: %s" % open(log_path).read(),
                         lambda: watcher.items and watcher.items[0])
 
+        current = {"item": item}
+
         def call(path, iface, method, signature=None, args=None, reply=None):
             params = GLib.Variant(signature, args) if signature else None
-            return bus.call_sync(item, path, iface, method, params,
+            return bus.call_sync(current["item"], path, iface, method, params,
                                  GLib.VariantType(reply) if reply else None, 0, 5000,
                                  None).unpack()
 
@@ -245,6 +247,35 @@ def main():
         if status != 0:
             fail("the program ended with status %d" % status)
         print("終了: the program ended")
+
+        # Started again, with a modal tool window (CONFIG) open from the
+        # host's menu: asking for the menu still brings the refusal.
+        known = len(watcher.items)
+        proc = subprocess.Popen([program], cwd=app, stdout=log, stderr=subprocess.STDOUT)
+        current["item"] = wait_for("the program registered no second item",
+                                   lambda: len(watcher.items) > known and watcher.items[-1])
+        menu_path = props()["Menu"]
+        rows, ids = layout()
+        click("設定(_C)")
+        wait_for("設定 did not open CONFIG", lambda: xdotool(
+            "search", "--onlyvisible", "--name", "^CONFIG$"))
+        wait_for("menu not greyed under CONFIG", lambda: not any(usable()))
+        before = said(REFUSAL)
+        call(menu_path, "com.canonical.dbusmenu", "AboutToShow", "(i)", (0,))
+        wait_for("no refusal over CONFIG after AboutToShow", lambda: said(REFUSAL) == before + 1)
+        dismiss_box()
+        call("/StatusNotifierItem", "org.kde.StatusNotifierItem", "ContextMenu", "(ii)",
+             (210, 150))
+        wait_for("no refusal over CONFIG after ContextMenu", lambda: said(REFUSAL) == before + 2)
+        dismiss_box()
+        proc.terminate()
+        try:
+            status = proc.wait(10)
+        except subprocess.TimeoutExpired:
+            fail("SIGTERM with CONFIG open did not end the program")
+        if status != 0:
+            fail("SIGTERM with CONFIG open: status %d" % status)
+        print("CONFIG open: refusal on AboutToShow and ContextMenu")
         print("1 passed, 0 failed")
     finally:
         if proc.poll() is None:
