@@ -10,6 +10,8 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -28,7 +30,39 @@ const QString kMadeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
 } // namespace
 
 EventLog::EventLog(const AppState& state, const platform::Clock& clock)
-    : m_state(state), m_clock(clock) {}
+    : m_state(state), m_clock(clock),
+      m_pending(state.AppFolder + QStringLiteral("Pulsewatch.pending")) {}
+
+void EventLog::startUp() {
+    m_pending.reserve();
+    const QList<Row> earlier = m_pending.read();
+    if (earlier.isEmpty())
+        return;
+    m_waiting.insert(m_waiting.begin(), earlier.begin(), earlier.end());
+    while (m_waiting.size() > static_cast<size_t>(kMaxWaitingRows)) {
+        m_waiting.pop_front();
+        ++m_dropped;
+    }
+    m_inSideFile = true;
+    if (writeWaitingRows())
+        appendTextLog(QStringLiteral("前回の終了時に書き込めなかったイベント %1 件を記録しました。")
+                          .arg(earlier.size()));
+}
+
+int EventLog::endOfProgram() {
+    const int busy = m_busyTimeoutMs;
+    m_busyTimeoutMs = std::min(busy, 200);
+    writeWaitingRows();
+    m_busyTimeoutMs = busy;
+    if (!m_waiting.empty())
+        keepInSideFile();
+    return waitingRows();
+}
+
+void EventLog::keepInSideFile() {
+    const QList<Row> rows(m_waiting.begin(), m_waiting.end());
+    m_inSideFile = m_pending.write(rows) != 0 || m_inSideFile;
+}
 
 QString EventLog::textLogPath() const {
     return m_state.AppFolder + QStringLiteral("Pulsewatch.LOG");
@@ -38,20 +72,24 @@ void EventLog::LOG_PRINT(const QString& serverName, const QString& message, qint
     Row row{m_clock.now(), serverName, message, error};
     // Rows keep their order: while older ones still wait, this one waits too.
     if (!writeWaitingRows()) {
-        keep(std::move(row));
+        keep(std::move(row), QString());
         return;
     }
     QString failure;
     if (!insertRow(serverName, message, error, &failure) && !appendTextLog(failure))
-        keep(std::move(row));
+        keep(std::move(row), failure);
 }
 
-void EventLog::keep(Row row) {
+void EventLog::keep(Row row, const QString& why) {
+    const bool first = m_waiting.empty();
     m_waiting.push_back(std::move(row));
     if (m_waiting.size() > static_cast<size_t>(kMaxWaitingRows)) {
         m_waiting.pop_front();
         ++m_dropped;
     }
+    m_inSideFile = m_pending.append(m_waiting.back()) || m_inSideFile;
+    if (first && onRowsWaiting)
+        onRowsWaiting(why);
 }
 
 bool EventLog::writeWaitingRows() {
@@ -82,6 +120,8 @@ bool EventLog::writeWaitingRows() {
             }
             if (ok && db.commit()) {
                 m_waiting.clear();
+                if (m_inSideFile)
+                    m_inSideFile = !m_pending.clear();
                 return true;
             }
             failure = q.lastError().isValid() ? q.lastError().text() : db.lastError().text();

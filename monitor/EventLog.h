@@ -1,5 +1,6 @@
 #pragma once
 
+#include "monitor/PendingRows.h"
 #include "platform/Clock.h"
 #include "settings/AppState.h"
 
@@ -7,6 +8,7 @@
 #include <QString>
 
 #include <deque>
+#include <functional>
 
 namespace monitor {
 
@@ -14,7 +16,9 @@ namespace monitor {
 /// A row that cannot be written becomes a line of the text log
 /// Pulsewatch.LOG instead; callers never see a failure. A row that the text
 /// log cannot take either (a full disk) waits in memory and is written
-/// before the next one.
+/// before the next one; while it waits it is also kept in the side file
+/// Pulsewatch.pending, so that neither the program's end nor a crash loses
+/// it, and the next start writes it.
 class EventLog {
 public:
     /// How long an insert waits for a reader or writer holding the file
@@ -38,6 +42,26 @@ public:
 
     void setBusyTimeoutMs(int ms) { m_busyTimeoutMs = ms; }
 
+    /// At start-up: reserves the side file's room while there is some, and
+    /// writes the rows an earlier run left in it, first and with their own
+    /// times; one text-log line says how many.
+    void startUp();
+
+    /// At the program's end: a last try to write the rows that wait (with
+    /// a short wait for a lock, the end must not linger); those that still
+    /// wait stay in the side file. Returns how many still wait.
+    int endOfProgram();
+
+    /// Called once each time rows begin to wait, with the reason the last
+    /// write failed.
+    std::function<void(const QString& why)> onRowsWaiting;
+
+    /// Rows waiting now.
+    int waitingRows() const { return static_cast<int>(m_waiting.size()); }
+
+    /// The side file rows wait in.
+    QString pendingPath() const { return m_pending.path(); }
+
     /// Path of the text log in the program folder.
     QString textLogPath() const;
 
@@ -47,22 +71,20 @@ public:
     bool appendTextLog(const QString& description);
 
 private:
-    struct Row {
-        QDateTime made;
-        QString serverName;
-        QString message;
-        qint16 error;
-    };
+    using Row = WaitingRow;
 
     bool insertRow(const QString& serverName, const QString& message, qint16 error,
                    QString* failure);
-    void keep(Row row);
+    void keep(Row row, const QString& why);
+    void keepInSideFile();
 
     const AppState& m_state;
     const platform::Clock& m_clock;
     int m_busyTimeoutMs = kDefaultBusyTimeoutMs;
     std::deque<Row> m_waiting;
     qint64 m_dropped = 0; // waiting rows given up, not yet told in the text log
+    PendingRows m_pending;
+    bool m_inSideFile = false; // the side file holds rows
 };
 
 } // namespace monitor

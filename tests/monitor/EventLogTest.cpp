@@ -185,3 +185,40 @@ TEST_F(EventLogTest, RowsNothingTookWaitForTheNextWriteWithTheirOwnTimes) {
                   QStringLiteral("書き込めなかったイベント 2 件を破棄しました (保留の上限 "
                                  "10000 件)。"));
 }
+
+// Rows that wait are in the side file as soon as they wait: a program that
+// ends (or is killed) with rows waiting loses none, and the next start
+// writes them first, with their own times, and says how many.
+TEST_F(EventLogTest, RowsWaitingAtTheEndAreWrittenByTheNextStart) {
+    const QString saved = state.DatabasePath + QStringLiteral(".away");
+    {
+        monitor::EventLog first(state, clock);
+        first.startUp();
+        QStringList told;
+        first.onRowsWaiting = [&told](const QString& why) { told << why; };
+        ASSERT_TRUE(QFile::rename(state.DatabasePath, saved));
+        ASSERT_TRUE(QDir(folder.folder()).mkdir(QStringLiteral("Pulsewatch.LOG")));
+        for (int i = 0; i < 3; ++i) {
+            clock.set(kMorning.addSecs(60 * i));
+            first.LOG_PRINT(QStringLiteral("srv\t%1").arg(i), QStringLiteral("line\nbreak"), -1);
+        }
+        EXPECT_EQ(told.size(), 1) << "said once, when the rows began to wait";
+        // No endOfProgram: as if the program had been killed.
+    }
+    ASSERT_TRUE(QDir(folder.folder()).rmdir(QStringLiteral("Pulsewatch.LOG")));
+    ASSERT_TRUE(QFile::rename(saved, state.DatabasePath));
+    clock.set(kMorning.addDays(1));
+    monitor::EventLog next(state, clock);
+    next.startUp();
+    EXPECT_EQ(eventRows(state.DatabasePath, true),
+              (QStringList{"2026-12-07 10:15:30|srv\t0|line\nbreak|-1",
+                           "2026-12-07 10:16:30|srv\t1|line\nbreak|-1",
+                           "2026-12-07 10:17:30|srv\t2|line\nbreak|-1"}));
+    EXPECT_EQ(textLogLines(), QStringList{QStringLiteral(
+                                  "2026/12/08 10:15:30  -> "
+                                  "前回の終了時に書き込めなかったイベント 3 件を記録しました。")});
+    EXPECT_EQ(next.endOfProgram(), 0);
+    monitor::EventLog again(state, clock);
+    again.startUp();
+    EXPECT_EQ(eventRows(state.DatabasePath).size(), 3) << "written twice";
+}
