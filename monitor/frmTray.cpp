@@ -13,6 +13,8 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <cstdio>
+
 #ifndef PW_FEEDBACK_ADDRESS
 #define PW_FEEDBACK_ADDRESS "feedback@pulsewatch.example"
 #endif
@@ -30,6 +32,12 @@ const QString kNoTray = QStringLiteral(
     "有効にしてください。\n"
     "その他のデスクトップでは、パネルに通知領域（システムトレイ）のアプレットを追加してください。\n"
     "通知領域ができてもアイコンが表示されないときは、Pulsewatchを起動し直してください。");
+const QString kRowsWait =
+    QStringLiteral("イベントを記録できません（ディスクの空き容量がないなど）。監視は続け、"
+                   "記録できるようになりしだい、待たせているイベントを記録します。");
+const QString kRowsKept =
+    QStringLiteral("Pulsewatch: 記録できなかったイベント %1 件を %2 に残しました。"
+                   "次の起動時に記録します。");
 const QString kCannotStart =
     QStringLiteral("Pulsewatchを起動できません。フォルダー【%1】に書き込めません（%2）。");
 } // namespace
@@ -49,7 +57,14 @@ frmTray::frmTray(AppState& state, platform::Services& services, const monitor::T
 
     m_cycle.setAlarmSteps(m_dispatch.steps());
     m_timer->setObjectName(QStringLiteral("Timer1"));
-    connect(m_timer, &QTimer::timeout, this, [this] { m_cycle.Timer1_Timer(); });
+    connect(m_timer, &QTimer::timeout, this, &frmTray::tick);
+    // Said once each time rows begin to wait: the watch goes on meanwhile.
+    m_log.onRowsWaiting = [this](const QString& why) {
+        const QString text = why.isEmpty() ? kRowsWait : kRowsWait + QStringLiteral("\n") + why;
+        std::fprintf(stderr, "Pulsewatch: %s\n", text.toLocal8Bit().constData());
+        if (m_tray->isVisible())
+            m_tray->showMessage(QStringLiteral("Pulsewatch"), text, QSystemTrayIcon::Warning);
+    };
 
     m_menu->setObjectName(QStringLiteral("mnuPopup"));
     addItem("mnPing", QStringLiteral("Ping(&P)"), &frmTray::mnPing_Click);
@@ -107,6 +122,7 @@ bool frmTray::Form_Load() {
     }
     m_cycle.IntervalCount = 1;
     m_state.DatabasePath = m_state.AppFolder + QStringLiteral("PLW");
+    m_log.startUp();
     m_tray->setIcon(m_image1);
     m_tray->setToolTip(QStringLiteral("Pulsewatch"));
     m_tray->show();
@@ -145,12 +161,41 @@ void frmTray::Form_QueryUnload() {
             w->close();
     // A dial-up link a cycle left up would otherwise outlive the program.
     m_alarms.hangUp();
+    if (const int waiting = m_log.endOfProgram())
+        std::fprintf(stderr, "%s\n",
+                     kRowsKept.arg(waiting).arg(m_log.pendingPath()).toLocal8Bit().constData());
     m_instance.release();
+}
+
+void frmTray::tick() {
+    m_cycle.Timer1_Timer();
+    if (!m_cycle.cycleRunning() && !m_afterCycle.empty())
+        QTimer::singleShot(0, this, &frmTray::runDeferred);
+}
+
+// A cycle's waits let the event loop run. A window or box with an event
+// loop of its own, opened from there, would hold the cycle (its mails, its
+// calls, its alarm window) until the operator closed it: such requests wait
+// for the cycle's end instead.
+bool frmTray::deferDuringCycle(std::function<void()> action) {
+    if (!m_cycle.cycleRunning())
+        return false;
+    m_afterCycle.push_back(std::move(action));
+    return true;
+}
+
+void frmTray::runDeferred() {
+    std::vector<std::function<void()>> actions;
+    actions.swap(m_afterCycle);
+    for (const auto& action : actions)
+        if (!m_unloaded && !deferDuringCycle(action))
+            action();
 }
 
 // Once, and without stopping anything: the timer goes on under the box.
 void frmTray::tellIfNoTray() {
-    if (m_unloaded || m_services.ui.trayAvailable())
+    if (m_unloaded || m_services.ui.trayAvailable() ||
+        deferDuringCycle([this] { tellIfNoTray(); }))
         return;
     m_services.ui.messageBox(kNoTray, platform::MessageIcon::Warning);
 }
@@ -179,7 +224,7 @@ bool frmTray::refuseWhileWindowOpen() {
     if (m_state.WindowOpen != 1)
         return false;
     // A host may ask several times for one click: one box at a time.
-    if (!m_refusing) {
+    if (!m_refusing && !deferDuringCycle([this] { refuseWhileWindowOpen(); })) {
         m_refusing = true;
         m_services.ui.messageBox(kCloseOpenWindow, platform::MessageIcon::Information,
                                  platform::Modality::System);
@@ -219,7 +264,8 @@ QWidget* frmTray::makeTool(monitor::Tool tool) {
 }
 
 void frmTray::openModal(monitor::Tool tool) {
-    if (refuseWhileWindowOpen() || !m_tools.has(tool))
+    if (deferDuringCycle([this, tool] { openModal(tool); }) || refuseWhileWindowOpen() ||
+        !m_tools.has(tool))
         return;
     if (m_state.MonitorState == 1)
         stopTimer();
@@ -285,7 +331,7 @@ void frmTray::ImageStop() {
 }
 
 void frmTray::startTimer() {
-    m_timer->setInterval(kTimerIntervalMs);
+    m_timer->setInterval(m_tickMs);
     m_timer->start();
 }
 

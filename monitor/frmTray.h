@@ -13,6 +13,9 @@
 #include <QSystemTrayIcon>
 #include <QWidget>
 
+#include <functional>
+#include <vector>
+
 class QAction;
 class QMenu;
 class QTimer;
@@ -67,8 +70,14 @@ public:
     void ImageStart();
     void ImageStop();
 
+    /// One tick of Timer1: the cycle, then what the operator asked for
+    /// while it ran.
+    void tick();
+
     /// Tests shorten the wait for a tray.
     void setTrayWait(int ms) { m_trayWaitMs = ms; }
+    /// Whole-program tests tick faster than once a minute.
+    void setTickMs(int ms) { m_tickMs = ms; }
     /// True when the tray host draws the menu itself (StatusNotifierItem).
     bool menuOnHost() const { return m_menuOnHost; }
 
@@ -91,6 +100,8 @@ private:
     void gateMenu();
     void tellIfNoTray();
     void openModal(monitor::Tool tool);
+    bool deferDuringCycle(std::function<void()> action);
+    void runDeferred();
     void startTimer();
     void stopTimer();
     void syncChecks();
@@ -112,7 +123,9 @@ private:
     QAction* m_mnStart = nullptr;
     QAction* m_mnStop = nullptr;
     int m_trayWaitMs = kTrayWaitMs;
+    int m_tickMs = kTimerIntervalMs;
     bool m_menuOnHost = false;
     bool m_refusing = false;
     bool m_unloaded = false;
+    std::vector<std::function<void()>> m_afterCycle;
 };

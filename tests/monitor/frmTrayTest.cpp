@@ -407,3 +407,35 @@ TEST_F(TrayTest, OnlyARealEndOfTheSessionOrASignalEndsTheWatch) {
         EXPECT_TRUE(tray->unloaded());
     }
 }
+
+// A cycle lets the event loop run while it waits. A window or box asked for
+// meanwhile would hold the cycle, with its alarms, until the operator closed
+// it: it opens once the cycle has ended.
+TEST_F(TrayTest, WindowsAskedForDuringACycleOpenWhenItEnds) {
+    withServers();
+    WriteIniKey(state, kSettingsSection, QStringLiteral("SERVER_CHECK1"), QStringLiteral("1"),
+                kServerListFile);
+    WriteIniKey(state, kSettingsSection, QStringLiteral("USED_LAN"), QStringLiteral("1"),
+                kGeneralFile);
+    ui.tray = false;
+    tray = std::make_unique<frmTray>(state, services, tools, ras);
+    tray->setTrayWait(0);
+    ASSERT_TRUE(tray->Form_Load());
+    int probes = 0;
+    QList<QString> openDuring;
+    qsizetype messagesDuring = -1;
+    tray->cycle().setProbeListener([&](qint32) {
+        ++probes;
+        QTest::qWait(20); // the no-tray notice falls due now
+        tray->mnCal_Click();
+        openDuring = ui.modalShown;
+        messagesDuring = ui.messages.size();
+    });
+    tray->tick();
+    ASSERT_EQ(probes, 1);
+    EXPECT_TRUE(openDuring.isEmpty());
+    EXPECT_EQ(messagesDuring, 0);
+    QTest::qWait(50);
+    EXPECT_EQ(ui.modalShown, QList<QString>{QStringLiteral("Config")});
+    EXPECT_EQ(ui.messages.size(), 1);
+}

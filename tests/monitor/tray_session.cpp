@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
         for (qsizetype end; (end = pending.indexOf('\n')) >= 0; pending.remove(0, end + 1)) {
             const QByteArray command = pending.left(end).trimmed();
             if (command == "tick") {
-                tray.cycle().Timer1_Timer();
+                tray.tick();
             } else if (command == "state") {
                 std::printf("tray=%d timer=%d icon=%d\n", ui.trayAvailable() ? 1 : 0,
                             tray.Timer1()->isActive() &&
