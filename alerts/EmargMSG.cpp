@@ -62,7 +62,10 @@ EmargMSG::EmargMSG(const AppState& state, platform::SoundPlayer& sound, monitor:
     // A silent alarm is still an alarm on screen; the log says why it was
     // silent.
     m_sound.onLateFailure = [&log](const QString& why) { log.appendTextLog(why); };
-    const QString problem = m_sound.playLoop(state.EMARGE_SOUND);
+    // Without a sound of its own the alarm plays the one the program ships.
+    const QString problem = m_sound.playLoop(
+        state.EMARGE_SOUND.isEmpty() ? state.AppFolder + QStringLiteral("alarm.wav")
+                                     : state.EMARGE_SOUND);
     if (!problem.isEmpty())
         log.appendTextLog(problem);
 }

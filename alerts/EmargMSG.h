@@ -17,8 +17,9 @@ class EmargMSG : public QDialog {
     Q_OBJECT
 public:
     /// Loads the window: builds the list from the server table and starts
-    /// EMARGE_SOUND. A sound that cannot play leaves one line in the text
-    /// log; the window opens all the same.
+    /// EMARGE_SOUND (alarm.wav in the program folder when it is empty). A
+    /// sound that cannot play leaves one line in the text log; the window
+    /// opens all the same.
     EmargMSG(const AppState& state, platform::SoundPlayer& sound, monitor::EventLog& log,
              QWidget* parent = nullptr);
     ~EmargMSG() override;

@@ -6,6 +6,7 @@
 #include <memory>
 
 class QSoundEffect;
+class QTemporaryFile;
 
 namespace platform {
 
@@ -34,10 +35,24 @@ public:
 
 private:
     std::unique_ptr<QSoundEffect> m_effect;
+    std::unique_ptr<QTemporaryFile> m_copy; // what plays when the file's sizes were wrong
 };
 
+/// What a WAV file holds, as the player will play it.
+struct WavFile {
+    QString problem;        ///< why it cannot play; "" when it can
+    QByteArray fmt;         ///< its "fmt " chunk
+    qint64 dataOffset = 0;  ///< where its samples start
+    qint64 dataBytes = 0;   ///< how many bytes of whole frames the file really holds
+    bool sizesWrong = false; ///< the header's sizes are not the file's (streamed, cut short)
+};
+
+/// Reads the header of the WAV file at path, without blocking on a FIFO or
+/// a device (anything not a regular file cannot play).
+WavFile readWav(const QString& path);
+
 /// Why path cannot be played as a WAV file ("" when it can): only 8- and
-/// 16-bit PCM is played.
+/// 16-bit PCM with samples in it is played.
 QString wavProblem(const QString& path);
 
 } // namespace platform

@@ -9,6 +9,8 @@
 #include <QPlainTextEdit>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 using testsupport::FakeSoundPlayer;
 using testsupport::FixedClock;
 using testsupport::TestFolder;
@@ -87,7 +89,7 @@ TEST_F(EmargMSGTest, ASoundThatCannotPlayStillOpensTheWindowAndLogsOnce) {
     } cases[] = {
         {folder.path(QStringLiteral("missing.wav")), "警報音のファイルを開けません"},
         {folder.path(QStringLiteral("broken.wav")), "警報音のファイルが壊れています"},
-        {QString(), "警報音のファイルが設定されていません"},
+        {QString(), "警報音のファイルを開けません: "}, // the program folder's alarm.wav
     };
     int lines = 0;
     for (const auto& c : cases) {
@@ -100,18 +102,57 @@ TEST_F(EmargMSGTest, ASoundThatCannotPlayStillOpensTheWindowAndLogsOnce) {
         EXPECT_TRUE(logged.last().startsWith(QStringLiteral("2026/12/07 3:04:05  -> ")));
         EXPECT_TRUE(logged.last().contains(QString::fromUtf8(c.logged))) << logged.last();
     }
+    EXPECT_TRUE(textLog().last().contains(folder.path(QStringLiteral("alarm.wav"))));
 }
 
-TEST(WavCheck, PlaysOnlyPcmWavFiles) {
+// What the player is given is checked as it will play: samples only as far
+// as the file really holds them (a streamed recording leaves its sizes at
+// 0xFFFFFFFF, a cut file claims more), and nothing it cannot play silently.
+TEST(WavCheck, TheSamplesAreWhatTheFileHolds) {
     EXPECT_EQ(platform::wavProblem(QStringLiteral(PW_DEFAULT_ALARM)), QString());
+    QFile shipped(QStringLiteral(PW_DEFAULT_ALARM));
+    ASSERT_TRUE(shipped.open(QIODevice::ReadOnly));
+    const QByteArray good = shipped.readAll(); // 44-byte header, 16-bit mono
+    const QByteArray samples = good.mid(44);
+    auto withSizes = [&](const char* riff, const char* data, qsizetype keep = -1) {
+        QByteArray w = good.left(44) + (keep < 0 ? samples : samples.left(keep));
+        w.replace(4, 4, QByteArray(riff, 4));
+        w.replace(40, 4, QByteArray(data, 4));
+        return w;
+    };
     TestFolder folder(false);
     QByteArray floatWav = QByteArray("RIFF\0\0\0\0WAVEfmt \x10\0\0\0", 20);
     floatWav +=
         QByteArray("\x03\0\x01\0\x44\xAC\0\0\0\0\0\0\x04\0\x20\0", 16); // IEEE float, 32 bit
-    folder.write(QStringLiteral("float.wav"), floatWav);
-    EXPECT_TRUE(platform::wavProblem(folder.path(QStringLiteral("float.wav")))
-                    .contains(QStringLiteral("PCM")));
-    folder.write(QStringLiteral("text.wav"), "not a sound at all");
-    EXPECT_TRUE(platform::wavProblem(folder.path(QStringLiteral("text.wav")))
-                    .contains(QStringLiteral("WAV 形式ではありません")));
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        const char* problem; // "" when it plays
+        qint64 dataBytes;
+        bool sizesWrong;
+    } cases[] = {
+        {"good.wav", good, "", samples.size(), false},
+        {"streamed.wav", withSizes("\xff\xff\xff\xff", "\xff\xff\xff\xff"), "", samples.size(), true},
+        {"cut.wav", withSizes("\x00\x10\0\0", "\x00\x10\0\0", 1001), "", 1000, true},
+        {"empty.wav", withSizes("\x24\0\0\0", "\0\0\0\0", 0), "音のデータがありません", 0, false},
+        {"float.wav", floatWav, "PCM", 0, false},
+        {"text.wav", "not a sound at all", "WAV 形式ではありません", 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        folder.write(QLatin1String(c.name), c.bytes);
+        const platform::WavFile wav = platform::readWav(folder.path(QLatin1String(c.name)));
+        if (*c.problem) {
+            EXPECT_TRUE(wav.problem.contains(QString::fromUtf8(c.problem))) << wav.problem;
+            continue;
+        }
+        EXPECT_EQ(wav.problem, QString());
+        EXPECT_EQ(wav.dataBytes, c.dataBytes);
+        EXPECT_EQ(wav.sizesWrong, c.sizesWrong);
+    }
+    // Not a regular file: missing, and no hang.
+    const QByteArray fifo = QFile::encodeName(folder.path(QStringLiteral("fifo.wav")));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    EXPECT_TRUE(platform::wavProblem(QString::fromLocal8Bit(fifo))
+                    .contains(QStringLiteral("通常のファイルではありません")));
 }

@@ -2,9 +2,11 @@
 # The looping alarm heard for real: a PulseAudio null sink stands in for the
 # sound card, and what it is sent is captured while the emergency window is
 # open and again after it has closed. Exit 77 (skip) where no sound server can
-# run here.
+# run here. With "streamed", the sound is first given the sizes a recorder
+# that streams leaves in the header (0xFFFFFFFF); it must play all the same.
+# Usage: sound_test.sh HELPER WAV OUTPUT_DIR [streamed]
 set -u
-helper=$1 wav=$2 out=$3
+helper=$1 wav=$2 out=$3 variant=${4:-}
 mkdir -p "$out"
 for c in pulseaudio parecord pactl sox; do
   command -v "$c" >/dev/null || { echo "SKIP: $c is not installed"; exit 77; }
@@ -21,6 +23,15 @@ cleanup() {
   rm -rf "$run"
 }
 trap cleanup EXIT
+
+if [[ $variant == streamed ]]; then
+  # The shipped sound has a 44-byte header: the RIFF size at 4, the data size at 40.
+  cp "$wav" "$run/streamed.wav"
+  for at in 4 40; do
+    printf '\xff\xff\xff\xff' | dd of="$run/streamed.wav" bs=1 seek=$at conv=notrunc status=none
+  done
+  wav=$run/streamed.wav
+fi
 
 pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no --disallow-exit \
   --load="module-null-sink sink_name=nullsink" --load=module-native-protocol-unix \
