@@ -2,7 +2,7 @@
 
 namespace alerts {
 
-AlarmSet::AlarmSet(AppState& state, platform::Services& services, monitor::EventLog& log,
+AlarmSet::AlarmSet(AppState& state, platform::Services& services, events::EventLog& log,
                    dialup::RemoteAccessService& ras)
     : m_state(state), m_services(services), m_log(log), m_ras(ras), m_mail(state, services.clock),
       m_phone(log, services.sleeper, services.ending) {}

@@ -4,7 +4,7 @@
 #include "alerts/MailAlert.h"
 #include "alerts/Telephone.h"
 #include "dialup/VBRas.h"
-#include "monitor/AlarmDispatch.h"
+#include "alerts/Alarms.h"
 #include "platform/Services.h"
 
 #include <QPointer>
@@ -15,9 +15,9 @@ namespace alerts {
 
 /// The real alarms of the tray window, and the dial-up object it holds
 /// from a cycle's dial to that cycle's hang-up.
-class AlarmSet : public monitor::Alarms {
+class AlarmSet : public Alarms {
 public:
-    AlarmSet(AppState& state, platform::Services& services, monitor::EventLog& log,
+    AlarmSet(AppState& state, platform::Services& services, events::EventLog& log,
              dialup::RemoteAccessService& ras);
 
     bool Dialup(const QString& Entry, const QString& User, const QString& Pwd) override;
@@ -40,7 +40,7 @@ public:
 private:
     AppState& m_state;
     platform::Services& m_services;
-    monitor::EventLog& m_log;
+    events::EventLog& m_log;
     dialup::RemoteAccessService& m_ras;
     MailAlert m_mail;
     TelephoneAlert m_phone;

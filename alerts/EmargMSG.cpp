@@ -18,7 +18,7 @@ QString reasonOf(const ServerEntry& s) {
 
 } // namespace
 
-EmargMSG::EmargMSG(const AppState& state, platform::SoundPlayer& sound, monitor::EventLog& log,
+EmargMSG::EmargMSG(const AppState& state, platform::SoundPlayer& sound, events::EventLog& log,
                    QWidget* parent)
     : QDialog(parent), m_state(state), m_sound(sound) {
     setObjectName(QStringLiteral("EmargMSG"));

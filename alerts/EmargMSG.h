@@ -1,6 +1,6 @@
 #pragma once
 
-#include "monitor/EventLog.h"
+#include "events/EventLog.h"
 #include "platform/SoundPlayer.h"
 #include "settings/AppState.h"
 
@@ -20,7 +20,7 @@ public:
     /// EMARGE_SOUND (alarm.wav in the program folder when it is empty). A
     /// sound that cannot play leaves one line in the text log; the window
     /// opens all the same.
-    EmargMSG(const AppState& state, platform::SoundPlayer& sound, monitor::EventLog& log,
+    EmargMSG(const AppState& state, platform::SoundPlayer& sound, events::EventLog& log,
              QWidget* parent = nullptr);
     ~EmargMSG() override;
 

@@ -119,7 +119,7 @@ QString serialDevice(const QString& comport) {
     return QStringLiteral("/dev/ttyS%1").arg(n - 1);
 }
 
-TelephoneAlert::TelephoneAlert(monitor::EventLog& log, platform::Sleeper& sleeper,
+TelephoneAlert::TelephoneAlert(events::EventLog& log, platform::Sleeper& sleeper,
                                const platform::Ending& ending)
     : m_log(log), m_sleeper(sleeper), m_ending(ending) {}
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "monitor/EventLog.h"
+#include "events/EventLog.h"
 #include "platform/Ending.h"
 #include "platform/Sleeper.h"
 
@@ -49,7 +49,7 @@ public:
     /// and is given only this long.
     static constexpr int kEndingHangUpMs = 200;
 
-    TelephoneAlert(monitor::EventLog& log, platform::Sleeper& sleeper,
+    TelephoneAlert(events::EventLog& log, platform::Sleeper& sleeper,
                    const platform::Ending& ending);
 
     /// Dials TEMP on the port PORT (a COMPORT value) with the settings
@@ -66,7 +66,7 @@ public:
     void setHangUpAnswerMs(int ms) { m_hangUpAnswerMs = ms; }
 
 private:
-    monitor::EventLog& m_log;
+    events::EventLog& m_log;
     platform::Sleeper& m_sleeper;
     const platform::Ending& m_ending;
     int m_answerWaitMs = kAnswerWaitMs;

@@ -6,7 +6,7 @@
 // loopback servers show the cost of a cycle where every server answers at
 // once. Prints the median wall time of each over several rounds and the
 // ratio. Needs root (namespaces, raw sockets).
-#include "monitor/EventLog.h"
+#include "events/EventLog.h"
 #include "monitor/MonitorCycle.h"
 #include "support/Netns.h"
 #include "support/TestFolder.h"
@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
     state.mINTERVAL = 0;
     state.RETRY = QStringLiteral("1");
     testsupport::FixedClock clock(QDateTime::currentDateTime());
-    monitor::EventLog log(state, clock);
+    events::EventLog log(state, clock);
     monitor::MonitorCycle cycle(state, log);
 
     out << "rounds: " << rounds << ", RETRY 1, reply wait 500 ms\n";

@@ -1,7 +1,7 @@
 // Time one cycle's recording: 10 rows through LOG_PRINT (a connection of its
 // own per row) against the same 10 inserts through one connection that is
 // already open, in the same run, on copies of the delivered empty database.
-#include "monitor/EventLog.h"
+#include "events/EventLog.h"
 #include "platform/Clock.h"
 
 #include "BenchUtil.h"
@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
     QFile::setPermissions(baselinePath, QFile::ReadOwner | QFile::WriteOwner);
 
     platform::SystemClock clock;
-    monitor::EventLog log(state, clock);
+    events::EventLog log(state, clock);
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("open"));
     db.setDatabaseName(baselinePath);
     if (!db.open())

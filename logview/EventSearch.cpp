@@ -1,6 +1,6 @@
 #include "logview/EventSearch.h"
 
-#include "monitor/EventDatabase.h"
+#include "events/EventDatabase.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -48,7 +48,7 @@ QString searchStatement(const SearchCriteria& c) {
 
 SearchResult search(const QString& databasePath, const SearchCriteria& c, EventListModel& model) {
     SearchResult r;
-    monitor::EventDatabase database(databasePath, kBusyTimeoutMs, true);
+    events::EventDatabase database(databasePath, kBusyTimeoutMs, true);
     if (!database.isOpen()) {
         r.failure = database.error();
         return r;
@@ -91,7 +91,7 @@ SearchResult search(const QString& databasePath, const SearchCriteria& c, EventL
 }
 
 bool purgeOlderThan60Days(const QString& databasePath, const QDate& today, QString* failure) {
-    monitor::EventDatabase database(databasePath, kBusyTimeoutMs);
+    events::EventDatabase database(databasePath, kBusyTimeoutMs);
     if (!database.isOpen()) {
         *failure = database.error();
         return false;

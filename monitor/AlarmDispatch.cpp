@@ -14,8 +14,9 @@ bool complete(const QString& a, const QString& b, const QString& c) {
 
 } // namespace
 
-AlarmDispatch::AlarmDispatch(AppState& state, MonitorCycle& cycle, EventLog& log, Alarms& alarms,
-                             platform::Sleeper& sleeper, const platform::Ending& ending)
+AlarmDispatch::AlarmDispatch(AppState& state, MonitorCycle& cycle, events::EventLog& log,
+                             alerts::Alarms& alarms, platform::Sleeper& sleeper,
+                             const platform::Ending& ending)
     : m_state(state), m_cycle(cycle), m_log(log), m_alarms(alarms), m_sleeper(sleeper),
       m_ending(ending) {}
 

@@ -1,8 +1,8 @@
 #include "monitor/MonitorCycle.h"
 
 #include "monitor/OutcomeLine.h"
-#include "probe/C_PING.h"
 #include "platform/NumericText.h"
+#include "probe/C_PING.h"
 
 #include <algorithm>
 #include <cmath>
@@ -15,7 +15,7 @@ const QString kUnresolvable = QStringLiteral("コンピュータ名またはIP�
 constexpr qint32 kProbeError = 11;
 } // namespace
 
-MonitorCycle::MonitorCycle(AppState& state, EventLog& log) : m_state(state), m_log(log) {}
+MonitorCycle::MonitorCycle(AppState& state, events::EventLog& log) : m_state(state), m_log(log) {}
 
 void MonitorCycle::Timer1_Timer() {
     if (m_running)

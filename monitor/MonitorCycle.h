@@ -1,6 +1,6 @@
 #pragma once
 
-#include "monitor/EventLog.h"
+#include "events/EventLog.h"
 #include "settings/AppState.h"
 
 #include <QString>
@@ -39,7 +39,7 @@ public:
     /// reply ends the wait at once.
     static constexpr int kReplyWaitMs = 500;
 
-    MonitorCycle(AppState& state, EventLog& log);
+    MonitorCycle(AppState& state, events::EventLog& log);
 
     void setAlarmSteps(AlarmSteps steps) { m_steps = std::move(steps); }
 
@@ -74,7 +74,7 @@ private:
     void runCycle();
 
     AppState& m_state;
-    EventLog& m_log;
+    events::EventLog& m_log;
     AlarmSteps m_steps;
     std::function<void(qint32)> m_probeListener;
     bool m_running = false;

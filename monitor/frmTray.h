@@ -2,7 +2,7 @@
 
 #include "alerts/AlarmSet.h"
 #include "monitor/AlarmDispatch.h"
-#include "monitor/EventLog.h"
+#include "events/EventLog.h"
 #include "monitor/MonitorCycle.h"
 #include "monitor/ToolWindows.h"
 #include "platform/Services.h"
@@ -86,7 +86,7 @@ public:
     QSystemTrayIcon* trayIcon() const { return m_tray; }
     monitor::MonitorCycle& cycle() { return m_cycle; }
     alerts::AlarmSet& alarms() { return m_alarms; }
-    monitor::EventLog& eventLog() { return m_log; }
+    events::EventLog& eventLog() { return m_log; }
 
 signals:
     /// The program is ending (endProgram): the caller leaves its event loops.
@@ -110,7 +110,7 @@ private:
     platform::Services& m_services;
     const monitor::ToolWindows& m_tools;
     platform::SingleInstance m_instance;
-    monitor::EventLog m_log;
+    events::EventLog m_log;
     monitor::MonitorCycle m_cycle;
     alerts::AlarmSet m_alarms;
     monitor::AlarmDispatch m_dispatch;

@@ -22,7 +22,7 @@ protected:
     platform::Ending ending;
     platform::Services services{ui, clock, sound, sleeper, ending};
     FakeRemoteAccess ras;
-    monitor::EventLog log{state, clock};
+    events::EventLog log{state, clock};
     alerts::AlarmSet alarms{state, services, log, ras};
 
     void SetUp() override { ras.entries = {QStringLiteral("isp")}; }

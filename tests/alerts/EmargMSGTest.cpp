@@ -22,7 +22,7 @@ protected:
     TestFolder folder;
     AppState state{folder.folder()};
     FixedClock clock{QDateTime(QDate(2026, 12, 7), QTime(3, 4, 5))};
-    monitor::EventLog log{state, clock};
+    events::EventLog log{state, clock};
     FakeSoundPlayer sound;
 
     void SetUp() override {

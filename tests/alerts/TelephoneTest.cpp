@@ -32,7 +32,7 @@ protected:
     TestFolder folder;
     AppState state{folder.folder()};
     testsupport::FixedClock clock{QDateTime(QDate(2026, 12, 7), QTime(3, 4, 5))};
-    monitor::EventLog log{state, clock};
+    events::EventLog log{state, clock};
     RecordingSleeper sleeper;
     platform::Ending ending;
     alerts::TelephoneAlert phone{log, sleeper, ending};

@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
     state.SERVER_CNT = 1;
     state.Servers[1] = {QStringLiteral("fileserver"), QString(), QString(), 1, -1};
     platform::SystemClock clock;
-    monitor::EventLog log(state, clock);
+    events::EventLog log(state, clock);
     platform::QtSoundPlayer sound;
 
     auto* window = new EmargMSG(state, sound, log);

@@ -9,7 +9,7 @@ using testsupport::eventRows;
 namespace {
 
 // Every alarm call, in order, as one line of text each.
-class RecordingAlarms : public monitor::Alarms {
+class RecordingAlarms : public alerts::Alarms {
 public:
     QStringList calls;
     bool dialSucceeds = true;
@@ -68,7 +68,7 @@ protected:
     testsupport::TestFolder folder;
     AppState state{folder.folder()};
     testsupport::FixedClock clock{QDateTime(QDate(2026, 12, 7), QTime(10, 15, 30))};
-    monitor::EventLog log{state, clock};
+    events::EventLog log{state, clock};
     monitor::MonitorCycle cycle{state, log};
     RecordingAlarms alarms;
     platform::Ending ending;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "monitor/EventLog.h"
+#include "events/EventLog.h"
 #include "monitor/MonitorCycle.h"
 #include "probe/IcmpSocket.h"
 #include "settings/Settings.h"
@@ -15,7 +15,7 @@ public:
     testsupport::TestFolder folder;
     AppState state{folder.folder()};
     testsupport::FixedClock clock{QDateTime(QDate(2026, 12, 7), QTime(10, 15, 30))};
-    monitor::EventLog log{state, clock};
+    events::EventLog log{state, clock};
     monitor::MonitorCycle cycle{state, log};
 
     QList<qint32> probeCodes;

@@ -70,7 +70,7 @@ TEST(WholeCycle, AServerDownRaisesEveryAlarm) {
     platform::Ending ending;
     platform::Services services{ui, clock, sound, sleeper, ending};
     FakeRemoteAccess ras;
-    monitor::EventLog log(state, clock);
+    events::EventLog log(state, clock);
     monitor::MonitorCycle cycle(state, log);
     alerts::AlarmSet alarms(state, services, log, ras);
     alarms.telephone().setHangUpAnswerMs(500);

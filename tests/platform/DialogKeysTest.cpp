@@ -36,7 +36,7 @@ protected:
     FakeWindowSystem ui;
     testsupport::FakeRemoteAccess ras;
     FixedClock clock{QDateTime(QDate(2026, 12, 7), QTime(10, 10))};
-    monitor::EventLog log{state, clock};
+    events::EventLog log{state, clock};
     testsupport::FakeSoundPlayer sound;
     QLabel sCnt;
 

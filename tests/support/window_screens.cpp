@@ -220,7 +220,7 @@ int main(int argc, char** argv) {
     state.Servers[3].Status = -1;
     state.Servers[3].Check = 1;
     testsupport::FakeSoundPlayer sound;
-    monitor::EventLog events(state, clock);
+    events::EventLog events(state, clock);
     EmargMSG alarm(state, sound, events);
     ok = save(alarm, out.filePath(QStringLiteral("EmargMSG.png"))) && ok;
     return ok ? 0 : 1;

@@ -4,7 +4,7 @@
 #include <QList>
 #include <QString>
 
-namespace monitor {
+namespace events {
 
 /// One event row as it waits: when it was made and what it holds.
 struct WaitingRow {
@@ -51,4 +51,4 @@ private:
     qint64 m_payload = -1; // bytes of rows the file holds; -1 until read
 };
 
-} // namespace monitor
+} // namespace events

@@ -1,4 +1,4 @@
-#include "monitor/EventLog.h"
+#include "events/EventLog.h"
 
 #include "platform/AnsiText.h"
 #include "support/TestFolder.h"
@@ -23,7 +23,7 @@ protected:
     TestFolder folder;
     AppState state{folder.folder()};
     FixedClock clock{kMorning};
-    monitor::EventLog log{state, clock};
+    events::EventLog log{state, clock};
 
     QStringList textLogLines() const {
         return platform::fromAnsi(folder.read(QStringLiteral("Pulsewatch.LOG")))
@@ -154,7 +154,7 @@ TEST_F(EventLogTest, RowsNothingTookWaitForTheNextWriteWithTheirOwnTimes) {
     ASSERT_TRUE(QDir(folder.folder()).mkdir(QStringLiteral("Pulsewatch.LOG")));
 
     // Two more than can wait: the two oldest go, and one line says so.
-    const int limit = monitor::EventLog::kMaxWaitingRows;
+    const int limit = events::EventLog::kMaxWaitingRows;
     for (int i = 0; i < limit + 2; ++i) {
         clock.set(kMorning.addSecs(i));
         log.LOG_PRINT(QStringLiteral("r%1").arg(i), QStringLiteral("m"), i % 2 ? -1 : 1);
@@ -192,7 +192,7 @@ TEST_F(EventLogTest, RowsNothingTookWaitForTheNextWriteWithTheirOwnTimes) {
 TEST_F(EventLogTest, RowsWaitingAtTheEndAreWrittenByTheNextStart) {
     const QString saved = state.DatabasePath + QStringLiteral(".away");
     {
-        monitor::EventLog first(state, clock);
+        events::EventLog first(state, clock);
         first.startUp();
         QStringList told;
         first.onRowsWaiting = [&told](const QString& why) { told << why; };
@@ -208,7 +208,7 @@ TEST_F(EventLogTest, RowsWaitingAtTheEndAreWrittenByTheNextStart) {
     ASSERT_TRUE(QDir(folder.folder()).rmdir(QStringLiteral("Pulsewatch.LOG")));
     ASSERT_TRUE(QFile::rename(saved, state.DatabasePath));
     clock.set(kMorning.addDays(1));
-    monitor::EventLog next(state, clock);
+    events::EventLog next(state, clock);
     next.startUp();
     EXPECT_EQ(eventRows(state.DatabasePath, true),
               (QStringList{"2026-12-07 10:15:30|srv\t0|line\nbreak|-1",
@@ -218,7 +218,7 @@ TEST_F(EventLogTest, RowsWaitingAtTheEndAreWrittenByTheNextStart) {
                                   "2026/12/08 10:15:30  -> "
                                   "前回の終了時に書き込めなかったイベント 3 件を記録しました。")});
     EXPECT_EQ(next.endOfProgram(), 0);
-    monitor::EventLog again(state, clock);
+    events::EventLog again(state, clock);
     again.startUp();
     EXPECT_EQ(eventRows(state.DatabasePath).size(), 3) << "written twice";
 }

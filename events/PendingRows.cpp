@@ -1,4 +1,4 @@
-#include "monitor/PendingRows.h"
+#include "events/PendingRows.h"
 
 #include "platform/FileIo.h"
 
@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace monitor {
+namespace events {
 namespace {
 
 // A fixed header, so that the rows can be rewritten without moving it:
@@ -189,4 +189,4 @@ bool PendingRows::append(const WaitingRow& row) {
     return ok;
 }
 
-} // namespace monitor
+} // namespace events

@@ -1,4 +1,4 @@
-#include "monitor/EventDatabase.h"
+#include "events/EventDatabase.h"
 
 #include <QFileInfo>
 #include <QSqlError>
@@ -6,7 +6,7 @@
 
 #include <atomic>
 
-namespace monitor {
+namespace events {
 namespace {
 std::atomic<int> g_connectionSerial{0};
 }
@@ -41,4 +41,4 @@ EventDatabase::~EventDatabase() {
     }
 }
 
-} // namespace monitor
+} // namespace events

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "monitor/PendingRows.h"
+#include "events/PendingRows.h"
 #include "platform/Clock.h"
 #include "settings/AppState.h"
 
@@ -10,7 +10,7 @@
 #include <deque>
 #include <functional>
 
-namespace monitor {
+namespace events {
 
 /// Writes event rows into the table "Pulsewatch" of the database file PLW.
 /// A row that cannot be written becomes a line of the text log
@@ -87,4 +87,4 @@ private:
     bool m_inSideFile = false; // the side file holds rows
 };
 
-} // namespace monitor
+} // namespace events

@@ -3,7 +3,7 @@
 #include <QSqlDatabase>
 #include <QString>
 
-namespace monitor {
+namespace events {
 
 /// One connection to the event database file for one operation; closed and
 /// removed when the object ends. It never creates the file: SQLite would
@@ -29,4 +29,4 @@ private:
     QString m_error;
 };
 
-} // namespace monitor
+} // namespace events

@@ -1,6 +1,6 @@
-#include "monitor/EventLog.h"
+#include "events/EventLog.h"
 
-#include "monitor/EventDatabase.h"
+#include "events/EventDatabase.h"
 
 #include "platform/AnsiText.h"
 #include "platform/FileIo.h"
@@ -15,7 +15,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace monitor {
+namespace events {
 namespace {
 
 const QString kInsert = QStringLiteral(
@@ -168,4 +168,4 @@ bool EventLog::appendTextLog(const QString& description) {
     return ::close(fd) == 0 && written;
 }
 
-} // namespace monitor
+} // namespace events
