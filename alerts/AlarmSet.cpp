@@ -5,7 +5,8 @@ namespace alerts {
 AlarmSet::AlarmSet(AppState& state, platform::Services& services, events::EventLog& log,
                    dialup::RemoteAccessService& ras)
     : m_state(state), m_services(services), m_log(log), m_ras(ras), m_mail(state, services.clock),
-      m_phone(log, services.sleeper, services.ending) {}
+      m_phone(log, services.sleeper, services.ending),
+      m_notices(state, log, services.ending) {}
 
 // The window's sound and its log are ours: it must not outlive them.
 AlarmSet::~AlarmSet() {
@@ -49,6 +50,22 @@ void AlarmSet::showEmergencyWindow() {
     m_window = new EmargMSG(m_state, m_services.sound, m_log);
     m_window->setAttribute(Qt::WA_DeleteOnClose);
     m_services.ui.showModeless(*m_window);
+}
+
+void AlarmSet::noticeDown(const QDeadlineTimer& until) {
+    m_notices.down(m_services.clock.now(), until);
+}
+
+bool AlarmSet::SendRecoveryMail(const QString& server, const QString& to,
+                                const QList<Recovered>& servers, const QDeadlineTimer& until) {
+    return m_mail.SendRecovery(server, to, servers, m_services.clock.now(), until);
+}
+
+void AlarmSet::noticeRecovery(const QList<Recovered>& servers, const QDeadlineTimer& until) {
+    if (m_window)
+        for (const Recovered& r : servers)
+            m_window->markRecovered(r.name, r.upAt);
+    m_notices.recovery(servers, until);
 }
 
 } // namespace alerts

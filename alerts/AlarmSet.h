@@ -2,6 +2,7 @@
 
 #include "alerts/EmargMSG.h"
 #include "alerts/MailAlert.h"
+#include "alerts/Notices.h"
 #include "alerts/Telephone.h"
 #include "dialup/VBRas.h"
 #include "alerts/Alarms.h"
@@ -29,6 +30,10 @@ public:
                    const QDeadlineTimer& until) override;
     void GoToTelephone(const QString& TEMP, const QString& PORT, const QString& C_Setting) override;
     void showEmergencyWindow() override;
+    void noticeDown(const QDeadlineTimer& until) override;
+    bool SendRecoveryMail(const QString& server, const QString& to,
+                          const QList<Recovered>& servers, const QDeadlineTimer& until) override;
+    void noticeRecovery(const QList<Recovered>& servers, const QDeadlineTimer& until) override;
 
     /// The emergency window while it is open.
     EmargMSG* emergencyWindow() const { return m_window; }
@@ -44,6 +49,7 @@ private:
     dialup::RemoteAccessService& m_ras;
     MailAlert m_mail;
     TelephoneAlert m_phone;
+    Notices m_notices;
     std::unique_ptr<VBRas> m_held;
     QPointer<EmargMSG> m_window;
 };

@@ -1,6 +1,7 @@
 #include "alerts/EmargMSG.h"
 
 #include "platform/Artwork.h"
+#include "platform/Clock.h"
 #include "platform/DialogKeys.h"
 
 #include <QCloseEvent>
@@ -9,6 +10,8 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -71,14 +74,37 @@ EmargMSG::EmargMSG(const AppState& state, platform::SoundPlayer& sound, events::
 }
 
 void EmargMSG::refresh() {
-    m_list.clear();
+    m_down.clear();
     const int count = m_state.serverCount();
     for (int i = 1; i <= count; ++i) {
         const ServerEntry& s = m_state.Servers[i];
         if (s.Check == 1 && s.Status == -1)
-            m_list += QStringLiteral("【") + s.Name + QStringLiteral("】 - ") + reasonOf(s) +
-                      QStringLiteral("\r\n");
+            m_down.append(
+                {s.Name, QStringLiteral("【") + s.Name + QStringLiteral("】 - ") + reasonOf(s)});
     }
+    // A server down again is listed as down, no longer as recovered.
+    m_marked.removeIf([this](const Line& m) {
+        return std::any_of(m_down.cbegin(), m_down.cend(),
+                           [&m](const Line& d) { return d.first == m.first; });
+    });
+    showLines();
+}
+
+void EmargMSG::markRecovered(const QString& name, const QDateTime& upAt) {
+    const auto down = std::find_if(m_down.begin(), m_down.end(),
+                                   [&name](const Line& d) { return d.first == name; });
+    if (down == m_down.end())
+        return;
+    m_marked.append({name, down->second + QStringLiteral("　→ 復旧 ") + platform::generalDate(upAt)});
+    m_down.erase(down);
+    showLines();
+}
+
+void EmargMSG::showLines() {
+    m_list.clear();
+    for (const QList<Line>* lines : {&m_down, &m_marked})
+        for (const Line& l : *lines)
+            m_list += l.second + QStringLiteral("\r\n");
     m_text->setPlainText(QString(m_list).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
 }
 

@@ -4,7 +4,10 @@
 #include "platform/SoundPlayer.h"
 #include "settings/AppState.h"
 
+#include <QDateTime>
 #include <QDialog>
+#include <QList>
+#include <QPair>
 
 class QGroupBox;
 class QLabel;
@@ -31,6 +34,10 @@ public:
     /// found servers down while the window is open; the sound plays on.
     void refresh();
 
+    /// Marks the line of a server that answers again with the time it did;
+    /// the line stays, marked, until the server is down again.
+    void markRecovered(const QString& name, const QDateTime& upAt);
+
     /// Stops the sound; runs when the window closes, however it closes.
     void Form_Unload();
 
@@ -43,6 +50,12 @@ private:
     const AppState& m_state;
     platform::SoundPlayer& m_sound;
     QPlainTextEdit* m_text;
+    // Each listed server with its line: those down now, in slot order, then
+    // those that answer again, marked.
+    using Line = QPair<QString, QString>;
+    QList<Line> m_down;
+    QList<Line> m_marked;
+    void showLines();
     QString m_list;
     bool m_unloaded = false;
 };

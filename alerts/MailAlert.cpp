@@ -1,5 +1,7 @@
 #include "alerts/MailAlert.h"
 
+#include "alerts/Notices.h"
+
 #include <algorithm>
 
 
@@ -49,6 +51,41 @@ QString MailAlert::reportBody(const AppState& state, const QDateTime& now, const
 bool MailAlert::SendEmail(const QString& strServer, const QString& strSubject, const QString& strTo,
                           const QString& strRealName, const QString& strClosing,
                           const QString& strFrom, const QDeadlineTimer& until) {
+    return send(strServer,
+                {strSubject, strTo, strRealName, reportBody(m_state, m_clock.now(), strClosing),
+                 strFrom},
+                until);
+}
+
+bool MailAlert::SendRecovery(const QString& strServer, const QString& strTo,
+                             const QList<Recovered>& servers, const QDateTime& now,
+                             const QDeadlineTimer& until) {
+    return send(strServer,
+                {QStringLiteral("サーバー復旧"), strTo, QStringLiteral("Pulsewatch"),
+                 recoveryBody(servers, now), QStringLiteral("P/L/W(Pulsewatch)")},
+                until);
+}
+
+QString MailAlert::recoveryBody(const QList<Recovered>& servers, const QDateTime& now) {
+    QString b = QStringLiteral("☆サーバー復旧報告書") + kCrLf + kCrLf;
+    b += kSeparator;
+    b += QStringLiteral("確認時刻　　　　　= ") + platform::generalDate(now) + kCrLf;
+    b += kSeparator + kCrLf;
+    for (const Recovered& r : servers) {
+        b += kSeparator;
+        b += QStringLiteral("サーバー名　　　　= ") + r.name + kCrLf;
+        b += QStringLiteral("備考　　　　　　　= ") + r.remark + kCrLf;
+        b += QStringLiteral("ダウン検出時刻　　= ") + platform::generalDate(r.downSince) + kCrLf;
+        b += QStringLiteral("復旧時刻　　　　　= ") + platform::generalDate(r.upAt) + kCrLf;
+        b += QStringLiteral("ダウン時間　　　　= ") + downTime(r.downSince, r.upAt) + kCrLf;
+        b += kSeparator + kCrLf;
+    }
+    b += kSeparator + kCrLf;
+    b += QStringLiteral("以上サーバーが復旧しました。");
+    return b;
+}
+
+bool MailAlert::send(const QString& server, const MailText& mail, const QDeadlineTimer& until) {
     if (until.hasExpired()) {
         m_lastError = QStringLiteral("メールに使える時間が残っていないため、送信しませんでした。");
         return false;
@@ -57,10 +94,8 @@ bool MailAlert::SendEmail(const QString& strServer, const QString& strSubject, c
     int timeoutMs = m_timeoutMs > 0 ? m_timeoutMs : kLibraryTimeoutMs;
     if (!until.isForever())
         timeoutMs = static_cast<int>(std::min<qint64>(timeoutMs, until.remainingTime()));
-    m_lastError = platform::sendMail(
-        m_libraryPath, relayFromSettings(m_state, strServer),
-        {strSubject, strTo, strRealName, reportBody(m_state, m_clock.now(), strClosing), strFrom},
-        std::max(timeoutMs, 1));
+    m_lastError = platform::sendMail(m_libraryPath, relayFromSettings(m_state, server), mail,
+                                     std::max(timeoutMs, 1));
     return m_lastError.isEmpty();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "alerts/Alarms.h"
 #include "platform/Clock.h"
 #include "platform/MailLibrary.h"
 #include "settings/AppState.h"
@@ -30,6 +31,16 @@ public:
                    const QString& strRealName, const QString& strClosing, const QString& strFrom,
                    const QDeadlineTimer& until = QDeadlineTimer(QDeadlineTimer::Forever));
 
+    /// The recovery notice to strTo ("サーバー復旧"): the servers that answer
+    /// again, with since when they were down and for how long. Sent and
+    /// bounded as SendEmail.
+    bool SendRecovery(const QString& strServer, const QString& strTo,
+                      const QList<Recovered>& servers, const QDateTime& now,
+                      const QDeadlineTimer& until);
+
+    /// The recovery notice's text, in the form of the down report.
+    static QString recoveryBody(const QList<Recovered>& servers, const QDateTime& now);
+
     /// What the library said about the last mail ("" after success), for
     /// diagnostics.
     QString lastError() const { return m_lastError; }
@@ -52,6 +63,8 @@ public:
     static QString libraryIn(const AppState& state);
 
 private:
+    bool send(const QString& server, const MailText& mail, const QDeadlineTimer& until);
+
     const AppState& m_state;
     const platform::Clock& m_clock;
     QString m_libraryPath;

@@ -132,6 +132,24 @@ bool EventLog::writeWaitingRows() {
     return false;
 }
 
+QDateTime EventLog::downSince(const QString& serverName) {
+    EventDatabase database(m_state.DatabasePath, m_busyTimeoutMs, true);
+    if (!database.isOpen())
+        return QDateTime();
+    QSqlQuery q(database.db());
+    // In the order the rows were written: several rows share a second.
+    if (!q.prepare(QStringLiteral(
+            "SELECT MIN(AddDate) FROM Pulsewatch WHERE ServerName = :server AND Error = -1 AND "
+            "ID > COALESCE((SELECT MAX(ID) FROM Pulsewatch "
+            "WHERE ServerName = :server2 AND Error = 1), 0)")))
+        return QDateTime();
+    q.bindValue(QStringLiteral(":server"), serverName);
+    q.bindValue(QStringLiteral(":server2"), serverName);
+    if (!q.exec() || !q.next() || q.value(0).isNull())
+        return QDateTime();
+    return QDateTime::fromString(q.value(0).toString(), kMadeFormat);
+}
+
 bool EventLog::insertRow(const QString& serverName, const QString& message, qint16 error,
                          QString* failure) {
     EventDatabase database(m_state.DatabasePath, m_busyTimeoutMs);

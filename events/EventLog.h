@@ -56,6 +56,11 @@ public:
     /// write failed.
     std::function<void(const QString& why)> onRowsWaiting;
 
+    /// Since when serverName has been down, as its rows tell: the first
+    /// failure after its last answer; invalid when its last row answered,
+    /// it has none or the table cannot be read.
+    QDateTime downSince(const QString& serverName);
+
     /// Rows waiting now.
     int waitingRows() const { return static_cast<int>(m_waiting.size()); }
 

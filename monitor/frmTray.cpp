@@ -47,7 +47,8 @@ frmTray::frmTray(AppState& state, platform::Services& services, const monitor::T
     : QWidget(parent), m_state(state), m_services(services), m_tools(tools),
       m_instance(state.AppFolder), m_log(state, services.clock), m_cycle(state, m_log),
       m_alarms(state, services, m_log, ras),
-      m_dispatch(state, m_cycle, m_log, m_alarms, services.sleeper, services.ending),
+      m_dispatch(state, m_cycle, m_log, m_alarms, services.sleeper, services.ending,
+                 services.clock),
       m_image1(platform::svgIcon(platform::kRunningIcon)),
       m_image2(platform::svgIcon(platform::kPausedIcon)), m_timer(new QTimer(this)),
       m_menu(new QMenu(QStringLiteral("PopUp"), this)), m_tray(new QSystemTrayIcon(this)) {
@@ -128,6 +129,8 @@ bool frmTray::Form_Load() {
     m_tray->show();
     QTimer::singleShot(m_trayWaitMs, this, &frmTray::tellIfNoTray);
     LoadSettings(m_state);
+    if (m_state.RECOVERY_NOTICE == 1)
+        m_dispatch.restoreDownSince();
     if (m_state.SERVER_CNT == 0) {
         stopTimer();
         if (QWidget* config = makeTool(monitor::Tool::Config)) {

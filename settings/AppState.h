@@ -47,6 +47,13 @@ struct AppState {
     QString EMARGE_PWD;         ///< its password, stored in plain text as DIAL_PWD is
     QString EMARGE_CAFILE;      ///< CA certificates of a private relay; "" for the system's
     QString EMARGE_FROM;        ///< sender address of the alarm mails; "" for the default
+    // Notices beside the mail, the telephone and the window; each is off
+    // while its key is absent.
+    qint16 RECOVERY_NOTICE = 0; ///< 1: tell when a server that was down answers again
+    QString WEBHOOK_URL;        ///< chat webhook (http:// or https://); "" for none
+    QString WEBHOOK_FORMAT;     ///< "text" for text/plain; otherwise JSON {"text": ...}
+    QString WEBHOOK_CAFILE;     ///< CA certificates of the webhook; "" for the system's
+    qint16 DESKTOP_NOTICE = 0;  ///< 1: the desktop's notification service too
 
     // Server table: slots 1..SERVER_CNT are in use, slot 0 never is.
     qint16 SERVER_CNT = 0;

@@ -45,6 +45,11 @@ const GeneralKey kGeneralKeys[] = {
     {"EMARGE_USER", Kind::Text, &AppState::EMARGE_USER, nullptr},
     {"EMARGE_PWD", Kind::Text, &AppState::EMARGE_PWD, nullptr},
     {"EMARGE_CAFILE", Kind::Text, &AppState::EMARGE_CAFILE, nullptr},
+    {"RECOVERY_NOTICE", Kind::Integer, nullptr, &AppState::RECOVERY_NOTICE},
+    {"WEBHOOK_URL", Kind::Text, &AppState::WEBHOOK_URL, nullptr},
+    {"WEBHOOK_FORMAT", Kind::Text, &AppState::WEBHOOK_FORMAT, nullptr},
+    {"WEBHOOK_CAFILE", Kind::Text, &AppState::WEBHOOK_CAFILE, nullptr},
+    {"DESKTOP_NOTICE", Kind::Integer, nullptr, &AppState::DESKTOP_NOTICE},
 };
 
 QString readServerKey(const AppState& state, const char* word, int index) {

@@ -2,6 +2,7 @@
 
 #include "support/TestFolder.h"
 
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 using testsupport::eventRows;
@@ -40,6 +41,17 @@ public:
     void GoToTelephone(const QString& n, const QString& port, const QString& s) override {
         record(QStringLiteral("tel %1 %2 %3").arg(n, port, s));
     }
+    void noticeDown(const QDeadlineTimer&) override { record(QStringLiteral("notice down")); }
+    bool SendRecoveryMail(const QString& server, const QString& to,
+                          const QList<alerts::Recovered>& servers, const QDeadlineTimer&) override {
+        record(QStringLiteral("recovery mail %1 %2").arg(server, to));
+        recovered << servers;
+        return true;
+    }
+    void noticeRecovery(const QList<alerts::Recovered>& servers, const QDeadlineTimer&) override {
+        record(QStringLiteral("notice recovery %1").arg(servers.size()));
+    }
+    QList<QList<alerts::Recovered>> recovered;
     void showEmergencyWindow() override {
         record(QStringLiteral("window"));
         if (duringWindow)
@@ -73,7 +85,7 @@ protected:
     RecordingAlarms alarms;
     platform::Ending ending;
     SequencedSleeper sleeper{alarms, ending};
-    monitor::AlarmDispatch dispatch{state, cycle, log, alarms, sleeper, ending};
+    monitor::AlarmDispatch dispatch{state, cycle, log, alarms, sleeper, ending, clock};
 
     void SetUp() override {
         state.DatabasePath = state.AppFolder + QStringLiteral("PLW");
@@ -216,7 +228,7 @@ TEST_F(AlarmDispatchTest, NothingStartsOnceTheProgramIsEnding) {
         SCOPED_TRACE(c.endAt.toStdString());
         platform::Ending end;
         SequencedSleeper pauses{alarms, end};
-        monitor::AlarmDispatch ending{state, cycle, log, alarms, pauses, end};
+        monitor::AlarmDispatch ending{state, cycle, log, alarms, pauses, end, clock};
         alarms.calls.clear();
         alarms.dialSucceeds = c.dialSucceeds;
         alarms.onCall = [&](const QString& call) {
@@ -272,4 +284,76 @@ TEST_F(AlarmDispatchTest, ATickDuringTheAlarmStepStartsNothing) {
     EXPECT_EQ(alarms.calls.count(QStringLiteral("window")), 1);
     EXPECT_EQ(alarms.calls.count(QStringLiteral("dial isp user secret")), 1);
     EXPECT_EQ(alarms.calls.count(QStringLiteral("hangup")), 1);
+}
+
+// A server the cycles found down and then answering again is told as
+// recovered once, in the alarm step of the cycle that found it answering,
+// after that cycle's down alarms, with the time of the cycle that first
+// found it down. One whose retries got an answer was never down.
+TEST_F(AlarmDispatchTest, ARecoveryIsToldOnceWithSinceWhenItWasDown) {
+    state.RECOVERY_NOTICE = 1;
+    state.SERVER_CNT = 2;
+    state.Servers[1] = {QStringLiteral("db1"), QString(), QStringLiteral("本社"), 1, 0};
+    state.Servers[2] = {QStringLiteral("db2"), QString(), QString(), 1, 0};
+    const QDateTime t0(QDate(2026, 12, 7), QTime(22, 0));
+    const struct {
+        int minutes;
+        qint16 db1, db2;
+        QStringList calls;
+    } cycles[] = {
+        {0, -1, 1, {"mail", "mail", kTel1, kTel2, "window"}},
+        {5, -1, 1, {"mail", "mail", kTel1, kTel2, "window"}},
+        {77, 1, -1, {"mail", "mail", "recovery mail", "recovery mail", "notice recovery 1", kTel1,
+                     kTel2, "window"}},
+        {80, 1, 1, {"recovery mail", "recovery mail", "notice recovery 1"}},
+        {85, 1, 1, {}},
+    };
+    for (const auto& c : cycles) {
+        SCOPED_TRACE(c.minutes);
+        alarms.calls.clear();
+        clock.set(t0.addSecs(60 * c.minutes));
+        state.Servers[1].Status = c.db1;
+        state.Servers[2].Status = c.db2;
+        cycleWith(c.db1 == 1 && c.db2 == 1 ? -1 : 0, true);
+        for (QString& call : alarms.calls)
+            call.replace(QRegularExpression(QStringLiteral("^(mail|recovery mail) .*")),
+                         QStringLiteral("\\1"));
+        EXPECT_EQ(alarms.calls, c.calls);
+    }
+    ASSERT_EQ(alarms.recovered.size(), 4);
+    const alerts::Recovered& db1 = alarms.recovered[0].first();
+    EXPECT_EQ(db1.name, QStringLiteral("db1"));
+    EXPECT_EQ(db1.remark, QStringLiteral("本社"));
+    EXPECT_EQ(db1.downSince, t0);
+    EXPECT_EQ(db1.upAt, t0.addSecs(77 * 60));
+    EXPECT_EQ(alarms.recovered[2].first().downSince, t0.addSecs(77 * 60));
+
+    // Without the key nothing of it is sent.
+    state.RECOVERY_NOTICE = 0;
+    alarms.calls.clear();
+    state.Servers[1].Status = -1;
+    cycleWith(0, true);
+    state.Servers[1].Status = 1;
+    cycleWith(-1, true);
+    EXPECT_FALSE(alarms.calls.join(QLatin1Char(' ')).contains(QStringLiteral("recovery")));
+}
+
+// After a restart the outage is read back from the event table: the first
+// failure after the server's last answer.
+TEST_F(AlarmDispatchTest, ARestartKeepsSinceWhenAServerIsDown) {
+    for (const auto& [server, error] : {std::pair{"db1", 1}, {"db1", -1}, {"db2", -1}, {"db1", -1}})
+        log.LOG_PRINT(QLatin1String(server), QStringLiteral("m"), static_cast<qint16>(error));
+    const QStringList rows = eventRows(state.DatabasePath, true);
+    state.RECOVERY_NOTICE = 1;
+    state.SERVER_CNT = 2;
+    state.Servers[1] = {QStringLiteral("db1"), QString(), QString(), 1, 1};
+    state.Servers[2] = {QStringLiteral("db2"), QString(), QString(), 1, 1};
+    dispatch.restoreDownSince();
+    cycleWith(-1, true);
+    ASSERT_EQ(alarms.recovered.size(), 2);
+    ASSERT_EQ(alarms.recovered[0].size(), 2);
+    EXPECT_EQ(alarms.recovered[0][0].downSince.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+              rows[1].section(QLatin1Char('|'), 0, 0));
+    EXPECT_EQ(alarms.recovered[0][1].downSince.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+              rows[2].section(QLatin1Char('|'), 0, 0));
 }

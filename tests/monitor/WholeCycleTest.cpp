@@ -74,7 +74,7 @@ TEST(WholeCycle, AServerDownRaisesEveryAlarm) {
     monitor::MonitorCycle cycle(state, log);
     alerts::AlarmSet alarms(state, services, log, ras);
     alarms.telephone().setHangUpAnswerMs(500);
-    monitor::AlarmDispatch dispatch(state, cycle, log, alarms, sleeper, ending);
+    monitor::AlarmDispatch dispatch(state, cycle, log, alarms, sleeper, ending, clock);
     cycle.setAlarmSteps(dispatch.steps());
 
     {
@@ -128,4 +128,74 @@ TEST(WholeCycle, AServerDownRaisesEveryAlarm) {
               QStringLiteral("【10.99.1.9】 - Reply from 10.99.1.9: : ICMP Request Timeout\r\n"));
     alarms.emergencyWindow()->close();
     EXPECT_FALSE(sound.playing);
+}
+
+// A server silent for two cycles, then answering again after the program
+// was restarted: each silent cycle mails its down report, and the cycle
+// that finds it answering mails exactly one recovery notice, with the time
+// of the first failing row read back from the event table.
+TEST(WholeCycle, AServerBackAfterARestartGetsOneRecoveryMail) {
+    const QString reason = Netns::unavailableReason();
+    if (!reason.isEmpty())
+        GTEST_SKIP() << reason;
+    Netns netns;
+    const QString a = netns.add(QStringLiteral("A"));
+    const QString b = netns.add(QStringLiteral("B"));
+    ASSERT_TRUE(netns.link(a, QStringLiteral("vA"), QStringLiteral("10.99.1.2/24"), b,
+                           QStringLiteral("vB"), QStringLiteral("10.99.1.1/24")));
+    SmtpSink sink({QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("exec"), a});
+    ASSERT_EQ(sink.failure(), QString());
+
+    TestFolder folder;
+    ASSERT_TRUE(QFile::copy(QStringLiteral(MAILWIRE_LIBRARY),
+                            folder.path(QStringLiteral("libmailwire.so"))));
+    AppState state(folder.folder());
+    state.DatabasePath = state.AppFolder + QStringLiteral("PLW");
+    state.SERVER_CNT = 1;
+    state.Servers[1] = {QStringLiteral("10.99.1.1"), QString(), QStringLiteral("基幹DB"), 1, 0};
+    state.USED_LAN = 1;
+    state.RECOVERY_NOTICE = 1;
+    state.EMARGE_SERVER = QStringLiteral("127.0.0.1:%1").arg(sink.port());
+    state.EMARGE_MAIL = QStringLiteral("ops@example.jp");
+
+    FakeWindowSystem ui;
+    platform::SystemClock clock;
+    FakeSoundPlayer sound;
+    RecordingSleeper sleeper;
+    platform::Ending ending;
+    platform::Services services{ui, clock, sound, sleeper, ending};
+    FakeRemoteAccess ras;
+    events::EventLog log(state, clock);
+    monitor::MonitorCycle cycle(state, log);
+    // Each run of the program: its alarms and its dispatch, made anew.
+    const auto run = [&](bool answering) {
+        alerts::AlarmSet alarms(state, services, log, ras);
+        monitor::AlarmDispatch dispatch(state, cycle, log, alarms, sleeper, ending, clock);
+        dispatch.restoreDownSince();
+        cycle.setAlarmSteps(dispatch.steps());
+        netns.exec(b, QStringLiteral("sysctl -qw net.ipv4.icmp_echo_ignore_all=%1")
+                          .arg(answering ? 0 : 1));
+        EnterNetns inA(a);
+        cycle.Timer1_Timer();
+        cycle.setAlarmSteps({});
+    };
+    run(false);
+    run(false);
+    run(true); // after a restart
+    const QStringList rows = eventRows(state.DatabasePath, true);
+    ASSERT_EQ(rows.size(), 3);
+    const auto mails = sink.messages();
+    ASSERT_EQ(mails.size(), 3);
+    EXPECT_EQ(decodeWithPython(mails[0].data).subject.simplified(), QStringLiteral("サーバーダウンの可能性"));
+    const DecodedMail recovery = decodeWithPython(mails[2].data);
+    EXPECT_EQ(recovery.subject.simplified(), QStringLiteral("サーバー復旧"));
+    const QDateTime firstDown = QDateTime::fromString(rows[0].section(QLatin1Char('|'), 0, 0),
+                                                      QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    for (const QString& line :
+         {QStringLiteral("サーバー名　　　　= 10.99.1.1"), QStringLiteral("備考　　　　　　　= 基幹DB"),
+          QStringLiteral("ダウン検出時刻　　= ") + platform::generalDate(firstDown),
+          QStringLiteral("ダウン時間　　　　= 0時間0分"),
+          QStringLiteral("以上サーバーが復旧しました。")})
+        EXPECT_TRUE(recovery.body.contains(line)) << line.toStdString() << "\n"
+                                                  << recovery.body.toStdString();
 }
