@@ -1,5 +1,6 @@
 #pragma once
 
+#include "events/EventStore.h"
 #include "events/PendingRows.h"
 #include "platform/Clock.h"
 #include "settings/AppState.h"
@@ -9,8 +10,12 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
+#include <mutex>
 
 namespace events {
+
+class StoreWriter;
 
 /// Writes event rows into the table "Pulsewatch" of the database file PLW.
 /// A row that cannot be written becomes a line of the text log
@@ -30,10 +35,13 @@ public:
     static constexpr int kMaxWaitingRows = 10000;
 
     EventLog(const AppState& state, const platform::Clock& clock);
+    ~EventLog();
 
     /// Records one row (server name, message, error value: 1 answered,
     /// -1 failure) through a connection of its own. The database stamps
-    /// AddDate; the program never creates the file.
+    /// AddDate; the program never creates the file. With a shared store
+    /// (EVENT_DB) the row is handed to a writer of its own, with the time it
+    /// was made, and the call never waits for the server.
     void LOG_PRINT(const QString& serverName, const QString& message, qint16 error);
 
     /// Writes the rows that wait, oldest first, each with the time it was
@@ -56,13 +64,14 @@ public:
     /// write failed.
     std::function<void(const QString& why)> onRowsWaiting;
 
-    /// Since when serverName has been down, as its rows tell: the first
-    /// failure after its last answer; invalid when its last row answered,
-    /// it has none or the table cannot be read.
-    QDateTime downSince(const QString& serverName);
+    /// Since when serverName has been down, as its rows (of this station)
+    /// tell: the first failure after its last answer; invalid when its last
+    /// row answered or it has none. *readable is false when the store could
+    /// not be read.
+    QDateTime downSince(const QString& serverName, bool* readable = nullptr);
 
     /// Rows waiting now.
-    int waitingRows() const { return static_cast<int>(m_waiting.size()); }
+    int waitingRows() const;
 
     /// The side file rows wait in.
     QString pendingPath() const { return m_pending.path(); }
@@ -80,8 +89,13 @@ private:
 
     bool insertRow(const QString& serverName, const QString& message, qint16 error,
                    QString* failure);
-    void keep(Row row, const QString& why);
+    void keep(Row row, const QString& why, bool tell = true);
     void keepInSideFile();
+    /// True when rows go to a shared store now; its writer then runs.
+    bool sharedStore();
+    QList<Row> takeForWriter();
+    void writtenByWriter(quint64 seq);
+    void writerState(bool failing, const QString& why);
 
     const AppState& m_state;
     const platform::Clock& m_clock;
@@ -90,6 +104,12 @@ private:
     qint64 m_dropped = 0; // waiting rows given up, not yet told in the text log
     PendingRows m_pending;
     bool m_inSideFile = false; // the side file holds rows
+    quint64 m_nextSeq = 1;
+    quint64 m_earlierUpTo = 0; // the last of the rows an earlier run left, until written
+    int m_earlier = 0;
+    // The waiting rows and the side file are shared with the writer's thread.
+    mutable std::mutex m_mutex;
+    std::unique_ptr<StoreWriter> m_writer;
 };
 
 } // namespace events

@@ -12,6 +12,7 @@ struct WaitingRow {
     QString serverName;
     QString message;
     qint16 error = 0;
+    quint64 seq = 0; ///< its place among the rows of this run (not in the file)
 };
 
 /// The side file Pulsewatch.pending in the program folder: where rows that

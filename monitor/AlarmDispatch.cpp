@@ -72,7 +72,12 @@ void AlarmDispatch::restoreDownSince() {
         const ServerEntry& s = m_state.Servers[i];
         if (s.Check != 1 || s.Name.isEmpty() || m_downSince.contains(s.Name))
             continue;
-        const QDateTime since = m_log.downSince(s.Name);
+        bool readable = false;
+        const QDateTime since = m_log.downSince(s.Name, &readable);
+        // A store that cannot be read now is not asked again for each
+        // server: the start must not wait on it.
+        if (!readable)
+            return;
         if (since.isValid())
             m_downSince.insert(s.Name, since);
     }

@@ -54,6 +54,9 @@ struct AppState {
     QString WEBHOOK_FORMAT;     ///< "text" for text/plain; otherwise JSON {"text": ...}
     QString WEBHOOK_CAFILE;     ///< CA certificates of the webhook; "" for the system's
     qint16 DESKTOP_NOTICE = 0;  ///< 1: the desktop's notification service too
+    // A shared event store for several watch stations; absent: the file PLW.
+    QString EVENT_DB;     ///< libpq URI of a PostgreSQL database; "" for PLW
+    QString STATION_NAME; ///< this station's name there; "" for the host name
 
     // Server table: slots 1..SERVER_CNT are in use, slot 0 never is.
     qint16 SERVER_CNT = 0;

@@ -50,6 +50,8 @@ const GeneralKey kGeneralKeys[] = {
     {"WEBHOOK_FORMAT", Kind::Text, &AppState::WEBHOOK_FORMAT, nullptr},
     {"WEBHOOK_CAFILE", Kind::Text, &AppState::WEBHOOK_CAFILE, nullptr},
     {"DESKTOP_NOTICE", Kind::Integer, nullptr, &AppState::DESKTOP_NOTICE},
+    {"EVENT_DB", Kind::Text, &AppState::EVENT_DB, nullptr},
+    {"STATION_NAME", Kind::Text, &AppState::STATION_NAME, nullptr},
 };
 
 QString readServerKey(const AppState& state, const char* word, int index) {
