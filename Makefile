@@ -40,6 +40,7 @@ bench: build
 	$(BUILD)/bin/bench_logview
 	$(BUILD)/bin/bench_cycle
 	$(BUILD)/bin/bench_notice
+	$(BUILD)/bin/bench_store
 
 # Installs for the current user: program folder $(PREFIX)/lib/pulsewatch,
 # menu entry, hicolor icon, and an autostart entry so it starts at login.
