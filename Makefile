@@ -41,6 +41,7 @@ bench: build
 	$(BUILD)/bin/bench_cycle
 	$(BUILD)/bin/bench_notice
 	$(BUILD)/bin/bench_store
+	$(BUILD)/bin/bench_alarm
 
 # Installs for the current user: program folder $(PREFIX)/lib/pulsewatch,
 # menu entry, hicolor icon, and an autostart entry so it starts at login.

@@ -62,6 +62,8 @@ int runProgram(QApplication& app, const ProgramParts& parts) {
         return 1;
     if (tray.unloaded())
         return 0;
+    if (parts.loaded)
+        parts.loaded(tray);
     return app.exec();
 }
 

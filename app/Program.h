@@ -1,6 +1,9 @@
 #pragma once
 
+#include <functional>
+
 class QApplication;
+class frmTray;
 
 namespace dialup {
 class RemoteAccessService;
@@ -17,6 +20,7 @@ struct ProgramParts {
     int tickMs = 0;                           ///< Timer1's interval; 0 for the real minute
     dialup::RemoteAccessService* ras = nullptr; ///< nullptr for pppd
     platform::SoundPlayer* sound = nullptr;     ///< nullptr for the sound card
+    std::function<void(frmTray&)> loaded;       ///< told once the tray window has loaded
 };
 
 /// Wires the tray window, its tool windows and the platform services, and

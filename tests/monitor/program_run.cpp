@@ -5,13 +5,17 @@
 //   sound MS PATH     the alarm sound started (the emergency window opened)
 //   silence MS        it stopped
 //   dial MS / hangup MS   with "fake-dialup": a dial-up link that connects at once
+//   tick MS          Timer1 ticked
 // Usage: program_run TICK_MS [fake-dialup]
 #include "app/Program.h"
+#include "monitor/frmTray.h"
 #include "support/FakePlatform.h"
 #include "support/FakeRemoteAccess.h"
 
 #include <QApplication>
 #include <QDateTime>
+#include <QEvent>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -33,6 +37,16 @@ public:
         if (playing)
             say(QStringLiteral("silence"));
         FakeSoundPlayer::stop();
+    }
+};
+
+// Sees Timer1's timer event before the timer hands it to the cycle.
+class TickTeller : public QObject {
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Timer)
+            say(QStringLiteral("tick"));
+        return false;
     }
 };
 
@@ -64,5 +78,7 @@ int main(int argc, char** argv) {
     parts.sound = &sound;
     if (argc > 2 && QByteArray(argv[2]) == "fake-dialup")
         parts.ras = &dialup;
+    TickTeller teller;
+    parts.loaded = [&teller](frmTray& tray) { tray.Timer1()->installEventFilter(&teller); };
     return app::runProgram(app, parts);
 }
