@@ -35,6 +35,7 @@ int main(int argc, char** argv) {
     platform::EventLoopSleeper sleeper(ending);
     platform::Services services{ui, clock, sound, sleeper, ending};
     dialup::PppdService ras;
+    ras.setEnding(&ending); // a dial under way ends with the program
     monitor::ToolWindows tools;
     tools.set(monitor::Tool::Config,
               [&](QWidget* parent) { return new Config(state, ui, ras, parent); });
