@@ -2,7 +2,6 @@
 
 #include "platform/EventLoop.h"
 
-
 const QByteArray
     C_PING::kPayload("abcdefghijklmnopqrstuvwabcdefghijklmnopqrstuvwabcdefghijklmnopqrs"
                      "tuvwabcdefghijklmnopqrstuvwabcdefghijklmnopqrstuvwabcdefghijklm");

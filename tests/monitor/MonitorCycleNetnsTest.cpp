@@ -244,16 +244,17 @@ protected:
         }
         return r;
     }
-    QStringList command(int cycles, const QStringList& hosts) const {
-        return QStringList{copies[0], copies[1], QString::number(cycles), QStringLiteral("1")} +
-               hosts;
+    // cycle_cli with count cycles of hosts, RETRY 1, inside A.
+    void launch(QProcess& p, int count, const QStringList& hosts, bool asNobody = false) const {
+        const QStringList command =
+            QStringList{copies[0], copies[1], QString::number(count), QStringLiteral("1")} + hosts;
+        p.start(QStringLiteral("ip"),
+                asNobody ? Netns::execAsNobody(a, command)
+                         : QStringList{QStringLiteral("netns"), QStringLiteral("exec"), a} + command);
     }
     Run cycles(int count, const QStringList& hosts, bool asNobody = false) {
         QProcess p;
-        p.start(QStringLiteral("ip"),
-                asNobody ? Netns::execAsNobody(a, command(count, hosts))
-                         : QStringList{QStringLiteral("netns"), QStringLiteral("exec"), a} +
-                               command(count, hosts));
+        launch(p, count, hosts, asNobody);
         EXPECT_TRUE(p.waitForFinished(120000)) << "the cycles did not end";
         return parse(p);
     }
@@ -335,9 +336,7 @@ TEST_F(CycleProcess, ADeadDnsServerDelaysTheCycleByTheLookupBoundOnly) {
 TEST_F(CycleProcess, AQuitSignalEndsACycleThatWaitsOnADeadDnsServer) {
     ASSERT_TRUE(startDns(false));
     QProcess p;
-    p.start(QStringLiteral("ip"), QStringList{QStringLiteral("netns"), QStringLiteral("exec"), a} +
-                                      command(1, {QStringLiteral("srv.pulsewatch.test"),
-                                                  QStringLiteral("10.99.2.1")}));
+    launch(p, 1, {QStringLiteral("srv.pulsewatch.test"), QStringLiteral("10.99.2.1")});
     ASSERT_TRUE(p.waitForStarted());
     // Once the cycle is under way: the lookups take 1.5 s.
     QThread::msleep(700);
