@@ -31,6 +31,7 @@ int runProgram(QApplication& app, const ProgramParts& parts) {
     platform::EventLoopSleeper sleeper(ending);
     platform::Services services{ui, clock, sound, sleeper, ending};
     dialup::PppdService pppd;
+    pppd.setEnding(&ending); // a dial under way ends with the program
     dialup::RemoteAccessService& ras = parts.ras ? *parts.ras : pppd;
     monitor::ToolWindows tools;
     tools.set(monitor::Tool::Config,

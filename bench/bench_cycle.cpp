@@ -5,7 +5,11 @@
 // ten silent hosts, five silent and five answering, and ten answering; ten
 // loopback servers show the cost of a cycle where every server answers at
 // once. Prints the median wall time of each over several rounds and the
-// ratio. Needs root (namespaces, raw sockets).
+// ratio. Then ten servers, nine dotted addresses and a name, RETRY 1, with
+// A's DNS server (the tests' own responder, in C) healthy and then dead (it
+// drops every query): those cycles run in cycle_cli under `ip netns exec A`,
+// so that A's resolv.conf holds, and the medians of their cycles are printed
+// side by side. Needs root (namespaces, raw sockets).
 #include "events/EventLog.h"
 #include "monitor/MonitorCycle.h"
 #include "support/Netns.h"
@@ -16,6 +20,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTextStream>
 
 #include <vector>
@@ -38,6 +43,27 @@ QStringList range(const char* prefix, int first, int count) {
     return out;
 }
 
+// The per-cycle times cycle_cli prints for count cycles of hosts inside ns.
+std::vector<double> cliCycles(const QString& ns, int count, const QStringList& hosts) {
+    QTemporaryDir dir;
+    const QStringList copies = testsupport::Netns::copiesForNobody(
+        dir, {QStringLiteral(CYCLE_CLI), QStringLiteral(PW_EMPTY_DB)});
+    std::vector<double> ms;
+    if (copies.size() != 2)
+        return ms;
+    QProcess p;
+    p.start(QStringLiteral("ip"), QStringList{QStringLiteral("netns"), QStringLiteral("exec"), ns,
+                                              copies[0], copies[1], QString::number(count),
+                                              QStringLiteral("1")} +
+                                      hosts);
+    if (!p.waitForFinished(300000))
+        return ms;
+    for (const QString& line : QString::fromUtf8(p.readAllStandardOutput()).split('\n'))
+        if (line.startsWith(QStringLiteral("cycle\t")))
+            ms.push_back(line.mid(6).toDouble());
+    return ms;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -47,8 +73,10 @@ int main(int argc, char** argv) {
     Netns netns;
     const QStringList silent = range("10.99.1", 11, 10);
     const QStringList answering = range("10.99.2", 11, 10);
-    QString a;
-    if (const QString why = netns.addEchoPeers(&a, silent, answering); !why.isEmpty()) {
+    QString a, c;
+    if (const QString why = netns.addEchoPeers(&a, silent, answering + QStringList{"10.99.2.53"},
+                                               nullptr, &c);
+        !why.isEmpty()) {
         out << "bench_cycle: " << why << "\n";
         return 1;
     }
@@ -107,5 +135,37 @@ int main(int argc, char** argv) {
         out << "\n";
         out.flush();
     }
+
+    // The name resolves to 10.99.2.11; every address has its PTR record.
+    QStringList records{QStringLiteral("srv.pulsewatch.test=10.99.2.11")};
+    for (const QString& address : answering)
+        records << QStringLiteral("c%1.pulsewatch.test=%2")
+                       .arg(address.section(QLatin1Char('.'), 3), address);
+    const QStringList servers =
+        answering.mid(1, 9) + QStringList{QStringLiteral("srv.pulsewatch.test")};
+    if (!netns.setResolvConf(a, "nameserver 10.99.2.53\n")) {
+        out << "bench_cycle: could not write the namespace's resolv.conf\n";
+        return 1;
+    }
+    double medians[2] = {};
+    for (const bool healthy : {true, false}) {
+        QProcess dns;
+        if (!Netns::startDns(dns, c, QStringLiteral("10.99.2.53"), healthy, records)) {
+            out << "bench_cycle: the DNS server did not start\n";
+            return 1;
+        }
+        const std::vector<double> ms = cliCycles(a, rounds, servers);
+        dns.kill();
+        dns.waitForFinished();
+        if (ms.size() != static_cast<size_t>(rounds)) {
+            out << "bench_cycle: cycle_cli failed\n";
+            return 1;
+        }
+        medians[healthy ? 0 : 1] = median(ms);
+    }
+    out << "9 dotted + 1 name, RETRY 1: cycle median with healthy DNS "
+        << QString::number(medians[0], 'f', 1) << " ms, with dead DNS "
+        << QString::number(medians[1], 'f', 1) << " ms, difference "
+        << QString::number(medians[1] - medians[0], 'f', 1) << " ms\n";
     return 0;
 }

@@ -29,9 +29,9 @@ QString entryOf(const QList<QByteArray>& argv) {
     return QString();
 }
 
-// The pppd with that pid as /proc shows it now; pid 0 when it is not one
-// (gone, a zombie, another program).
-PppdLink inspect(qint64 pid) {
+} // namespace
+
+PppdLink pppdAt(qint64 pid) {
     const QByteArray stat = readProc(pid, "stat");
     const qsizetype open = stat.indexOf('('), close = stat.lastIndexOf(')');
     if (open < 0 || close < open || stat.mid(open + 1, close - open - 1) != "pppd")
@@ -44,8 +44,6 @@ PppdLink inspect(qint64 pid) {
     return {pid, fields[19].toULongLong(), entryOf(argv)};
 }
 
-} // namespace
-
 QList<PppdLink> runningPppd() {
     QList<PppdLink> links;
     for (const QString& name : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
@@ -53,7 +51,7 @@ QList<PppdLink> runningPppd() {
         const qint64 pid = name.toLongLong(&isPid);
         if (!isPid)
             continue;
-        const PppdLink link = inspect(pid);
+        const PppdLink link = pppdAt(pid);
         if (link.pid != 0 && !link.entry.isEmpty())
             links << link;
     }
@@ -64,7 +62,7 @@ int signalPppd(const PppdLink& link, int sig) {
     // Held by a pidfd, the process cannot be swapped for another between the
     // check and the signal.
     const long fd = ::syscall(SYS_pidfd_open, static_cast<pid_t>(link.pid), 0);
-    const PppdLink now = inspect(link.pid);
+    const PppdLink now = pppdAt(link.pid);
     int rc = ESRCH;
     if (now.pid != 0 && now.started == link.started && now.entry == link.entry) {
         const long sent =

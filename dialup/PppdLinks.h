@@ -17,6 +17,10 @@ struct PppdLink {
 /// else the first options file it reads that is not a descriptor.
 QList<PppdLink> runningPppd();
 
+/// The pppd with that pid as /proc shows it now; pid 0 when it is none
+/// (gone, a zombie, another program).
+PppdLink pppdAt(qint64 pid);
+
 /// Sends sig to link's pppd only while that pid is still the same pppd
 /// dialling the same entry. 0, or ESRCH when it has gone, or the errno of
 /// the signal (EPERM for another user's link).

@@ -1,13 +1,14 @@
 #include "dialup/PppdService.h"
 
 #include "dialup/OptionFile.h"
+#include "dialup/PppdChild.h"
 #include "platform/Artwork.h"
 #include "platform/FileIo.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
+#include <QRegularExpression>
 #include <QSerialPortInfo>
 #include <QUrl>
 
@@ -21,7 +22,6 @@
 namespace dialup {
 namespace {
 
-constexpr qint32 kDialTimedOut = 798;
 const QByteArray kMark = "#pulsewatch ";
 
 // An entry is a file name in the peers folder, nothing more.
@@ -278,47 +278,72 @@ qint32 PppdService::dial(const QString& phoneBook, const DialParams& params, qin
     args << QStringLiteral("file") << QStringLiteral("/dev/fd/%1").arg(readEnd)
          << QStringLiteral("updetach");
 
-    const QList<PppdLink> before = runningPppd();
-    QProcess pppd;
-    pppd.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    pppd.setStandardOutputFile(QProcess::nullDevice());
-    pppd.setChildProcessModifier([readEnd] { ::fcntl(readEnd, F_SETFD, 0); });
-    pppd.start(m_paths.pppd, args);
-    const bool started = pppd.waitForStarted(10000);
+    PppdChild pppd;
+    const bool started = pppd.start(m_paths.pppd, args, readEnd);
     ::close(readEnd);
     if (!started)
         return kCannotStartPppd;
+    const quint64 startedAt = pppdAt(pppd.pid()).started;
 
-    // updetach: pppd returns once the link is up or has failed, leaving the
-    // link's pppd behind as a child of its own.
-    auto leftBehind = [&] {
-        PppdLink found;
-        for (const PppdLink& l : runningPppd())
-            if (l.entry == params.entry && l.started >= found.started &&
-                std::none_of(before.begin(), before.end(),
-                             [&](const PppdLink& b) { return b.pid == l.pid; }))
-                found = l;
-        return found;
-    };
-    if (!pppd.waitForFinished(m_dialLimitMs)) {
+    static const platform::Ending never;
+    const platform::Ending& ending = m_ending ? *m_ending : never;
+    const auto finished = [&pppd] { return pppd.finished(); };
+    platform::WaitResult r = platform::waitFor(ending, QDeadlineTimer(m_dialLimitMs), finished);
+    qint32 rc = 0;
+    if (r == platform::WaitResult::TimedOut) {
         // SIGTERM first: pppd then hangs the modem up and removes its lock.
-        pppd.terminate();
-        if (!pppd.waitForFinished(5000)) {
-            pppd.kill();
-            pppd.waitForFinished(2000);
+        pppd.signal(SIGTERM);
+        r = platform::waitFor(ending, QDeadlineTimer(5000), finished);
+        if (r == platform::WaitResult::TimedOut) {
+            pppd.signal(SIGKILL);
+            r = platform::waitFor(ending, QDeadlineTimer(2000), finished);
         }
-        const PppdLink link = leftBehind();
-        *handle = link.pid != 0 ? handleFor(link) : 0;
-        return kDialTimedOut;
+        rc = kDialTimedOut;
     }
-    if (pppd.exitStatus() != QProcess::NormalExit)
-        return kPppdExitBase + 1;
+    if (r == platform::WaitResult::Ended) {
+        // Nobody waits for this link any more; pppd ends it on its own
+        // (and is reaped later), so the program can end at once.
+        pppd.signal(SIGTERM);
+        return kDialAbandoned;
+    }
+    if (!pppd.exitedNormally())
+        return rc ? rc : kPppdExitBase + 1;
     if (pppd.exitCode() != 0)
-        return kPppdExitBase + pppd.exitCode();
-    PppdLink link = leftBehind();
+        return rc ? rc : kPppdExitBase + pppd.exitCode();
+    // updetach: pppd left the link to a daemon of its own. Also after a
+    // time-out, when the link came up just then, so that it is hung up.
+    PppdLink link = linkOf(pppd.output(), pppd.pid(), startedAt, params.entry);
     link.entry = params.entry;
     *handle = handleFor(link);
-    return 0;
+    return rc;
+}
+
+// pppd names the link's interface in its log ("Using interface ppp0"),
+// which goes to stdout until it detaches unless the entry sends it
+// elsewhere, and writes the pid of the link's pppd to the interface's pid
+// file; its parent, this dial's child, updates it to the daemon before it
+// exits. That pppd must dial this entry and have started with this dial.
+// Without that, no pid: the hang-up then signals nothing rather than
+// another's link.
+PppdLink PppdService::linkOf(const QByteArray& log, qint64 childPid, quint64 childStarted,
+                             const QString& entry) const {
+    static const QRegularExpression kInterface(QStringLiteral("^Using interface (\\S+)$"),
+                                               QRegularExpression::MultilineOption);
+    QString ifname;
+    for (auto it = kInterface.globalMatch(QString::fromLocal8Bit(log)); it.hasNext();)
+        ifname = it.next().captured(1);
+    if (ifname.isEmpty() || ifname.contains(QLatin1Char('/')))
+        return {};
+    QFile pidFile(QDir(m_paths.runDir).filePath(ifname + QStringLiteral(".pid")));
+    if (!pidFile.open(QIODevice::ReadOnly))
+        return {};
+    const qint64 pid = pidFile.readLine(32).trimmed().toLongLong();
+    if (pid <= 0 || pid == childPid)
+        return {};
+    const PppdLink link = pppdAt(pid);
+    if (link.pid == 0 || link.entry != entry || link.started < childStarted)
+        return {};
+    return link;
 }
 
 qint32 PppdService::handleFor(const PppdLink& link) {
@@ -379,6 +404,8 @@ QString PppdService::errorString(qint32 code) {
     case kPhoneNotChangeable:
         return QStringLiteral("このエントリの電話番号を変更できるのは、エントリの管理者 (root) "
                               "だけです。/etc/ppp/peers のファイルで設定してもらってください。");
+    case kDialAbandoned:
+        return QStringLiteral("プログラムの終了のため、ダイアルアップを中止しました。");
     case kDialTimedOut:
         return QStringLiteral("ダイアルアップ接続が時間内に完了しませんでした。");
     case kCannotStartPppd:

@@ -19,6 +19,8 @@ constexpr qint32 kBufferTooSmall = 603;
 constexpr qint32 kEntryNotFound = 623;
 constexpr qint32 kInvalidSize = 632;
 constexpr qint32 kCannotLoadPhonebook = 621;
+/// The dial was given up because the program is ending.
+constexpr qint32 kDialAbandoned = 631;
 constexpr qint32 kCountryNotFound = 650;
 constexpr qint32 kNoConnection = 668;
 /// pppd exit status n is reported as kPppdExitBase + n.
@@ -26,6 +28,8 @@ constexpr qint32 kPppdExitBase = 700;
 /// A number other than the entry's own, which only the entry's
 /// administrator can change.
 constexpr qint32 kPhoneNotChangeable = 797;
+/// The dial neither connected nor failed within its limit.
+constexpr qint32 kDialTimedOut = 798;
 constexpr qint32 kCannotStartPppd = 799;
 
 /// A dial or saved dial parameters. A null text means "none" and is what

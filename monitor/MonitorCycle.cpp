@@ -3,6 +3,7 @@
 #include "monitor/OutcomeLine.h"
 #include "platform/NumericText.h"
 #include "probe/C_PING.h"
+#include "probe/HostLookup.h"
 
 #include <algorithm>
 #include <cmath>
@@ -29,9 +30,22 @@ void MonitorCycle::Timer1_Timer() {
     m_running = false;
 }
 
+// One watched server through the cycle.
+struct MonitorCycle::Server {
+    int slot;
+    qsizetype index; ///< of its name in the cycle's lookup
+    QString name;
+    C_PING::Outcome last; ///< of its latest probe
+    QString error;        ///< what went wrong while probing (code 11)
+    bool settled = false; ///< answered, or failed with no retry left
+    qint32 code() const { return !error.isEmpty() ? kProbeError : last.resolved ? last.code : -1; }
+};
+
 void MonitorCycle::runCycle() {
     m_log.writeWaitingRows();
     if (m_steps.dialupStep && !m_steps.dialupStep())
+        return;
+    if (ended())
         return;
 
     m_state.AllServersUp = -1;
@@ -40,86 +54,110 @@ void MonitorCycle::runCycle() {
                         : retrySetting > 0         ? static_cast<int>(std::ceil(retrySetting))
                                                    : 0;
     // The table is read once: the server list editor may change it while
-    // the probes yield, and the slots stay valid whatever it does.
-    struct Server {
-        int slot;
-        QString name;
-        Probe last;
-    };
+    // the probes wait, and the slots stay valid whatever it does.
     std::vector<Server> watched;
+    QStringList names;
     const int count = m_state.serverCount();
     for (int i = 1; i <= count; ++i) {
         const ServerEntry& server = m_state.Servers[i];
-        if (!server.Name.isEmpty() && server.Check == 1)
-            watched.push_back({i, server.Name, {}});
+        if (!server.Name.isEmpty() && server.Check == 1) {
+            watched.push_back({i, names.size(), server.Name, {}, {}, false});
+            names << server.Name;
+        }
     }
+
+    static const platform::Ending never;
+    const platform::Ending& ending = m_ending ? *m_ending : never;
+    C_PING ping;
+    ping.setCharsPackets(32);
+    ping.setTimeout(kReplyWaitMs);
+    ping.setPackets(1);
+    ping.setTTL(255);
+    ping.setEnding(m_ending);
+    // Every name is looked up once per cycle, all at once; the retries use
+    // what was found.
+    probe::HostLookup lookup(names);
+    bool abandoned = !lookup.waitForAddresses(ending);
 
     // Every server is probed once, all together; those that failed are
     // probed again together, up to RETRY more times each.
     std::vector<Server*> due;
     for (Server& s : watched)
         due.push_back(&s);
-    for (int attempt = 0; attempt <= retries && !due.empty(); ++attempt) {
-        QStringList names;
-        for (const Server* s : due)
-            names << s->name;
-        const std::vector<Probe> probes = SendServers(names);
-        std::vector<Server*> failed;
-        for (size_t k = 0; k < due.size(); ++k) {
-            due[k]->last = probes[k];
-            if (probes[k].code != 0)
-                failed.push_back(due[k]);
-        }
-        due = std::move(failed);
-    }
+    for (int attempt = 0; attempt <= retries && !due.empty() && !abandoned; ++attempt)
+        abandoned = !SendServers(ping, lookup, due, attempt == retries);
+    // The outcome lines name each dotted address by its reverse name, which
+    // may still be on its way; the lookup's bound holds for it too.
+    if (!abandoned)
+        abandoned = !lookup.waitForNames(ending);
 
     // Rows in slot order; the outcome of the last server stays in
     // LastProbeCode and LastProbeText, as if each were probed in turn.
     bool result = false;
     for (const Server& s : watched) {
+        if (!s.settled)
+            continue; // its probes were abandoned: nothing to record
+        const C_PING::Outcome& o = s.last;
+        const QString line = !s.error.isEmpty() ? s.error
+                             : !o.resolved
+                                 ? kUnresolvable
+                                 : outcomeLine(o.code, o.strCode,
+                                               lookup.host(s.index).hostName,
+                                               o.ipAddress, o.bytes, o.rtt, o.ttl);
         ServerEntry& server = m_state.Servers[s.slot];
-        result = s.last.code == 0;
+        result = s.code() == 0;
         if (result) {
             server.Status = 1;
         } else {
             server.Status = -1;
             m_state.AllServersUp = 0;
         }
-        m_state.LastProbeCode = s.last.code;
-        m_state.LastProbeText = s.last.line;
-        server.Message = s.last.line;
+        m_state.LastProbeCode = s.code();
+        m_state.LastProbeText = line;
+        server.Message = line;
         m_log.LOG_PRINT(s.name, server.Message, server.Status);
     }
 
+    if (abandoned || ended())
+        return;
     if (m_steps.alarmStep)
         m_steps.alarmStep(result);
 }
 
-std::vector<MonitorCycle::Probe> MonitorCycle::SendServers(const QStringList& names) {
-    std::vector<Probe> out(static_cast<size_t>(names.size()));
+// One request to each server of due at once; due keeps those that failed
+// and may be probed again. False when the probe was abandoned.
+bool MonitorCycle::SendServers(C_PING& ping, const probe::HostLookup& lookup,
+                               std::vector<Server*>& due, bool lastAttempt) {
+    std::vector<probe::Host> hosts;
+    for (const Server* s : due)
+        hosts.push_back(lookup.host(s->index));
+    std::vector<C_PING::Outcome> outcomes;
+    QString error;
     try {
-        C_PING ping;
-        ping.setCharsPackets(32);
-        ping.setTimeout(kReplyWaitMs);
-        ping.setPackets(1);
-        ping.setTTL(255);
-        const std::vector<C_PING::Outcome> outcomes = ping.PingEach(names);
-        for (size_t i = 0; i < out.size(); ++i) {
-            const C_PING::Outcome& o = outcomes[i];
-            if (!o.resolved)
-                out[i] = {-1, kUnresolvable};
-            else
-                out[i] = {o.code, outcomeLine(o.code, o.strCode, o.hostName, o.ipAddress, o.bytes,
-                                              o.rtt, o.ttl)};
-        }
+        outcomes = ping.PingEach(hosts);
     } catch (const std::exception& e) {
-        for (Probe& p : out)
-            p = {kProbeError, QString::fromLocal8Bit(e.what())};
+        error = QString::fromLocal8Bit(e.what());
+        outcomes.assign(due.size(), C_PING::Outcome{});
     }
-    if (m_probeListener)
-        for (const Probe& p : out)
-            m_probeListener(p.code);
-    return out;
+    bool abandoned = false;
+    std::vector<Server*> failed;
+    for (size_t k = 0; k < due.size(); ++k) {
+        Server& s = *due[k];
+        if (error.isEmpty() && outcomes[k].abandoned) {
+            abandoned = true;
+            continue;
+        }
+        s.last = outcomes[k];
+        s.error = error;
+        if (m_probeListener)
+            m_probeListener(s.code());
+        if (s.code() == 0 || lastAttempt)
+            s.settled = true;
+        else
+            failed.push_back(&s);
+    }
+    due = std::move(failed);
+    return !abandoned;
 }
 
 } // namespace monitor

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "events/EventLog.h"
+#include "platform/Ending.h"
 #include "settings/AppState.h"
 
 #include <QString>
@@ -8,6 +9,11 @@
 
 #include <functional>
 #include <vector>
+
+class C_PING;
+namespace probe {
+class HostLookup;
+}
 
 namespace monitor {
 
@@ -43,6 +49,12 @@ public:
 
     void setAlarmSteps(AlarmSteps steps) { m_steps = std::move(steps); }
 
+    /// The program's end. Every wait of the cycle (lookups, replies) ends
+    /// with it, and the cycle is abandoned: no row for a server whose probes
+    /// it did not finish, no alarm step. The rows of servers whose outcome
+    /// was settled are still recorded.
+    void setEnding(const platform::Ending* ending) { m_ending = ending; }
+
     /// Called with the outcome code of every probe of a server, in the order
     /// the probes were made (tests count probes).
     void setProbeListener(std::function<void(qint32 lngCode)> listener) {
@@ -53,29 +65,22 @@ public:
     /// running (probes yield to the event loop) is dropped: cycles never nest.
     void Timer1_Timer();
 
-    /// The outcome of one probe of a server: its code (0 answered, -1 no
-    /// reply or a name that does not resolve, 11 an error while probing,
-    /// else an ICMP status) and its outcome line.
-    struct Probe {
-        qint32 code = 0;
-        QString line;
-    };
-
-    /// Probes every host of names once, all at once: the requests go out
-    /// together, and the probe yields to the event loop while it waits.
-    std::vector<Probe> SendServers(const QStringList& names);
-
     /// Ticks counted towards mINTERVAL: 1 after start-up and after each cycle.
     qint16 IntervalCount = 1;
 
     bool cycleRunning() const { return m_running; }
 
 private:
+    struct Server;
     void runCycle();
+    bool ended() const { return m_ending && m_ending->requested(); }
+    bool SendServers(C_PING& ping, const probe::HostLookup& lookup, std::vector<Server*>& due,
+                     bool lastAttempt);
 
     AppState& m_state;
     events::EventLog& m_log;
     AlarmSteps m_steps;
+    const platform::Ending* m_ending = nullptr;
     std::function<void(qint32)> m_probeListener;
     bool m_running = false;
 };

@@ -57,6 +57,7 @@ frmTray::frmTray(AppState& state, platform::Services& services, const monitor::T
     setWindowIcon(m_image1);
 
     m_cycle.setAlarmSteps(m_dispatch.steps());
+    m_cycle.setEnding(&services.ending);
     m_timer->setObjectName(QStringLiteral("Timer1"));
     connect(m_timer, &QTimer::timeout, this, &frmTray::tick);
     // Said once each time rows begin to wait: the watch goes on meanwhile.

@@ -2,11 +2,6 @@
 
 #include "platform/EventLoop.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 const QByteArray
     C_PING::kPayload("abcdefghijklmnopqrstuvwabcdefghijklmnopqrstuvwabcdefghijklmnopqrs"
                      "tuvwabcdefghijklmnopqrstuvwabcdefghijklmnopqrstuvwabcdefghijklm");
@@ -14,11 +9,6 @@ const QByteArray
 namespace {
 
 constexpr qint32 kGeneralFailure = 11050;
-
-QString dotted(quint32 address) {
-    const auto* b = reinterpret_cast<const unsigned char*>(&address);
-    return QStringLiteral("%1.%2.%3.%4").arg(b[0]).arg(b[1]).arg(b[2]).arg(b[3]);
-}
 
 } // namespace
 
@@ -77,35 +67,9 @@ QString C_PING::statusText(qint32 status) {
     }
 }
 
-// A dotted address is probed as given; its reverse name is only decoration,
-// so a failed reverse lookup leaves HostName empty instead of failing.
-quint32 C_PING::resolve(const QString& name) {
-    const QByteArray raw = name.toUtf8();
-    const in_addr_t numeric = ::inet_addr(raw.constData());
-    if (numeric != INADDR_NONE) {
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = numeric;
-        char host[NI_MAXHOST];
-        if (::getnameinfo(reinterpret_cast<sockaddr*>(&sa), sizeof sa, host, sizeof host, nullptr,
-                          0, NI_NAMEREQD) == 0)
-            m_hostName = QString::fromUtf8(host);
-        m_ipAddress = dotted(numeric);
-        return numeric;
-    }
-
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    hints.ai_flags = AI_CANONNAME;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(raw.constData(), nullptr, &hints, &found) != 0 || !found)
-        return 0;
-    const quint32 address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
-    m_hostName = QString::fromUtf8(found->ai_canonname ? found->ai_canonname : raw.constData());
-    m_ipAddress = dotted(address);
-    ::freeaddrinfo(found);
-    return address;
+const platform::Ending& C_PING::ending() const {
+    static const platform::Ending never;
+    return m_ending ? *m_ending : never;
 }
 
 void C_PING::raise(qint32 code, const QString& text, qint32 bytes, qint32 rtt, qint32 ttl) {
@@ -123,12 +87,13 @@ namespace {
 // The event values of one request's outcome; ipAddress names the replying
 // or reporting node when there is one.
 void describe(const probe::EchoOutcome& r, C_PING::Outcome* o) {
-    if (r.kind == probe::EchoOutcome::NoReply) {
+    if (r.kind == probe::EchoOutcome::NoReply || r.kind == probe::EchoOutcome::Abandoned) {
+        o->abandoned = r.kind == probe::EchoOutcome::Abandoned;
         o->code = -1;
         o->strCode = QStringLiteral("ICMP Request Timeout");
         return;
     }
-    o->ipAddress = dotted(r.from);
+    o->ipAddress = probe::dottedAddress(r.from);
     o->code = r.kind == probe::EchoOutcome::Reply ? 0 : r.status;
     o->strCode = C_PING::statusText(o->code);
     if (r.kind == probe::EchoOutcome::Reply) {
@@ -148,12 +113,15 @@ bool C_PING::Ping(const QString& name) {
     if (name.trimmed().isEmpty())
         return false;
 
-    const quint32 address = resolve(name);
-    if (address == 0) {
-        m_hostName.clear();
-        m_ipAddress.clear();
+    const auto stop = [this] { return m_aborted; };
+    probe::HostLookup lookup({name});
+    if (!lookup.waitForNames(ending(), stop))
+        return true;
+    const probe::Host host = lookup.host(0);
+    if (!host.resolved)
         return false;
-    }
+    m_hostName = host.hostName;
+    m_ipAddress = host.ipAddress;
 
     probe::IcmpSocket socket;
     QString openError;
@@ -172,8 +140,8 @@ bool C_PING::Ping(const QString& name) {
             continue;
         }
         const probe::EchoOutcome r =
-            socket.echo({address}, payload, m_ttl, m_timeout, [this] { return stillWanted(); })[0];
-        if (m_aborted)
+            socket.echo({host.address}, payload, m_ttl, m_timeout, ending(), stop)[0];
+        if (r.kind == probe::EchoOutcome::Abandoned)
             break;
         Outcome o;
         o.ipAddress = m_ipAddress;
@@ -188,28 +156,41 @@ bool C_PING::Ping(const QString& name) {
 
 std::vector<C_PING::Outcome> C_PING::PingEach(const QStringList& names) {
     m_aborted = false;
-    std::vector<Outcome> out(names.size());
+    probe::HostLookup lookup(names);
+    const bool answered = lookup.waitForNames(ending(), [this] { return m_aborted; });
+    std::vector<probe::Host> hosts;
+    for (qsizetype i = 0; i < names.size(); ++i)
+        hosts.push_back(lookup.host(i));
+    if (answered)
+        return PingEach(hosts);
+    std::vector<Outcome> out(hosts.size());
+    for (Outcome& o : out)
+        o.abandoned = true;
+    return out;
+}
+
+std::vector<C_PING::Outcome> C_PING::PingEach(const std::vector<probe::Host>& hosts) {
+    m_aborted = false;
+    std::vector<Outcome> out(hosts.size());
     std::vector<quint32> addresses;
     std::vector<Outcome*> sent;
-    for (qsizetype i = 0; i < names.size(); ++i) {
-        m_hostName.clear();
-        m_ipAddress.clear();
-        if (names[i].trimmed().isEmpty())
+    for (size_t i = 0; i < hosts.size(); ++i) {
+        Outcome& o = out[i];
+        o.resolved = hosts[i].resolved;
+        if (!o.resolved)
             continue;
-        const quint32 address = resolve(names[i]);
-        if (address == 0)
-            continue;
-        Outcome& o = out[static_cast<size_t>(i)];
-        o.resolved = true;
-        o.hostName = m_hostName;
-        o.ipAddress = m_ipAddress;
-        addresses.push_back(address);
+        o.hostName = hosts[i].hostName;
+        o.ipAddress = hosts[i].ipAddress;
+        addresses.push_back(hosts[i].address);
         sent.push_back(&o);
     }
-    m_hostName.clear();
-    m_ipAddress.clear();
-    if (addresses.empty() || !stillWanted())
+    if (addresses.empty())
         return out;
+    if (!stillWanted() || ending().requested()) {
+        for (Outcome* o : sent)
+            o->abandoned = true;
+        return out;
+    }
 
     probe::IcmpSocket socket;
     QString openError;
@@ -223,8 +204,8 @@ std::vector<C_PING::Outcome> C_PING::PingEach(const QStringList& names) {
         return out;
     }
     const std::vector<probe::EchoOutcome> results =
-        socket.echo(addresses, kPayload.left(m_charsPackets), m_ttl, m_timeout,
-                    [this] { return stillWanted(); });
+        socket.echo(addresses, kPayload.left(m_charsPackets), m_ttl, m_timeout, ending(),
+                    [this] { return m_aborted; });
     for (size_t k = 0; k < results.size(); ++k)
         describe(results[k], sent[k]);
     return out;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Ending.h"
+#include "probe/HostLookup.h"
 #include "probe/IcmpSocket.h"
 
 #include <QString>
@@ -27,10 +29,15 @@ public:
 
     void onPing(PingEvent handler) { m_onPing = std::move(handler); }
 
+    /// The program's end, which ends every wait of the probe (lookups and
+    /// replies); without one only abort() does.
+    void setEnding(const platform::Ending* ending) { m_ending = ending; }
+
     /// Starts probing name. False when the name is blank or does not
-    /// resolve (no event then); true once the requests were made, whatever
-    /// their outcome. Each request waits Timeout milliseconds for its reply,
-    /// yielding to the event loop meanwhile.
+    /// resolve within the lookup bound (no event then); true once the
+    /// requests were made, whatever their outcome, and true, with no further
+    /// event, when abort() or the program's end cut it short. The lookup and
+    /// each request's wait of Timeout milliseconds run the event loop.
     bool Ping(const QString& name);
 
     /// Ends a Ping or PingEach in progress (called while it yields): no
@@ -39,9 +46,11 @@ public:
 
     /// What one request to a host came to: the values its Ping event would
     /// carry. resolved is false, and nothing else set, for a name that is
-    /// blank or does not resolve.
+    /// blank or does not resolve; abandoned is true, and nothing else
+    /// meant, when abort() or the program's end came before the answer.
     struct Outcome {
         bool resolved = false;
+        bool abandoned = false;
         qint32 code = 0;
         QString strCode;
         QString hostName;
@@ -51,10 +60,12 @@ public:
         qint32 ttl = 0;
     };
 
-    /// Sends one request to each of names at once, with this object's
+    /// Sends one request to each resolved host at once, with this object's
     /// CharsPackets, TTL and Timeout (Packets is not used), and waits until
-    /// each is answered or has waited Timeout, yielding to the event loop
-    /// meanwhile. Raises no event; the outcomes come in the order of names.
+    /// each is answered or has waited Timeout, with the event loop running.
+    /// Raises no event; the outcomes come in the order of hosts.
+    std::vector<Outcome> PingEach(const std::vector<probe::Host>& hosts);
+    /// The same for names, looked up all at once first (probe::HostLookup).
     std::vector<Outcome> PingEach(const QStringList& names);
 
     QString HostName() const { return m_hostName; }
@@ -77,7 +88,7 @@ public:
     static QString statusText(qint32 status);
 
 private:
-    quint32 resolve(const QString& name);
+    const platform::Ending& ending() const;
     void raise(qint32 code, const QString& text, qint32 bytes, qint32 rtt, qint32 ttl);
     bool stillWanted();
 
@@ -89,5 +100,6 @@ private:
     qint32 m_timeout = 5;
     qint16 m_ttl = 255;
     probe::SocketKind m_socketKind = probe::SocketKind::None;
+    const platform::Ending* m_ending = nullptr;
     bool m_aborted = false;
 };

@@ -1,5 +1,8 @@
 #include "probe/IcmpSocket.h"
 
+#include <QAbstractEventDispatcher>
+#include <QSocketNotifier>
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -9,7 +12,7 @@
 #include <netinet/in.h>
 #include <netinet/ip.h>
 #include <netinet/ip_icmp.h>
-#include <poll.h>
+#include <memory>
 #include <random>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -47,13 +50,13 @@ quint16 read16(const unsigned char* p) {
     return static_cast<quint16>((p[0] << 8) | p[1]);
 }
 
-// How long a wait may go without between(): short enough that a window
-// closed during an echo is noticed at once.
-constexpr std::chrono::milliseconds kYieldEvery(10);
 // Messages read in one look at the socket: a raw socket also sees the ICMP
 // of every other process on the host, and a flood of it must not keep the
 // wait from its deadline.
 constexpr int kMaxReadsPerLook = 4096;
+// Sends of one request: an error queue filling as fast as it is read could
+// otherwise keep a send from ever being judged.
+constexpr int kSendAttempts = 4;
 
 } // namespace
 
@@ -136,7 +139,8 @@ bool IcmpSocket::open(QString* error) {
 
 std::vector<EchoOutcome> IcmpSocket::echo(const std::vector<quint32>& addresses,
                                           const QByteArray& payload, int ttl, int waitMs,
-                                          const std::function<bool()>& between) {
+                                          const platform::Ending& ending,
+                                          const std::function<bool()>& stop) {
     std::vector<EchoOutcome> out(addresses.size());
     if (m_fd < 0)
         return out;
@@ -144,64 +148,88 @@ std::vector<EchoOutcome> IcmpSocket::echo(const std::vector<quint32>& addresses,
         m_ttl = ttl;
 
     std::vector<Request> waiting;
-    for (size_t i = 0; i < addresses.size(); ++i) {
-        const quint16 seq = ++m_seq;
-        QByteArray packet(kIcmpHeader, '\0');
-        packet[0] = static_cast<char>(kEchoRequest);
-        packet[4] = static_cast<char>(m_id >> 8);
-        packet[5] = static_cast<char>(m_id & 0xFF);
-        packet[6] = static_cast<char>(seq >> 8);
-        packet[7] = static_cast<char>(seq & 0xFF);
-        packet += payload;
-        const quint16 sum =
-            checksum(reinterpret_cast<const unsigned char*>(packet.constData()), packet.size());
-        packet[2] = static_cast<char>(sum >> 8);
-        packet[3] = static_cast<char>(sum & 0xFF);
+    for (size_t i = 0; i < addresses.size(); ++i)
+        send(addresses[i], ++m_seq, payload, waiting, &out[i]);
+    if (waiting.empty())
+        return out;
 
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_addr.s_addr = addresses[i];
-        const Clock::time_point sent = Clock::now();
-        if (::sendto(m_fd, packet.constData(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to),
-                     sizeof to) < 0) {
-            // The local stack refused at once: no route, or a packet too big.
-            out[i].kind = EchoOutcome::Error;
-            out[i].from = addresses[i];
-            out[i].status = errno == ENETUNREACH    ? 11002
-                            : errno == EHOSTUNREACH ? 11003
-                            : errno == EMSGSIZE     ? 11009
-                                                    : 11050;
-            continue;
-        }
-        waiting.push_back({addresses[i], seq, sent, &out[i]});
-    }
-
+    // The event loop wakes as soon as a reply or an error is queued.
+    std::unique_ptr<QSocketNotifier> wake;
+    if (QAbstractEventDispatcher::instance())
+        wake = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
     const std::chrono::milliseconds wait(std::max(waitMs, 0));
-    Clock::time_point lastYield = Clock::now();
-    while (!waiting.empty()) {
-        // What is queued is read before any deadline is judged, so a reply
-        // that came while between() ran long still counts.
+    const Clock::time_point lastDue = waiting.back().sent + wait;
+    const QDeadlineTimer deadline(
+        std::max<qint64>(0, std::chrono::ceil<std::chrono::milliseconds>(lastDue - Clock::now())
+                                .count()));
+    bool stopped = false;
+    // What is queued is read before any deadline is judged, so a reply that
+    // came while the event loop ran long still counts.
+    const platform::WaitResult result = platform::waitFor(ending, deadline, [&] {
         readAll(waiting);
         const Clock::time_point now = Clock::now();
         std::erase_if(waiting, [&](const Request& r) { return now >= r.sent + wait; });
-        if (waiting.empty())
-            break;
-        if (between && now - lastYield >= kYieldEvery) {
-            if (!between())
-                break;
-            lastYield = Clock::now();
-            continue;
-        }
-        Clock::time_point until = waiting.front().sent + wait;
+        stopped = !waiting.empty() && stop && stop();
+        return waiting.empty() || stopped;
+    });
+    if (result == platform::WaitResult::Ended || stopped)
         for (const Request& r : waiting)
-            until = std::min(until, r.sent + wait);
-        if (between)
-            until = std::min(until, lastYield + kYieldEvery);
-        pollfd p{m_fd, POLLIN, 0};
-        ::poll(&p, 1,
-               static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(until - now).count()));
-    }
+            r.outcome->kind = EchoOutcome::Abandoned;
     return out;
+}
+
+// A ping socket keeps the error of an ICMP message about one request as the
+// socket's pending error, and the next send reports that error as its own
+// failure without sending anything; the message itself waits on the error
+// queue. So the queue is read before each send, and a send that fails is
+// made again when a message came meanwhile, or once in any case (the failed
+// send took the pending error with it, and a full queue may have dropped
+// its message). A failure that stays is this request's own.
+bool IcmpSocket::send(quint32 address, quint16 seq, const QByteArray& payload,
+                      std::vector<Request>& waiting, EchoOutcome* out) {
+    QByteArray packet(kIcmpHeader, '\0');
+    packet[0] = static_cast<char>(kEchoRequest);
+    packet[4] = static_cast<char>(m_id >> 8);
+    packet[5] = static_cast<char>(m_id & 0xFF);
+    packet[6] = static_cast<char>(seq >> 8);
+    packet[7] = static_cast<char>(seq & 0xFF);
+    packet += payload;
+    const quint16 sum =
+        checksum(reinterpret_cast<const unsigned char*>(packet.constData()), packet.size());
+    packet[2] = static_cast<char>(sum >> 8);
+    packet[3] = static_cast<char>(sum & 0xFF);
+
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = address;
+    int error = 0;
+    for (int attempt = 0; attempt < kSendAttempts; ++attempt) {
+        readErrors(waiting);
+        const Clock::time_point sent = Clock::now();
+        if (::sendto(m_fd, packet.constData(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                     sizeof to) >= 0) {
+            waiting.push_back({address, seq, sent, out});
+            return true;
+        }
+        error = errno;
+        if (readErrors(waiting) == 0 && attempt > 0)
+            break;
+    }
+    // The local stack refused at once: no route, or a packet too big.
+    out->kind = EchoOutcome::Error;
+    out->from = address;
+    out->status = error == ENETUNREACH    ? 11002
+                  : error == EHOSTUNREACH ? 11003
+                  : error == EMSGSIZE     ? 11009
+                                          : 11050;
+    return false;
+}
+
+int IcmpSocket::readErrors(std::vector<Request>& waiting) {
+    int n = 0;
+    while (n < kMaxReadsPerLook && readError(waiting))
+        ++n;
+    return n;
 }
 
 void IcmpSocket::readAll(std::vector<Request>& waiting) {

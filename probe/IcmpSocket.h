@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Ending.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
@@ -14,7 +16,9 @@ enum class SocketKind { None, Datagram, Raw };
 
 /// Outcome of one echo request.
 struct EchoOutcome {
-    enum Kind { Reply, Error, NoReply } kind = NoReply;
+    /// Abandoned: the wait ended (the program's end, or the caller's stop)
+    /// before this request was answered or had waited its time.
+    enum Kind { Reply, Error, NoReply, Abandoned } kind = NoReply;
     quint32 from = 0;  ///< IPv4 address of the replying or reporting node, network order
     qint32 status = 0; ///< 0 for a reply, else the ICMP status value of the error
     qint32 bytes = 0;  ///< echoed data size
@@ -37,15 +41,16 @@ public:
     SocketKind kind() const { return m_kind; }
 
     /// Sends one echo request to each address (network order), all at once,
-    /// and waits until each is answered or has waited waitMs since it was
-    /// sent; the outcomes come back in the order of addresses. Packets of
-    /// other processes, and late answers to earlier requests, are never
-    /// taken for a request's answer: identifier and sequence must match.
-    /// While waiting, between() runs every few milliseconds (callers yield
-    /// to their event loop there); when it returns false the wait ends and
-    /// what is still unanswered counts as no reply.
+    /// and waits, with the event loop running, until each is answered or has
+    /// waited waitMs since it was sent; the outcomes come back in the order
+    /// of addresses. Packets of other processes, and late answers to earlier
+    /// requests, are never taken for a request's answer: identifier and
+    /// sequence must match, and an error one request left on the socket is
+    /// never reported as another's. The wait also ends at the program's end
+    /// or once stop() holds; what is unanswered then comes back Abandoned.
     std::vector<EchoOutcome> echo(const std::vector<quint32>& addresses, const QByteArray& payload,
-                                  int ttl, int waitMs, const std::function<bool()>& between = {});
+                                  int ttl, int waitMs, const platform::Ending& ending,
+                                  const std::function<bool()>& stop = {});
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -55,7 +60,10 @@ private:
         Clock::time_point sent;
         EchoOutcome* outcome;
     };
+    bool send(quint32 address, quint16 seq, const QByteArray& payload, std::vector<Request>& waiting,
+              EchoOutcome* out);
     void readAll(std::vector<Request>& waiting);
+    int readErrors(std::vector<Request>& waiting);
     EchoOutcome* take(std::vector<Request>& waiting, quint16 seq, const quint32* address,
                       bool reply);
     bool readError(std::vector<Request>& waiting);

@@ -15,6 +15,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QThread>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -48,6 +49,7 @@ protected:
         paths.peersDir = folder.path(QStringLiteral("peers"));
         paths.pppd = folder.path(QStringLiteral("pppd"));
         paths.secretsFile = folder.path(QStringLiteral("pap-secrets"));
+        paths.runDir = folder.path(QStringLiteral("run")); // where the stand-in keeps pid files
         folder.write(QStringLiteral("peers/") + isp, kIsp);
         folder.write(QStringLiteral("peers/plain"),
                      "/dev/ttyS0\nconnect \"/usr/sbin/chat -f x\"\n");
@@ -82,6 +84,17 @@ protected:
             if (c.contains(QFile::encodeName(paths.pppd) + '\0') &&
                 (entry.isEmpty() || c.contains("\0call\0" + entry.toUtf8() + '\0')))
                 pids << dir.toLongLong();
+        }
+        return pids;
+    }
+    // Stand-ins of entry that no dial of ours started: ours read their
+    // credentials from a descriptor.
+    QList<qint64> othersOf(const QString& entry) const {
+        QList<qint64> pids;
+        for (const qint64 pid : standIns(entry)) {
+            QFile cmd(QStringLiteral("/proc/%1/cmdline").arg(pid));
+            if (cmd.open(QIODevice::ReadOnly) && !cmd.readAll().contains("/dev/fd/"))
+                pids << pid;
         }
         return pids;
     }
@@ -145,7 +158,8 @@ TEST_F(PppdServiceTest, AHangUpSignalsOnlyThePppdOfItsOwnLink) {
     ASSERT_EQ(pon.size(), 1);
     qint64 decoy = 0;
     ASSERT_TRUE(QProcess::startDetached(QStringLiteral("bash"),
-                                        {QStringLiteral("-c"), QStringLiteral("sleep 30; true"),
+                                        {QStringLiteral("-c"),
+                                         QStringLiteral("sleep 30 >/dev/null 2>&1; true"),
                                          paths.pppd, QStringLiteral("call"), isp},
                                         QString(), &decoy));
 
@@ -168,6 +182,86 @@ TEST_F(PppdServiceTest, AHangUpSignalsOnlyThePppdOfItsOwnLink) {
     EXPECT_EQ(other.HangUp(), kNoConnection);
     EXPECT_EQ(::kill(static_cast<pid_t>(decoy), 0), 0) << "a process that is no pppd was signalled";
     ::kill(static_cast<pid_t>(decoy), SIGKILL);
+}
+
+// Another link of the same entry that comes up while our dial runs: pon's
+// (pppd detaches at once) or another Pulsewatch folder's (updetach, as our
+// dial runs it). Neither the hang-up of our link nor the hang-up of our dial
+// that timed out ever ends it, and our own pppd always goes.
+TEST_F(PppdServiceTest, ALinkThatCameUpDuringOurDialIsNeverHungUpByUs) {
+    callerIs(1000);
+    const QString pon = QStringLiteral("exec \"$0\" call \"$1\" >/dev/null");
+    const QString otherCopy =
+        QStringLiteral("exec env PW_PPPD_DELAY=0.2 \"$0\" call \"$1\" updetach >/dev/null");
+    const struct {
+        const char* what;
+        QString other; // started 0.3 s into our dial
+        bool ourDialTimesOut;
+    } cases[] = {
+        {"pon, our dial times out", pon, true},
+        {"another folder's dial, ours times out", otherCopy, true},
+        {"pon, our link comes up", pon, false},
+        {"another folder's dial, ours comes up", otherCopy, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        folder.write(QStringLiteral("delay"), c.ourDialTimesOut ? "30" : "1");
+        service->setDialLimitMs(c.ourDialTimesOut ? 1500 : 20000);
+        ASSERT_TRUE(QProcess::startDetached(
+            QStringLiteral("sh"),
+            {QStringLiteral("-c"), QStringLiteral("sleep 0.3; ") + c.other, paths.pppd, isp}));
+        VBRas ras(*service);
+        ras.setEntry(isp);
+        if (c.ourDialTimesOut) {
+            EXPECT_EQ(ras.Dialup(), kDialTimedOut) << log();
+        } else {
+            ASSERT_EQ(ras.Dialup(), 0) << log();
+            EXPECT_EQ(ras.HangUp(), 0);
+        }
+        QElapsedTimer t;
+        t.start();
+        QList<qint64> others;
+        while ((others = othersOf(isp)).size() != 1 && t.elapsed() < 5000)
+            QThread::msleep(20);
+        ASSERT_EQ(others.size(), 1) << "the other link was hung up";
+        for (const qint64 pid : standIns(isp)) {
+            if (pid != others[0]) {
+                EXPECT_TRUE(waitUntilGone(pid)) << "our own pppd stayed";
+            }
+        }
+        ::kill(static_cast<pid_t>(others[0]), SIGTERM);
+        EXPECT_TRUE(waitUntilGone(others[0]));
+    }
+}
+
+// The program's end during a dial: the dial returns at once, saying it was
+// abandoned, its pppd is told to end, and nothing else is touched.
+TEST_F(PppdServiceTest, TheProgramsEndCutsADialShortAndEndsItsPppd) {
+    callerIs(1000);
+    ASSERT_EQ(QProcess::execute(paths.pppd, {QStringLiteral("call"), isp}), 0) << log();
+    const QList<qint64> pon = standIns(isp);
+    ASSERT_EQ(pon.size(), 1);
+    folder.write(QStringLiteral("delay"), "30");
+    platform::Ending ending;
+    service->setEnding(&ending);
+    QElapsedTimer sinceEnd;
+    QTimer::singleShot(300, [&] {
+        ending.request();
+        sinceEnd.start();
+    });
+    VBRas ras(*service);
+    ras.setEntry(isp);
+    EXPECT_EQ(ras.Dialup(), kDialAbandoned);
+    EXPECT_LT(sinceEnd.elapsed(), 1000);
+    EXPECT_EQ(ras.Connection(), 0);
+    for (const qint64 pid : standIns(isp)) {
+        if (pid != pon[0]) {
+            EXPECT_TRUE(waitUntilGone(pid)) << "the abandoned dial's pppd went on";
+        }
+    }
+    EXPECT_EQ(standIns(isp), pon);
+    EXPECT_EQ(ras.ErrMsg(kDialAbandoned),
+              QStringLiteral("プログラムの終了のため、ダイアルアップを中止しました。"));
 }
 
 TEST_F(PppdServiceTest, APhoneNumberReachesChatAsDataOrIsRefused) {

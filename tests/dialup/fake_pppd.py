@@ -11,11 +11,25 @@ the file "uid" beside it when the test writes one.
 It logs to pppd.log beside it: "ARGS ...", "SOURCE path pipe|file", the
 user, password and connect values, and "CHAT arg|arg|..." for the connect
 command, which it runs through /bin/sh -c as pppd does, with the program
-replaced by a recorder. Then: a file "delay" makes it hang that many seconds
-(SIGTERM ends it with status 5); a file "exit" gives its status; on 0 it
-leaves a daemon of its own name behind, as updetach does, that ends on
-SIGTERM.
+replaced by a recorder.
+
+Then it detaches and links as pppd(8) says. Without updetach (pon) it forks
+into the background at once and the daemon makes the link; with updetach it
+makes the link in the foreground, printing its log on stdout ("Using
+interface pppN", "Connect: pppN <--> DEVICE", the addresses), and detaches
+once the link is up: the parent rewrites the pid file with the daemon's pid
+and exits 0, the daemon goes on with its stdio on /dev/null. The link's
+interface is the lowest pppN whose pid file in "run" beside it (the stand-in
+for /var/run) names no live process; the pid file holds the pid of the
+pppd of that link and goes when it ends. SIGINT, SIGTERM and SIGHUP end it,
+while dialling or as a daemon, with status 5.
+
+Knobs: a file "delay" (or PW_PPPD_DELAY in its environment, for one run)
+makes the dial take that many seconds; a file "exit" makes it fail with that
+status: 2 to 4 (options, privileges, no PPP in the kernel) before it
+detaches, as pppd checks those first, any other while dialling.
 """
+import fcntl
 import os
 import signal
 import stat
@@ -106,6 +120,8 @@ class Options:
         self.root = root
         self.values = {}
         self.fixed_by = {}
+        self.words = set()
+        self.device = '/dev/tty'  # pppd's own terminal when none is named
 
     def parse(self, ws, source, privileged):
         i = 0
@@ -130,6 +146,10 @@ class Options:
                 self.read(argument, privileged)
             elif argument is not None:
                 self.values[option] = argument
+            else:
+                self.words.add(option)
+                if option.startswith('/dev/'):
+                    self.device = option
             i += 1 if argument is None else 2
 
     def read(self, name, privileged):
@@ -143,7 +163,104 @@ class Options:
         self.parse(words(text), name, privileged)
 
 
+def ended(*_):
+    remove_pidfile()
+    os._exit(5)
+
+
+PIDFILE = [None]
+
+
+def remove_pidfile():
+    """The pid file goes with the pppd that wrote it, not with another's."""
+    name = PIDFILE[0]
+    if name:
+        try:
+            if int(open(name).read().split()[0]) == os.getpid():
+                os.remove(name)
+        except (OSError, ValueError, IndexError):
+            pass
+
+
+def alive(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    except PermissionError:
+        pass
+    status = open('/proc/%d/stat' % pid).read().rsplit(')', 1)[1].split()
+    return status[0] not in ('Z', 'X')
+
+
+def set_ifunit():
+    """The lowest free unit, and its pid file with this process's pid."""
+    run = here('run')
+    os.makedirs(run, exist_ok=True)
+    with open(os.path.join(run, '.lock'), 'w') as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        unit = 0
+        while True:
+            name = os.path.join(run, 'ppp%d.pid' % unit)
+            try:
+                pid = int(open(name).read().split()[0])
+                if pid != os.getpid() and alive(pid):
+                    unit += 1
+                    continue
+            except (OSError, ValueError, IndexError):
+                pass
+            with open(name, 'w') as f:
+                f.write('%d\n' % os.getpid())
+            PIDFILE[0] = name
+            return 'ppp%d' % unit
+
+
+def say(line):
+    """pppd's log before it detaches: stdout, unless logfd or logfile."""
+    os.write(1, (line + '\n').encode('latin-1'))
+
+
+def failure():
+    return int(open(here('exit')).read()) if os.path.exists(here('exit')) else 0
+
+
+def dial(options):
+    delay = os.environ.get('PW_PPPD_DELAY')
+    if delay is None and os.path.exists(here('delay')):
+        delay = open(here('delay')).read()
+    if delay:
+        time.sleep(float(delay))
+    if failure() != 0:
+        sys.exit(failure())
+    ifname = set_ifunit()
+    say('Using interface %s' % ifname)
+    say('Connect: %s <--> %s' % (ifname, options.device))
+    say('local  IP address 10.64.64.64')
+    say('remote IP address 10.112.112.112')
+
+
+def detach():
+    """pppd's detach(): the parent records the daemon's pid and dies; the
+    daemon waits for that before it goes on."""
+    ready, done = os.pipe()
+    pid = os.fork()
+    if pid != 0:
+        if PIDFILE[0]:
+            with open(PIDFILE[0], 'w') as f:
+                f.write('%d\n' % pid)
+        os._exit(0)
+    os.setsid()
+    null = os.open(os.devnull, os.O_RDWR)
+    for fd in (0, 1, 2):
+        os.dup2(null, fd)
+    os.close(done)
+    os.read(ready, 1)
+    os.close(ready)
+
+
 def main():
+    for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        signal.signal(sig, ended)
     log('ARGS ' + ' '.join(sys.argv[1:]))
     uid = os.getuid()
     if os.path.exists(here('uid')):
@@ -161,19 +278,16 @@ def main():
             log('CHAT ' + open(here('chat.args'), 'rb').read().decode('latin-1'))
             os.remove(here('chat.args'))
 
-    if os.path.exists(here('delay')):
-        signal.signal(signal.SIGTERM, lambda *_: sys.exit(5))
-        time.sleep(float(open(here('delay')).read()))
-    status = int(open(here('exit')).read()) if os.path.exists(here('exit')) else 0
-    if status == 0 and os.fork() == 0:
-        os.setsid()
-        null = os.open(os.devnull, os.O_RDWR)
-        for fd in (0, 1, 2):
-            os.dup2(null, fd)
-        signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
-        time.sleep(300)
-        os._exit(0)
-    sys.exit(status)
+    if failure() in (2, 3, 4):
+        sys.exit(failure())
+    updetach = 'updetach' in options.words and 'nodetach' not in options.words
+    if not updetach and 'nodetach' not in options.words:
+        detach()
+    dial(options)
+    if updetach:
+        detach()
+    time.sleep(300)  # a link of a test never outlives it by much
+    remove_pidfile()
 
 
 main()

@@ -259,6 +259,22 @@ TEST_F(MonitorTicks, AFailedDialUpEndsTheCycleBeforeAnyProbe) {
     EXPECT_EQ(cycle.IntervalCount, 1);
 }
 
+TEST_F(MonitorTicks, AnEndDuringTheDialUpStepStartsNoProbe) {
+    platform::Ending ending;
+    cycle.setEnding(&ending);
+    server(1, QStringLiteral("127.0.0.1"), 1);
+    cycle.setAlarmSteps({[&ending] {
+                             ending.request();
+                             return true;
+                         },
+                         [this](bool lastResult) { alarmCalls << lastResult; }});
+    cycle.Timer1_Timer();
+    EXPECT_TRUE(probeCodes.isEmpty());
+    EXPECT_TRUE(alarmCalls.isEmpty());
+    EXPECT_TRUE(eventRows(state.DatabasePath).isEmpty());
+    EXPECT_EQ(cycle.IntervalCount, 1);
+}
+
 TEST_F(MonitorTicks, NoServersMeansNothingIsProbed) {
     state.SERVER_CNT = 0;
     cycle.Timer1_Timer();

@@ -3,12 +3,14 @@
 //   A 10.99.1.2 -- 10.99.1.1 R1 10.99.2.1 -- 10.99.2.2 R2 10.99.3.1 -- 10.99.3.2 B
 //
 // R1 answers 10.99.9.0/24 with "host unreachable" and silently drops
-// 10.99.8.0/24. The probe runs inside A, once through a raw socket and once
-// through a ping socket (A's ping_group_range decides which).
+// 10.99.8.0/24; B also answers as 10.99.3.11 to 10.99.3.19. The probe runs inside A, once through
+// a raw socket and once through a ping socket (A's ping_group_range decides
+// which).
 #include "probe/C_PING.h"
 #include "probe/ProbeEvents.h"
 #include "support/Netns.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -20,6 +22,13 @@ using testsupport::EnterNetns;
 using testsupport::Netns;
 
 namespace {
+
+const QStringList kMoreOfB = [] {
+    QStringList out;
+    for (int i = 11; i <= 19; ++i)
+        out << QStringLiteral("10.99.3.%1").arg(i);
+    return out;
+}();
 
 struct Topology {
     Netns netns;
@@ -47,6 +56,10 @@ struct Topology {
                ip(r1, QStringLiteral("route add blackhole 10.99.8.0/24")) &&
                ip(r2, QStringLiteral("route add 10.99.0.0/16 via 10.99.2.1")) &&
                ip(b, QStringLiteral("route add 10.99.0.0/16 via 10.99.3.1")) &&
+               std::all_of(kMoreOfB.begin(), kMoreOfB.end(),
+                           [&](const QString& addr) {
+                               return ip(b, QStringLiteral("addr add %1/24 dev vB").arg(addr));
+                           }) &&
                netns.exec(r1, QStringLiteral("sysctl -qw net.ipv4.ip_forward=1")) &&
                netns.exec(r2, QStringLiteral("sysctl -qw net.ipv4.ip_forward=1")) &&
                // Routers limit ICMP errors; the tests ask for a few on purpose.
@@ -161,6 +174,31 @@ TEST_P(NetnsProbe, AnUnreachableReplyDoesNotStickToTheNextRequest) {
     EXPECT_EQ(events[0].ip, QStringLiteral("10.99.3.2"));
 }
 
+// On the ping socket an ICMP error for one request of a batch becomes the
+// socket's pending error, which the next send reports as its own: each
+// server's outcome must be its own all the same. R1 sends 5 such errors at
+// once, then one a second (the kernel's route error limit, which is not
+// per namespace), so a round that got none waits long enough for the next.
+TEST_P(NetnsProbe, AnErrorForOneRequestOfABatchIsNeverAnothersOutcome) {
+    const QStringList batch = QStringList{QStringLiteral("10.99.9.9")} + kMoreOfB;
+    int errors = 0;
+    for (int round = 0; round < 3; ++round) {
+        EnterNetns inA(g_topology->a);
+        ASSERT_TRUE(inA.ok());
+        C_PING p;
+        p.setTimeout(1100);
+        const std::vector<C_PING::Outcome> out = p.PingEach(batch);
+        EXPECT_EQ(p.socketKind(), GetParam());
+        ASSERT_EQ(out.size(), static_cast<size_t>(batch.size()));
+        errors += out[0].code == 11003;
+        EXPECT_TRUE(out[0].code == 11003 || out[0].code == -1) << out[0].code;
+        for (qsizetype i = 1; i < batch.size(); ++i)
+            EXPECT_EQ(out[i].code, 0) << batch[i].toStdString() << ", round " << round << ": "
+                                      << out[i].strCode.toStdString();
+    }
+    EXPECT_GT(errors, 0) << "R1 reported nothing: the case was not tried";
+}
+
 INSTANTIATE_TEST_SUITE_P(Sockets, NetnsProbe,
                          ::testing::Values(probe::SocketKind::Raw, probe::SocketKind::Datagram),
                          [](const auto& info) {
@@ -178,26 +216,16 @@ TEST(NetnsProbePermission, WithoutAnySocketTheEventSaysWhatToAllow) {
     ASSERT_FALSE(ns.isEmpty());
     ASSERT_TRUE(netns.exec(ns, QStringLiteral("sysctl -qw net.ipv4.ping_group_range='1 0'")));
 
-    // A copy of the helper that user "nobody" can reach.
     QTemporaryDir dir;
-    const QString cli = dir.filePath(QStringLiteral("probe_cli"));
-    ASSERT_TRUE(QFile::copy(QStringLiteral(PROBE_CLI), cli));
-    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                          QFile::ReadOther | QFile::ExeOther);
-    QFile::setPermissions(cli,
-                          QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
-
+    const QStringList cli = Netns::copiesForNobody(dir, {QStringLiteral(PROBE_CLI)});
+    ASSERT_EQ(cli.size(), 1);
     QProcess p;
     p.start(QStringLiteral("ip"),
-            {QStringLiteral("netns"), QStringLiteral("exec"), ns, QStringLiteral("setpriv"),
-             QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-             QStringLiteral("--clear-groups"), QStringLiteral("--inh-caps=-all"),
-             QStringLiteral("--bounding-set=-all"), cli, QStringLiteral("127.0.0.1"),
-             QStringLiteral("2")});
+            Netns::execAsNobody(ns, {cli[0], QStringLiteral("127.0.0.1"), QStringLiteral("2")}));
     ASSERT_TRUE(p.waitForFinished(20000));
     const QStringList lines =
         QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), 3) << p.readAllStandardError().toStdString();
+    ASSERT_EQ(lines.size(), 4) << p.readAllStandardError().toStdString();
     for (int i = 0; i < 2; ++i) {
         const QStringList f = lines[i].split(QLatin1Char('\t'));
         ASSERT_EQ(f.size(), 7);
@@ -208,4 +236,51 @@ TEST(NetnsProbePermission, WithoutAnySocketTheEventSaysWhatToAllow) {
         EXPECT_EQ(f[3], QStringLiteral("127.0.0.1"));
     }
     EXPECT_EQ(lines[2], QStringLiteral("result\ttrue"));
+}
+
+// The manual ping window's probe with the namespace's DNS server dead (it
+// drops every query, and glibc waits 10 s for each): the lookup ends at its
+// bound, a name counts as unresolvable, an address is probed without a
+// name, and the event loop runs all the while.
+TEST(NetnsProbeLookups, ADeadDnsServerNeitherHoldsTheEventLoopNorOutlastsTheBound) {
+    const QString reason = Netns::unavailableReason();
+    if (!reason.isEmpty())
+        GTEST_SKIP() << reason.toStdString();
+    Netns netns;
+    const QString a = netns.add(QStringLiteral("A"));
+    const QString d = netns.add(QStringLiteral("D"));
+    ASSERT_TRUE(netns.link(a, QStringLiteral("vD"), QStringLiteral("10.99.5.2/24"), d,
+                           QStringLiteral("vA"), QStringLiteral("10.99.5.53/24")));
+    QProcess dns;
+    ASSERT_TRUE(Netns::startDns(dns, d, QStringLiteral("10.99.5.53"), false));
+    ASSERT_TRUE(netns.setResolvConf(a, "nameserver 10.99.5.53\n"));
+
+    const struct {
+        const char* host;
+        QStringList lines; // without the ticks
+    } cases[] = {
+        {"srv.pulsewatch.test", {"result\tfalse"}},
+        {"10.99.5.53", {"0\tSuccess\t\t10.99.5.53\t32\t#\t64", "result\ttrue"}},
+    };
+    for (const auto& c : cases) {
+        QElapsedTimer t;
+        t.start();
+        QProcess p;
+        p.start(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("exec"), a,
+                                       QStringLiteral(PROBE_CLI), QLatin1String(c.host)});
+        ASSERT_TRUE(p.waitForFinished(30000));
+        QStringList lines = QString::fromUtf8(p.readAllStandardOutput())
+                                .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        ASSERT_FALSE(lines.isEmpty());
+        const int ticks = lines.takeLast().section(QLatin1Char('\t'), 1).toInt();
+        for (QString& l : lines)
+            if (l.startsWith(QLatin1Char('0')))
+                l = l.section(QLatin1Char('\t'), 0, 4) + QStringLiteral("\t#\t") +
+                    l.section(QLatin1Char('\t'), 6);
+        EXPECT_EQ(lines, c.lines) << c.host;
+        EXPECT_GE(ticks, 10) << c.host << ": the lookup held the event loop";
+        EXPECT_LT(t.elapsed(), 8000) << c.host << ": the lookup waited for glibc";
+    }
+    dns.kill();
+    dns.waitForFinished();
 }

@@ -1,6 +1,10 @@
 #include "support/Netns.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
 
 #include <atomic>
 #include <cstdlib>
@@ -22,8 +26,55 @@ bool Netns::sh(const QString& command) {
 Netns::Netns() = default;
 
 Netns::~Netns() {
+    for (const QString& dir : m_configs)
+        QDir(dir).removeRecursively();
     for (const QString& n : m_names)
         sh(QStringLiteral("ip netns del ") + n);
+}
+
+bool Netns::setResolvConf(const QString& ns, const QByteArray& content) {
+    const QString dir = QStringLiteral("/etc/netns/") + ns;
+    if (!QDir().mkpath(dir))
+        return false;
+    if (!m_configs.contains(dir))
+        m_configs << dir;
+    QFile f(dir + QStringLiteral("/resolv.conf"));
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(content) == content.size();
+}
+
+bool Netns::startDns(QProcess& process, const QString& ns, const QString& address, bool answer,
+                     const QStringList& records) {
+    const QString mode = answer ? QStringLiteral("answer") : QStringLiteral("drop");
+    process.start(QStringLiteral("ip"), QStringList{QStringLiteral("netns"), QStringLiteral("exec"),
+                                                    ns, QStringLiteral("/usr/bin/python3"),
+                                                    QStringLiteral(PW_DNS_RESPONDER), address,
+                                                    mode} +
+                                            records);
+    return process.waitForReadyRead(10000) && process.readLine().trimmed() == "ready";
+}
+
+QStringList Netns::execAsNobody(const QString& ns, const QStringList& command) {
+    return QStringList{QStringLiteral("netns"),         QStringLiteral("exec"),
+                       ns,                              QStringLiteral("setpriv"),
+                       QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                       QStringLiteral("--clear-groups"), QStringLiteral("--inh-caps=-all"),
+                       QStringLiteral("--bounding-set=-all")} +
+           command;
+}
+
+QStringList Netns::copiesForNobody(const QTemporaryDir& dir, const QStringList& files) {
+    const auto everyone = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                          QFile::ReadOther | QFile::ExeOther;
+    QStringList copies;
+    if (!QFile::setPermissions(dir.path(), everyone))
+        return {};
+    for (const QString& file : files) {
+        const QString copy = dir.filePath(QFileInfo(file).fileName());
+        if (!QFile::copy(file, copy) || !QFile::setPermissions(copy, everyone))
+            return {};
+        copies << copy;
+    }
+    return copies;
 }
 
 QString Netns::add(const QString& shortName) {
@@ -51,7 +102,7 @@ bool Netns::exec(const QString& ns, const QString& command) {
 }
 
 QString Netns::addEchoPeers(QString* a, const QStringList& moreSilent,
-                            const QStringList& moreAnswering) {
+                            const QStringList& moreAnswering, QString* bName, QString* cName) {
     const QString reason = unavailableReason();
     if (!reason.isEmpty())
         return reason;
@@ -67,6 +118,10 @@ QString Netns::addEchoPeers(QString* a, const QStringList& moreSilent,
     for (const auto& [ns, addresses] : {std::pair{b, moreSilent}, std::pair{c, moreAnswering}})
         for (const QString& address : addresses)
             ok = ok && sh(QStringLiteral("ip -n %1 addr add %2/24 dev vA").arg(ns, address));
+    if (bName)
+        *bName = b;
+    if (cName)
+        *cName = c;
     return ok ? QString() : QStringLiteral("could not build the echo peers with ip(8)");
 }
 

@@ -1,7 +1,11 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
+
+class QProcess;
+class QTemporaryDir;
 
 namespace testsupport {
 
@@ -25,20 +29,39 @@ public:
               const QString& ifB, const QString& addrB);
     /// Runs `ip netns exec NS <command>`.
     bool exec(const QString& ns, const QString& command);
+    /// The resolv.conf that `ip netns exec NS` puts over /etc/resolv.conf
+    /// (it bind-mounts /etc/netns/NS/*); removed with the namespace.
+    bool setResolvConf(const QString& ns, const QByteArray& content);
 
     /// Namespace A linked to B, which ignores echo requests, and to C, which
     /// answers: B is 10.99.1.1 (A 10.99.1.2), C is 10.99.2.1 (A 10.99.2.2),
     /// each /24; moreSilent and moreAnswering are further addresses of B and
-    /// of C. Sets *a to A's name and returns "", or returns why the machine
-    /// cannot make them (tests skip with it).
+    /// of C. Sets *a (and *b, *c when given) to the names and returns "", or
+    /// returns why the machine cannot make them (tests skip with it).
     QString addEchoPeers(QString* a, const QStringList& moreSilent = {},
-                         const QStringList& moreAnswering = {});
+                         const QStringList& moreAnswering = {}, QString* b = nullptr,
+                         QString* c = nullptr);
 
     /// Why the machine cannot make namespaces ("" when it can).
     static QString unavailableReason();
 
+    /// Starts the tests' DNS server on address (port 53) in ns: with answer,
+    /// records ("name=1.2.3.4") are its A and PTR records and any other
+    /// name is NXDOMAIN; without, it drops every query, as a dead server
+    /// does. process owns it. False when it did not come up.
+    static bool startDns(QProcess& process, const QString& ns, const QString& address, bool answer,
+                         const QStringList& records = {});
+
+    /// The arguments of `ip` that run command in ns as user nobody: no
+    /// groups, no capabilities, as an operator's desktop session is.
+    static QStringList execAsNobody(const QString& ns, const QStringList& command);
+    /// Copies files into dir and opens both to every user, so that nobody
+    /// can run or read them; the copies' paths, or {} when that failed.
+    static QStringList copiesForNobody(const QTemporaryDir& dir, const QStringList& files);
+
 private:
     QStringList m_names;
+    QStringList m_configs; // /etc/netns folders made here
 };
 
 /// Moves the calling thread into a namespace until the guard ends; sockets
