@@ -242,6 +242,10 @@ void Config::SMTPDETAIL_Click() {
 }
 
 void Config::OK_Click() {
+    // An input method in full-width mode types "１０": the digits it means
+    // are checked and saved.
+    for (QLineEdit* number : {MIN, RETRY})
+        number->setText(platform::halfWidth(number->text()));
     const bool lan = LAN->isChecked();
     const auto zero = [](const QLineEdit* e) {
         return e->text().isEmpty() || platform::numericValue(e->text()) == 0;
@@ -288,10 +292,14 @@ void Config::OK_Click() {
         QString value;
         QWidget* field;
         const char* label;
+        bool telephone = false;
     };
     QList<Key> keys;
     const auto add = [&](const char* key, QLineEdit* field, const char* label) {
         keys.append({QLatin1String(key), field->text(), field, label});
+    };
+    const auto addTelephone = [&](const char* key, QLineEdit* field, const char* label) {
+        keys.append({QLatin1String(key), platform::telephoneText(field->text()), field, label, true});
     };
     if (!lan) {
         keys.append(
@@ -317,15 +325,21 @@ void Config::OK_Click() {
         static const char* const kTelKeys[] = {nullptr, "TEL1", "TEL2", "TEL3",
                                                "TEL4",  "TEL5", "TEL6"};
         for (int i = 1; i <= 3; ++i)
-            add(kTelKeys[i], TEL[i], "緊急連絡先");
+            addTelephone(kTelKeys[i], TEL[i], "緊急連絡先");
         if (filled({TEL[4], TEL[5], TEL[6]}))
             for (int i = 4; i <= 6; ++i)
-                add(kTelKeys[i], TEL[i], "緊急連絡先2");
+                addTelephone(kTelKeys[i], TEL[i], "緊急連絡先2");
         add("COMPORT", Com, "ComPort");
         add("COMSETTING", Setting, "ComSetting");
     }
     for (const Key& k : keys) {
-        const QString refusal = settings::unsavableTextMessage(QString::fromUtf8(k.label), k.value);
+        const QString label = QString::fromUtf8(k.label);
+        QString refusal = settings::unsavableTextMessage(label, k.value);
+        // A character the modem cannot dial would make the telephone alarm
+        // ring nobody.
+        if (refusal.isEmpty() && k.telephone && platform::firstUndialable(k.value) >= 0)
+            refusal = QStringLiteral("【") + label +
+                      QStringLiteral("】にはダイヤルできる電話番号（数字、-、*、#）を入力してください。");
         if (!refusal.isEmpty()) {
             refuse(refusal, k.field);
             return;

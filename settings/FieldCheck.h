@@ -11,4 +11,10 @@ namespace settings {
 /// when every character of text can be saved.
 QString unsavableTextMessage(const QString& label, const QString& text);
 
+/// True when text is a mail address a mail server takes as a sender
+/// (RFC 5321 Mailbox): local@domain, the local part of letters, digits, the
+/// signs of an atom and single dots, the domain a host name or an address
+/// literal in brackets. No blank, control or non-ASCII character.
+bool isMailAddress(const QString& text);
+
 } // namespace settings
