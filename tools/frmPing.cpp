@@ -3,10 +3,10 @@
 #include "platform/AnsiText.h"
 #include "platform/Artwork.h"
 #include "platform/DialogKeys.h"
+#include "platform/FileIo.h"
 #include "probe/C_PING.h"
 
 #include <QComboBox>
-#include <QFile>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -92,7 +92,9 @@ frmPing::frmPing(AppState& state, platform::WindowSystem& ui, QWidget* parent)
 }
 
 QStringList frmPing::pingListFields(const QByteArray& content) {
-    const QString text = platform::fromAnsi(content);
+    const platform::TextEncoding encoding = platform::encodingOf(content);
+    const QString text = platform::decodeText(
+        content.startsWith("\xEF\xBB\xBF") ? content.mid(3) : content, encoding);
     QStringList fields;
     qsizetype i = 0;
     const qsizetype n = text.size();
@@ -126,10 +128,12 @@ QStringList frmPing::pingListFields(const QByteArray& content) {
 }
 
 void frmPing::GetText(QComboBox* obj1) {
-    QFile f(m_state.AppFolder + QStringLiteral("PING.txt"));
-    if (!f.open(QIODevice::ReadOnly))
+    // Read without blocking: a FIFO in its place would hold the window.
+    QByteArray content;
+    if (platform::readRegularFile(m_state.AppFolder + QStringLiteral("PING.txt"), 1024 * 1024,
+                                  &content) != platform::FileKind::Regular)
         return; // no list: nothing to offer, nothing to say
-    obj1->addItems(pingListFields(f.read(1024 * 1024)));
+    obj1->addItems(pingListFields(content));
     obj1->setCurrentIndex(-1);
     obj1->setEditText(QString());
 }
