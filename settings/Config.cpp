@@ -21,12 +21,15 @@
 
 namespace {
 
+// A field, chars digits wide when chars is given: sized by the font, so it
+// takes no more room than its text needs at any scale.
 QLineEdit* field(QWidget* parent, const char* name, const QString& text = QString(),
-                 int width = 0) {
+                 int chars = 0) {
     auto* e = new QLineEdit(text, parent);
     e->setObjectName(QLatin1String(name));
-    if (width > 0)
-        e->setFixedWidth(width);
+    if (chars > 0)
+        e->setFixedWidth(e->fontMetrics().horizontalAdvance(QString(chars, u'0')) +
+                         e->fontMetrics().averageCharWidth() + 8);
     return e;
 }
 
@@ -50,7 +53,7 @@ Config::Config(AppState& state, platform::WindowSystem& ui, dialup::RemoteAccess
     setObjectName(QStringLiteral("Config"));
     setWindowTitle(QStringLiteral("CONFIG"));
     // A title bar without minimize, maximize or close: OK is the way out.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    platform::setTitleBoxes(*this, platform::TitleBoxes::None);
 
     auto* general = new QGroupBox(QStringLiteral("Pulsewatch Configration"), this);
     S_CNT = new QLabel(QStringLiteral("???件"), general);
@@ -81,7 +84,7 @@ Config::Config(AppState& state, platform::WindowSystem& ui, dialup::RemoteAccess
     static const char* const kTelNames[] = {nullptr, "TEL1", "TEL2", "TEL3",
                                             "TEL4",  "TEL5", "TEL6"};
     for (int i = 1; i <= 6; ++i)
-        TEL[i] = field(mail, kTelNames[i], QString(), 64);
+        TEL[i] = field(mail, kTelNames[i], QString(), 5);
     TEL[0] = nullptr;
     auto telRow = [&](int first) {
         auto* row = new QHBoxLayout;
@@ -93,7 +96,7 @@ Config::Config(AppState& state, platform::WindowSystem& ui, dialup::RemoteAccess
         row->addStretch();
         return row;
     };
-    Com = field(mail, "Com", QStringLiteral("1"), 64);
+    Com = field(mail, "Com", QStringLiteral("1"), 6);
     Setting = field(mail, "Setting", QStringLiteral("9600,N,8,1"));
     // The relay's port, encryption and login: a window of their own, so the
     // controls here stay as they are.
@@ -113,10 +116,10 @@ Config::Config(AppState& state, platform::WindowSystem& ui, dialup::RemoteAccess
 
     auto* other = new QGroupBox(QStringLiteral("Other-Configration"), this);
     EMARGE = field(other, "EMARGE");
-    EMARGE->setMinimumWidth(240);
+    EMARGE->setMinimumWidth(EMARGE->fontMetrics().averageCharWidth() * 20);
     auto* mselect = dots(other, "MSELECT");
-    MIN = field(other, "MIN", QStringLiteral("1"), 64);
-    RETRY = field(other, "RETRY", QStringLiteral("1"), 64);
+    MIN = field(other, "MIN", QStringLiteral("1"), 5);
+    RETRY = field(other, "RETRY", QStringLiteral("1"), 5);
     auto* soundRow = new QHBoxLayout;
     soundRow->addWidget(EMARGE, 1);
     soundRow->addWidget(mselect);

@@ -23,8 +23,7 @@ frmINPUT::frmINPUT(AppState& state, platform::WindowSystem& ui, QWidget* parent)
     // A blank, not an empty caption: the window system puts the program's
     // name into an empty one.
     setWindowTitle(QStringLiteral(" "));
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
+    platform::setTitleBoxes(*this, platform::TitleBoxes::CloseOnly);
     m_name->setObjectName(QStringLiteral("Sname"));
     m_remark->setObjectName(QStringLiteral("dETC"));
     auto* form = new QFormLayout(this);

@@ -34,8 +34,7 @@ frmSMTP::frmSMTP(AppState& state, platform::WindowSystem& ui, const QString& ser
       m_libraryPath(platform::mailLibraryIn(state.AppFolder)) {
     setObjectName(QStringLiteral("frmSMTP"));
     setWindowTitle(QStringLiteral("送信サーバーの詳細"));
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
+    platform::setTitleBoxes(*this, platform::TitleBoxes::CloseOnly);
 
     EPORT = field(this, "EPORT", m_state.EMARGE_PORT);
     EPORT->setFixedWidth(80);

@@ -46,8 +46,7 @@ frmPing::frmPing(AppState& state, platform::WindowSystem& ui, QWidget* parent)
     : QDialog(parent), m_state(state), m_ui(ui) {
     setObjectName(QStringLiteral("frmPing"));
     setWindowTitle(QStringLiteral("PING"));
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
+    platform::setTitleBoxes(*this, platform::TitleBoxes::CloseOnly);
     setFont(platform::minchoFont());
 
     auto* report = new QGroupBox(QStringLiteral("PING REPORT"), this);
