@@ -1,5 +1,7 @@
 #include "support/TestFolder.h"
 
+#include "platform/SingleInstance.h"
+
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -53,6 +55,11 @@ bool returnsWithin(int ms, const QString& fifo, const std::function<void()>& fn)
     finished = true;
     watchdog.join();
     return !late;
+}
+
+bool folderLocked(const QString& folder) {
+    platform::SingleInstance probe(folder);
+    return probe.acquire() == platform::SingleInstance::Result::AlreadyRunning;
 }
 
 QStringList eventRows(const QString& databasePath, bool withDate) {

@@ -41,6 +41,9 @@ private:
 /// and again, so that the wait ends and the test can go on.
 bool returnsWithin(int ms, const QString& fifo, const std::function<void()>& fn);
 
+/// True while a copy of the program holds the single-copy lock of folder.
+bool folderLocked(const QString& folder);
+
 /// Rows of the event table, oldest first, as "ServerName|Message|Error"
 /// (with withDate: "AddDate|ServerName|Message|Error").
 QStringList eventRows(const QString& databasePath, bool withDate = false);
