@@ -3,6 +3,7 @@
 #include "dialup/VBRas.h"
 #include "platform/DialogKeys.h"
 #include "settings/FieldCheck.h"
+#include "settings/IniFile.h"
 #include "settings/LIST.h"
 #include "platform/NumericText.h"
 #include "settings/Settings.h"
@@ -335,9 +336,11 @@ void Config::OK_Click() {
         add("COMPORT", Com, "ComPort");
         add("COMSETTING", Setting, "ComSetting");
     }
+    const platform::TextEncoding encoding =
+        settings::profileEncoding(m_state.AppFolder + kGeneralFile);
     for (const Key& k : keys) {
         const QString label = QString::fromUtf8(k.label);
-        QString refusal = settings::unsavableTextMessage(label, k.value);
+        QString refusal = settings::unsavableTextMessage(label, k.value, encoding);
         // A character the modem cannot dial would make the telephone alarm
         // ring nobody.
         if (refusal.isEmpty() && k.telephone && platform::firstUndialable(k.value) >= 0)

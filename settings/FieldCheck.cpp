@@ -8,10 +8,12 @@
 
 namespace settings {
 
-QString unsavableTextMessage(const QString& label, const QString& text) {
+QString unsavableTextMessage(const QString& label, const QString& text,
+                             platform::TextEncoding encoding) {
     const bool control = std::any_of(text.begin(), text.end(),
                                      [](QChar c) { return c.category() == QChar::Other_Control; });
-    if (!control && platform::isAnsiRepresentable(text))
+    if (!control &&
+        (encoding == platform::TextEncoding::Utf8 || platform::isAnsiRepresentable(text)))
         return QString();
     return QStringLiteral("【") + label + QStringLiteral("】に使用できない文字が含まれています。");
 }

@@ -177,6 +177,13 @@ QString readProfileString(const QString& path, const QString& section, const QSt
     return platform::fromAnsi(value);
 }
 
+platform::TextEncoding profileEncoding(const QString& path) {
+    QByteArray data;
+    bool exists = false;
+    readFile(path, &data, &exists);
+    return platform::encodingOf(data);
+}
+
 bool writeProfileString(const QString& path, const QString& section, const QString& key,
                         const QString& value, int* error) {
     QByteArray data;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/AnsiText.h"
+
 #include <QString>
 
 // The profile-string layer under the settings files: one-line "KEY=value"
@@ -26,6 +28,10 @@ inline constexpr qint64 kMaxProfileFileSize = 8 * 1024 * 1024;
 /// there, never inside a character.
 QString readProfileString(const QString& path, const QString& section, const QString& key,
                           const QString& def, int bufferSize = kProfileBufferSize);
+
+/// The encoding the file at path keeps its text in, and a write uses: code
+/// page 932 for a file that is missing or holds ASCII only.
+platform::TextEncoding profileEncoding(const QString& path);
 
 /// Writes key=value into section: an existing key is replaced in place, a new
 /// one goes after the last entry of its section, a missing section is added

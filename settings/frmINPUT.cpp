@@ -3,6 +3,7 @@
 #include "platform/DialogKeys.h"
 #include "settings/FieldCheck.h"
 #include "settings/IniFile.h"
+#include "settings/Settings.h"
 
 #include <QFormLayout>
 #include <QLineEdit>
@@ -45,6 +46,8 @@ frmINPUT::frmINPUT(AppState& state, platform::WindowSystem& ui, QWidget* parent)
 void frmINPUT::done(int result) {
     // Only what the operator changed is checked: a value as it came from the
     // file goes back unchanged.
+    const platform::TextEncoding encoding =
+        settings::profileEncoding(m_state.AppFolder + kServerListFile);
     const struct {
         QLineEdit* field;
         const QString& opened;
@@ -54,7 +57,8 @@ void frmINPUT::done(int result) {
     for (const auto& f : fields) {
         const QString refusal = f.field->text() == f.opened
                                     ? QString()
-                                    : settings::unsavableTextMessage(f.label, f.field->text());
+                                    : settings::unsavableTextMessage(f.label, f.field->text(),
+                                                                     encoding);
         if (!refusal.isEmpty()) {
             m_ui.messageBox(refusal, platform::MessageIcon::Critical);
             f.field->setFocus();

@@ -2,6 +2,7 @@
 
 #include "platform/DialogKeys.h"
 #include "settings/FieldCheck.h"
+#include "settings/IniFile.h"
 #include "settings/Settings.h"
 
 #include <QComboBox>
@@ -188,8 +189,11 @@ void frmSMTP::OK_Click() {
         {"EMARGE_CAFILE", ECAFILE->text(), ECAFILE, "CA ファイル"},
         {"EMARGE_FROM", EFROM->text(), EFROM, "差出人アドレス"},
     };
+    const platform::TextEncoding encoding =
+        settings::profileEncoding(m_state.AppFolder + kGeneralFile);
     for (const auto& k : keys) {
-        const QString refusal = settings::unsavableTextMessage(QString::fromUtf8(k.label), k.value);
+        const QString refusal =
+            settings::unsavableTextMessage(QString::fromUtf8(k.label), k.value, encoding);
         if (!refusal.isEmpty()) {
             m_ui.messageBox(refusal, platform::MessageIcon::Critical);
             k.field->setFocus();

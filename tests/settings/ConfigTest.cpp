@@ -434,6 +434,15 @@ TEST_F(ConfigTest, TextTheFilesCannotHoldIsRefusedFieldByField) {
     ok(c);
     EXPECT_TRUE(ui.messages.isEmpty());
     EXPECT_EQ(stored("DIAL_PWD"), QStringLiteral("secret"));
+
+    // A UTF-8 file holds any text: only what would split the line is refused.
+    folder.write(kGeneralFile, "\xEF\xBB\xBF" + folder.read(kGeneralFile));
+    Config utf8(state, ui, ras);
+    edit(utf8, "EMARGE")->setText(QStringLiteral("/home/josé/Müsik/alarm€.wav"));
+    ui.messages.clear();
+    ok(utf8);
+    EXPECT_TRUE(ui.messages.isEmpty()) << ui.messages.value(0).text.toStdString();
+    EXPECT_EQ(stored("EMARGE_SOUND"), QStringLiteral("/home/josé/Müsik/alarm€.wav"));
 }
 
 // A save that fails is said, naming the file and the reason; what did save
