@@ -19,7 +19,7 @@ xvfb_need Xvfb trayer xdotool import convert sqlite3
 
 work=$(mktemp -d)
 pid=
-trap 'kill -9 $pid 2>/dev/null; xvfb_stop; umount "$work/full" 2>/dev/null; rm -rf "$work"' EXIT
+trap 'kill -9 $pid 2>/dev/null; xvfb_stop; umount -R "$work/full" 2>/dev/null; rm -rf "$work"' EXIT
 mkdir -p "$out"
 xvfb_start "$work"
 green='#1e9e4a'
