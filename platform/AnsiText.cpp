@@ -127,6 +127,11 @@ QString decodeText(const QByteArray& bytes, TextEncoding encoding) {
     return encoding == TextEncoding::Utf8 ? QString::fromUtf8(bytes) : fromAnsi(bytes);
 }
 
+QString decodeTextFile(const QByteArray& bytes) {
+    const TextEncoding encoding = encodingOf(bytes);
+    return decodeText(bytes.startsWith("\xEF\xBB\xBF") ? bytes.mid(3) : bytes, encoding);
+}
+
 QByteArray encodeText(const QString& text, TextEncoding encoding) {
     return encoding == TextEncoding::Utf8 ? text.toUtf8() : toAnsi(text);
 }

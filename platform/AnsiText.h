@@ -36,6 +36,10 @@ TextEncoding encodingOf(const QByteArray& bytes);
 /// the encoding does not allow becomes U+FFFD.
 QString decodeText(const QByteArray& bytes, TextEncoding encoding);
 
+/// The text of a whole file: in the encoding encodingOf finds, without its
+/// byte-order mark.
+QString decodeTextFile(const QByteArray& bytes);
+
 /// text as bytes in that encoding; in code page 932 as toAnsi gives them.
 QByteArray encodeText(const QString& text, TextEncoding encoding);
 

@@ -84,8 +84,7 @@ QByteArray savingPrefix(const QByteArray& target) {
     return target.left(slash + 1) + '.' + nameOf(target) + ".saving-";
 }
 
-constexpr char kRandomLetters[] =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+constexpr char kRandomLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 
 QByteArray randomSuffix() {
     QByteArray s(6, '\0');
@@ -113,8 +112,8 @@ bool nameCopy(int fd, const QByteArray& target, QByteArray* temp, int* error) {
     const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
     for (int attempt = 0; attempt < 16; ++attempt) {
         *temp = savingPrefix(target) + randomSuffix();
-        if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, temp->constData(),
-                     AT_SYMLINK_FOLLOW) == 0)
+        if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, temp->constData(), AT_SYMLINK_FOLLOW) ==
+            0)
             return true;
         if (errno != EEXIST)
             break;
@@ -151,9 +150,9 @@ QStringList removeCopies(const QByteArray& target, bool earlier) {
         return removed;
     while (const dirent* entry = ::readdir(dir)) {
         const QByteArray file(entry->d_name);
-        const bool ours = (file.startsWith(saving) && file.size() == saving.size() + 6) ||
-                          (earlier && file.startsWith(name + '.') &&
-                           looksDrawn(file.mid(name.size() + 1)));
+        const bool ours =
+            (file.startsWith(saving) && file.size() == saving.size() + 6) ||
+            (earlier && file.startsWith(name + '.') && looksDrawn(file.mid(name.size() + 1)));
         if (!ours)
             continue;
         const QByteArray full = folder + '/' + file;

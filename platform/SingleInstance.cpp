@@ -25,8 +25,8 @@ SingleInstance::Result SingleInstance::acquire() {
         return Result::Acquired;
     // Close-on-exec: a program started from here (pppd, a system tool) must
     // not keep the folder locked after this copy ends.
-    const int fd = ::open(QFile::encodeName(m_folder).constData(),
-                          O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd =
+        ::open(QFile::encodeName(m_folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         m_error = errno;
         return Result::Failed;
@@ -81,8 +81,8 @@ bool SingleInstance::heldByLiveCopy() {
 // The errno that writing a small file into the folder meets, as the lock
 // file's own write met it.
 int SingleInstance::folderWriteError() const {
-    const QByteArray probe = QFile::encodeName(m_folder + QStringLiteral("Pulsewatch.lock.probe%1")
-                                                              .arg(::getpid()));
+    const QByteArray probe =
+        QFile::encodeName(m_folder + QStringLiteral("Pulsewatch.lock.probe%1").arg(::getpid()));
     const int fd = ::open(probe.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0)
         return errno;

@@ -2,10 +2,10 @@
 
 #include "dialup/VBRas.h"
 #include "platform/DialogKeys.h"
+#include "platform/NumericText.h"
 #include "settings/FieldCheck.h"
 #include "settings/IniFile.h"
 #include "settings/LIST.h"
-#include "platform/NumericText.h"
 #include "settings/Settings.h"
 #include "settings/frmSMTP.h"
 
@@ -303,7 +303,8 @@ void Config::OK_Click() {
         keys.append({QLatin1String(key), field->text(), field, label});
     };
     const auto addTelephone = [&](const char* key, QLineEdit* field, const char* label) {
-        keys.append({QLatin1String(key), platform::telephoneText(field->text()), field, label, true});
+        keys.append(
+            {QLatin1String(key), platform::telephoneText(field->text()), field, label, true});
     };
     if (!lan) {
         keys.append(
@@ -344,8 +345,9 @@ void Config::OK_Click() {
         // A character the modem cannot dial would make the telephone alarm
         // ring nobody.
         if (refusal.isEmpty() && k.telephone && platform::firstUndialable(k.value) >= 0)
-            refusal = QStringLiteral("【") + label +
-                      QStringLiteral("】にはダイヤルできる電話番号（数字、-、*、#）を入力してください。");
+            refusal =
+                QStringLiteral("【") + label +
+                QStringLiteral("】にはダイヤルできる電話番号（数字、-、*、#）を入力してください。");
         if (!refusal.isEmpty()) {
             refuse(refusal, k.field);
             return;

@@ -52,8 +52,7 @@ bool isMailAddress(const QString& text) {
     if (domain.startsWith(u'[') && domain.endsWith(u']') && domain.size() > 2) {
         const QStringView literal = domain.mid(1, domain.size() - 2);
         return std::all_of(literal.begin(), literal.end(), [](QChar c) {
-            return c.unicode() > 0x20 && c.unicode() < 0x7F && c != u'[' && c != u']' &&
-                   c != u'\\';
+            return c.unicode() > 0x20 && c.unicode() < 0x7F && c != u'[' && c != u']' && c != u'\\';
         });
     }
     if (!dotted(domain, hostCharacter))

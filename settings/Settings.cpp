@@ -1,8 +1,8 @@
 #include "settings/Settings.h"
 
 #include "platform/FileIo.h"
-#include "settings/IniFile.h"
 #include "platform/NumericText.h"
+#include "settings/IniFile.h"
 
 #include <QCoreApplication>
 #include <QtDebug>

@@ -55,10 +55,10 @@ void frmINPUT::done(int result) {
     } fields[] = {{m_name, m_state.EditName, kNameLabel},
                   {m_remark, m_state.EditRemark, kRemarkLabel}};
     for (const auto& f : fields) {
-        const QString refusal = f.field->text() == f.opened
-                                    ? QString()
-                                    : settings::unsavableTextMessage(f.label, f.field->text(),
-                                                                     encoding);
+        const QString refusal =
+            f.field->text() == f.opened
+                ? QString()
+                : settings::unsavableTextMessage(f.label, f.field->text(), encoding);
         if (!refusal.isEmpty()) {
             m_ui.messageBox(refusal, platform::MessageIcon::Critical);
             f.field->setFocus();

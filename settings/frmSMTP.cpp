@@ -142,7 +142,8 @@ bool frmSMTP::fieldsUsable() {
 
 platform::MailRelay frmSMTP::relay() const {
     return {m_server,      EPORT->text(), static_cast<qint16>(ESECURITY->currentIndex()),
-            EUSER->text(), EPWD->text(),  ECAFILE->text(), EFROM->text()};
+            EUSER->text(), EPWD->text(),  ECAFILE->text(),
+            EFROM->text()};
 }
 
 void frmSMTP::TESTSEND_Click() {

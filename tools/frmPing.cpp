@@ -91,9 +91,7 @@ frmPing::frmPing(AppState& state, platform::WindowSystem& ui, QWidget* parent)
 }
 
 QStringList frmPing::pingListFields(const QByteArray& content) {
-    const platform::TextEncoding encoding = platform::encodingOf(content);
-    const QString text = platform::decodeText(
-        content.startsWith("\xEF\xBB\xBF") ? content.mid(3) : content, encoding);
+    const QString text = platform::decodeTextFile(content);
     QStringList fields;
     qsizetype i = 0;
     const qsizetype n = text.size();

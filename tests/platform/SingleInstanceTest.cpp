@@ -37,38 +37,6 @@ void leaveDeadLock(const QString& folder) {
     ASSERT_EQ(status, 0);
 }
 
-// A copy that holds the folder in another process, until the pipe closes.
-struct OtherCopy {
-    pid_t pid = -1;
-    int release = -1;
-    explicit OtherCopy(const QString& folder) {
-        int ready[2], hold[2];
-        if (::pipe(ready) != 0 || ::pipe(hold) != 0)
-            return;
-        pid = ::fork();
-        if (pid == 0) {
-            ::close(ready[0]);
-            ::close(hold[1]);
-            SingleInstance copy(folder);
-            const char got = copy.acquire() == SingleInstance::Result::Acquired ? 'y' : 'n';
-            [[maybe_unused]] ssize_t n = ::write(ready[1], &got, 1);
-            n = ::read(hold[0], const_cast<char*>(&got), 1);
-            ::_exit(0);
-        }
-        ::close(ready[1]);
-        ::close(hold[0]);
-        char got = 'n';
-        [[maybe_unused]] const ssize_t n = ::read(ready[0], &got, 1);
-        ::close(ready[0]);
-        release = hold[1];
-        EXPECT_EQ(got, 'y');
-    }
-    ~OtherCopy() {
-        ::close(release);
-        ::waitpid(pid, nullptr, 0);
-    }
-};
-
 } // namespace
 
 // Only a running copy is "already running". The check needs no room and no
@@ -82,13 +50,10 @@ TEST(SingleInstanceTest, TellsASecondCopyApartAndNeedsNoRoomInTheFolder) {
         QString expected;
     };
     std::optional<SingleInstance> running;
-    std::optional<OtherCopy> other;
     const Case cases[] = {
         {"free folder", nullptr, std::nullopt, QStringLiteral("acquired 0")},
         {"a copy runs", [&](const QString& f) { running.emplace(f).acquire(); }, std::nullopt,
          QStringLiteral("already running 0")},
-        {"a copy runs in another process", [&](const QString& f) { other.emplace(f); },
-         std::nullopt, QStringLiteral("already running 0")},
         {"a copy ran and crashed", leaveDeadLock, std::nullopt, QStringLiteral("acquired 0")},
         {"no such folder", [](const QString& f) { QDir(f).removeRecursively(); }, std::nullopt,
          QStringLiteral("failed %1").arg(ENOENT)},
@@ -102,7 +67,6 @@ TEST(SingleInstanceTest, TellsASecondCopyApartAndNeedsNoRoomInTheFolder) {
         QTemporaryDir dir;
         const QString folder = dir.path() + QLatin1Char('/');
         running.reset();
-        other.reset();
         if (c.setup)
             c.setup(folder);
         QString skip;
@@ -116,7 +80,6 @@ TEST(SingleInstanceTest, TellsASecondCopyApartAndNeedsNoRoomInTheFolder) {
         }
         EXPECT_EQ(*got, c.expected);
         running.reset();
-        other.reset();
         EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList())
             << "the check leaves files in the folder";
     }

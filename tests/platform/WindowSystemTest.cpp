@@ -64,8 +64,8 @@ TEST(WindowSystemTest, FitsAWindowIntoTheScreenArea) {
     const QSize area = QGuiApplication::primaryScreen()->availableGeometry().size();
     struct Case {
         const char* name;
-        QSize label;    // fixed size of a label in the window
-        int listWidth;  // minimum width of a list beside it (0: none)
+        QSize label;   // fixed size of a label in the window
+        int listWidth; // minimum width of a list beside it (0: none)
         bool titleBoxes;
         bool scrolls;
     };
@@ -98,7 +98,8 @@ TEST(WindowSystemTest, FitsAWindowIntoTheScreenArea) {
             EXPECT_EQ(w.size(), before);
         }
         EXPECT_EQ(w.minimumSize() == w.maximumSize(), c.titleBoxes);
-        EXPECT_FALSE(w.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+        EXPECT_FALSE(w.windowFlags() &
+                     (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
         w.show();
         EXPECT_TRUE(QRect(QPoint(0, 0), area).contains(w.geometry()));
         w.hide();

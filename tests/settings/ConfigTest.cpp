@@ -270,7 +270,8 @@ TEST_F(ConfigTest, TelephoneFieldsTakeWhatAModemDials) {
             ASSERT_EQ(ui.messages.size(), 1);
             EXPECT_EQ(ui.messages[0].text,
                       QStringLiteral("【") + QString::fromUtf8(r.refusedAs) +
-                          QStringLiteral("】にはダイヤルできる電話番号（数字、-、*、#）を入力してください。"));
+                          QStringLiteral(
+                              "】にはダイヤルできる電話番号（数字、-、*、#）を入力してください。"));
             ASSERT_NE(QApplication::focusWidget(), nullptr);
             EXPECT_EQ(QApplication::focusWidget()->objectName(), QLatin1String(r.field));
             EXPECT_EQ(state.WindowOpen, 1);
@@ -610,16 +611,24 @@ TEST_F(ConfigTest, TheTestMailGoesThroughTheRelayTheWindowsHold) {
 // 差出人アドレス (EMARGE_FROM): the sender the alarm mails go out with.
 // Only an address a mail server takes is saved; empty leaves the default.
 TEST_F(ConfigTest, TheSenderAddressIsCheckedAndSaved) {
-    const QString refusal =
-        QStringLiteral("【差出人アドレス】にはメールアドレス（例: pulsewatch@example.jp）を入力してください。");
+    const QString refusal = QStringLiteral(
+        "【差出人アドレス】にはメールアドレス（例: pulsewatch@example.jp）を入力してください。");
     const struct {
         const char* from;
         bool saved;
     } cases[] = {
-        {"ops @example.jp", false}, {"運用@example.jp", false}, {"ops\t@example.jp", false},
-        {"opsexample.jp", false},   {"ops@", false},           {"@example.jp", false},
-        {"ops@exa_mple.jp", false}, {"<ops@example.jp>", false}, {"a@b@example.jp", false},
-        {"ops@[127.0.0.1]", true},  {"", true},               {"alerts+pw@example.jp", true},
+        {"ops @example.jp", false},
+        {"運用@example.jp", false},
+        {"ops\t@example.jp", false},
+        {"opsexample.jp", false},
+        {"ops@", false},
+        {"@example.jp", false},
+        {"ops@exa_mple.jp", false},
+        {"<ops@example.jp>", false},
+        {"a@b@example.jp", false},
+        {"ops@[127.0.0.1]", true},
+        {"", true},
+        {"alerts+pw@example.jp", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.from);
@@ -639,8 +648,8 @@ TEST_F(ConfigTest, TheSenderAddressIsCheckedAndSaved) {
         Config config(state, ui, ras);
         get<QPushButton>(config, "SMTPDETAIL")->click();
         EXPECT_EQ(ui.messages.value(0).text, c.saved ? QString() : refusal);
-        EXPECT_EQ(stored("EMARGE_FROM"), c.saved ? QString::fromUtf8(c.from)
-                                                 : QStringLiteral("old@example.jp"));
+        EXPECT_EQ(stored("EMARGE_FROM"),
+                  c.saved ? QString::fromUtf8(c.from) : QStringLiteral("old@example.jp"));
         EXPECT_EQ(state.EMARGE_FROM, stored("EMARGE_FROM"));
     }
 }

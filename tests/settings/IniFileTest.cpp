@@ -245,11 +245,11 @@ TEST_F(IniFileTest, EachFileKeepsTheEncodingItCameIn) {
          "[Pulsewatch]\r\nEMARGE_SOUND=" + sound.toUtf8() + "\r\nREMARK=" + remark.toUtf8() +
              "\r\n"},
         {"UTF-8 with a byte-order mark", bom + "[Pulsewatch]\nEMARGE_SOUND=" + sound.toUtf8(),
-         bom + "[Pulsewatch]\r\nEMARGE_SOUND=" + sound.toUtf8() + "\r\nREMARK=" +
-             remark.toUtf8() + "\r\n"},
+         bom + "[Pulsewatch]\r\nEMARGE_SOUND=" + sound.toUtf8() + "\r\nREMARK=" + remark.toUtf8() +
+             "\r\n"},
         {"code page 932", "[Pulsewatch]\r\nEMARGE_SOUND=" + platform::toAnsi(sound) + "\r\n",
-         "[Pulsewatch]\r\nEMARGE_SOUND=" + platform::toAnsi(sound) + "\r\nREMARK=" +
-             platform::toAnsi(remark) + "\r\n"},
+         "[Pulsewatch]\r\nEMARGE_SOUND=" + platform::toAnsi(sound) +
+             "\r\nREMARK=" + platform::toAnsi(remark) + "\r\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

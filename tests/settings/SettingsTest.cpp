@@ -46,7 +46,7 @@ TEST_F(SettingsTest, WithoutFilesEverythingIsEmpty) {
     EXPECT_EQ(state.RETRY, QStringLiteral("0"));
     EXPECT_TRUE(state.DIAL_ENTRY.isEmpty());
     EXPECT_TRUE(state.COMSETTING.isEmpty());
-    EXPECT_EQ(state.EMARGE_SECURITY, 0); // the plain dialogue
+    EXPECT_EQ(state.EMARGE_SECURITY, 0);     // the plain dialogue
     EXPECT_EQ(state.EMARGE_FROM, QString()); // the mail's own default sender
     EXPECT_FALSE(QFile::exists(dir.filePath(kGeneralFile)));
 }
@@ -100,10 +100,11 @@ TEST_F(SettingsTest, FilesWrittenByHandInUtf8WithQuotesLoad) {
     general.close();
     QFile list(dir.filePath(kServerListFile));
     ASSERT_TRUE(list.open(QIODevice::WriteOnly));
-    list.write("\xEF\xBB\xBF" + QStringLiteral("[Pulsewatch]\r\nSERVER_CNT=1\r\n"
-                                                "SERVER_NAME1=\"srv1\"\r\nSERVER_ETC1=本社 \"A\"棟\r\n"
-                                                "SERVER_CHECK1=\"1\"\r\n")
-                                     .toUtf8());
+    list.write("\xEF\xBB\xBF" +
+               QStringLiteral("[Pulsewatch]\r\nSERVER_CNT=1\r\n"
+                              "SERVER_NAME1=\"srv1\"\r\nSERVER_ETC1=本社 \"A\"棟\r\n"
+                              "SERVER_CHECK1=\"1\"\r\n")
+                   .toUtf8());
     list.close();
     LoadSettings(state);
     EXPECT_EQ(state.EMARGE_SOUND, QStringLiteral("/home/op/警報.wav"));

@@ -199,11 +199,12 @@ QStringList boxesMisbehave(QWidget& w) {
     const QString actions = allowedActions(w);
     if (actions.contains(QLatin1String("MAXIMIZE")) || actions.contains(QLatin1String("RESIZE")))
         out << QStringLiteral("the window manager may maximize it: ") + actions;
-    xTool(QStringLiteral("xdotool"), {QStringLiteral("windowminimize"), QString::number(w.winId())});
+    xTool(QStringLiteral("xdotool"),
+          {QStringLiteral("windowminimize"), QString::number(w.winId())});
     QTest::qWait(1000);
-    const QString state = xTool(QStringLiteral("xprop"), {QStringLiteral("-id"),
-                                                         QString::number(w.winId()),
-                                                         QStringLiteral("WM_STATE")});
+    const QString state =
+        xTool(QStringLiteral("xprop"),
+              {QStringLiteral("-id"), QString::number(w.winId()), QStringLiteral("WM_STATE")});
     if (w.isMinimized() || !state.contains(QLatin1String("Normal")))
         out << QStringLiteral("it stays minimized: ") + state.simplified();
     return out;
@@ -234,9 +235,9 @@ bool save(QWidget& w, const QString& file, const Checks& checks, bool fit = true
     if (fit)
         ok = report(w, outsideTheScreen(w, checks.noScrolling), "outside the screen") && ok;
     ok = w.grab().save(file) && ok;
-    xTool(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"),
-                                     QString(file).replace(QLatin1String(".png"),
-                                                           QLatin1String("-screen.png"))});
+    xTool(QStringLiteral("import"),
+          {QStringLiteral("-window"), QStringLiteral("root"),
+           QString(file).replace(QLatin1String(".png"), QLatin1String("-screen.png"))});
     const QString title = titleBar(w);
     if (title.trimmed() != w.windowTitle().trimmed()) {
         std::fprintf(stderr, "%s: title bar \"%s\", caption \"%s\"\n", qPrintable(w.objectName()),

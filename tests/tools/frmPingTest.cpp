@@ -129,7 +129,8 @@ TEST_F(PingWindowTest, ThePingListInEitherEncodingAndNeverAFifo) {
     }
     QFile::remove(list);
     ASSERT_EQ(::mkfifo(QFile::encodeName(list).constData(), 0600), 0);
-    EXPECT_TRUE(testsupport::returnsWithin(2000, list, [&] { EXPECT_EQ(entries(), QStringList()); }));
+    EXPECT_TRUE(
+        testsupport::returnsWithin(2000, list, [&] { EXPECT_EQ(entries(), QStringList()); }));
 }
 
 TEST_F(PingWindowTest, TheThreeLineForms) {
