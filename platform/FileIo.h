@@ -49,9 +49,11 @@ bool replaceFile(const QString& path, const QByteArray& data, int* error = nullp
 
 /// Removes what saves into the file at path left beside it when they were
 /// cut short: the named copy of a save killed just before its rename, and
-/// the copies ("NAME." and six random letters and digits) that earlier
-/// versions wrote under a name for the whole save. Only regular files of
-/// this user are removed. The names removed.
+/// the copies that earlier versions wrote under a name for the whole save
+/// ("NAME." and six letters and digits drawn at random, recognised by a
+/// capital after the first place and a small letter, so that copies named
+/// by hand such as "NAME.backup" or "NAME.BAK001" stay). Only regular files
+/// of this user are removed. The names removed.
 QStringList removeSaveLeftovers(const QString& path);
 
 /// Why a file operation failed, in a few words for the operator.
