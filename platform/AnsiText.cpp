@@ -1,5 +1,7 @@
 #include "platform/AnsiText.h"
 
+#include <QStringDecoder>
+
 #include <algorithm>
 #include <cerrno>
 #include <iconv.h>
@@ -107,6 +109,31 @@ QString fromAnsi(const QByteArray& bytes) {
         o.append("\xEF\xBF\xBD");
     });
     return QString::fromUtf8(utf8);
+}
+
+TextEncoding encodingOf(const QByteArray& bytes) {
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        return TextEncoding::Utf8;
+    const bool ascii = std::all_of(bytes.begin(), bytes.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii)
+        return TextEncoding::Ansi;
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    [[maybe_unused]] const QString text = utf8(bytes);
+    return utf8.hasError() ? TextEncoding::Ansi : TextEncoding::Utf8;
+}
+
+QString decodeText(const QByteArray& bytes, TextEncoding encoding) {
+    return encoding == TextEncoding::Utf8 ? QString::fromUtf8(bytes) : fromAnsi(bytes);
+}
+
+QString decodeTextFile(const QByteArray& bytes) {
+    const TextEncoding encoding = encodingOf(bytes);
+    return decodeText(bytes.startsWith("\xEF\xBB\xBF") ? bytes.mid(3) : bytes, encoding);
+}
+
+QByteArray encodeText(const QString& text, TextEncoding encoding) {
+    return encoding == TextEncoding::Utf8 ? text.toUtf8() : toAnsi(text);
 }
 
 } // namespace platform

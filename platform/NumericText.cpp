@@ -40,7 +40,62 @@ double radixValue(const QString& text, qsizetype i, int base) {
     return static_cast<qint32>(static_cast<quint32>(value));
 }
 
+// What a number is written with for the eye only; the modem is not sent it.
+bool dialSeparator(QChar c) {
+    return c == u' ' || c == u'-' || c == u'(' || c == u')';
+}
+
+bool dialable(QChar c) {
+    const char16_t u = c.toUpper().unicode();
+    return (u >= u'0' && u <= u'9') || (u >= u'A' && u <= u'D') ||
+           QStringView(u"*#+,WPT!@").contains(QChar(u)) || dialSeparator(c);
+}
+
 } // namespace
+
+QString halfWidth(const QString& text) {
+    QString out = text;
+    for (QChar& c : out) {
+        const char16_t u = c.unicode();
+        if (u >= 0xFF01 && u <= 0xFF5E)
+            c = QChar(u - 0xFF01 + 0x21);
+        else if (u == 0x3000)
+            c = QChar(u' ');
+        else if (c.isDigit())
+            c = QChar(u'0' + c.digitValue());
+    }
+    return out;
+}
+
+QString telephoneText(const QString& typed) {
+    QString out = halfWidth(typed);
+    for (QChar& c : out) {
+        const char16_t u = c.unicode();
+        // The long vowel marks, hyphens, dashes and minus signs an input
+        // method offers where a hyphen is meant.
+        if (u == 0x30FC || u == 0xFF70 || (u >= 0x2010 && u <= 0x2015) || u == 0x2212)
+            c = QChar(u'-');
+    }
+    return out;
+}
+
+qsizetype firstUndialable(const QString& typed) {
+    const QString number = telephoneText(typed);
+    for (qsizetype i = 0; i < number.size(); ++i)
+        if (!dialable(number[i]))
+            return i;
+    return -1;
+}
+
+QString dialString(const QString& typed) {
+    if (firstUndialable(typed) >= 0)
+        return QString();
+    QString dial;
+    for (const QChar c : telephoneText(typed))
+        if (!dialSeparator(c))
+            dial += c.toUpper();
+    return dial;
+}
 
 double numericValue(const QString& text) {
     qsizetype i = 0;

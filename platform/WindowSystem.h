@@ -55,7 +55,30 @@ public:
     bool trayAvailable() override;
 };
 
-/// Moves a window to the middle of its screen.
+/// The boxes in the title bar of a window that has neither a minimize nor a
+/// maximize box.
+enum class TitleBoxes {
+    CloseOnly, ///< the close box
+    None,      ///< none: the window is left through a button of its own
+};
+
+/// Gives window a title bar with those boxes. Some window managers offer
+/// minimize and maximize whatever the window asks (openbox does for every
+/// dialog): such a window is given a fixed size when it is fitted into the
+/// screen, which takes maximizing away, and it comes back at once when it
+/// is minimized, since on a desktop without a taskbar a minimized tool
+/// window cannot be found again, and monitoring waits while one is open.
+void setTitleBoxes(QWidget& window, TitleBoxes boxes);
+
+/// Fits window, before it is shown, into the available area of its screen
+/// less the room a window manager's frame takes. Sizes the window set for
+/// itself, and those of its lists and text boxes (which scroll by
+/// themselves), are minimums only where the screen has room for them; what
+/// still does not fit goes into a scroll area, so every control stays
+/// reachable. A window that fits keeps its size.
+void fitIntoScreen(QWidget& window);
+
+/// Fits a window into its screen (fitIntoScreen) and moves it to the middle.
 void centre(QWidget& window);
 
 /// The program's title, the caption of every message box.

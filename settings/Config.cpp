@@ -2,9 +2,10 @@
 
 #include "dialup/VBRas.h"
 #include "platform/DialogKeys.h"
-#include "settings/FieldCheck.h"
-#include "settings/LIST.h"
 #include "platform/NumericText.h"
+#include "settings/FieldCheck.h"
+#include "settings/IniFile.h"
+#include "settings/LIST.h"
 #include "settings/Settings.h"
 #include "settings/frmSMTP.h"
 
@@ -21,12 +22,15 @@
 
 namespace {
 
+// A field, chars digits wide when chars is given: sized by the font, so it
+// takes no more room than its text needs at any scale.
 QLineEdit* field(QWidget* parent, const char* name, const QString& text = QString(),
-                 int width = 0) {
+                 int chars = 0) {
     auto* e = new QLineEdit(text, parent);
     e->setObjectName(QLatin1String(name));
-    if (width > 0)
-        e->setFixedWidth(width);
+    if (chars > 0)
+        e->setFixedWidth(e->fontMetrics().horizontalAdvance(QString(chars, u'0')) +
+                         e->fontMetrics().averageCharWidth() + 8);
     return e;
 }
 
@@ -50,7 +54,7 @@ Config::Config(AppState& state, platform::WindowSystem& ui, dialup::RemoteAccess
     setObjectName(QStringLiteral("Config"));
     setWindowTitle(QStringLiteral("CONFIG"));
     // A title bar without minimize, maximize or close: OK is the way out.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    platform::setTitleBoxes(*this, platform::TitleBoxes::None);
 
     auto* general = new QGroupBox(QStringLiteral("Pulsewatch Configration"), this);
     S_CNT = new QLabel(QStringLiteral("???件"), general);
@@ -81,7 +85,7 @@ Config::Config(AppState& state, platform::WindowSystem& ui, dialup::RemoteAccess
     static const char* const kTelNames[] = {nullptr, "TEL1", "TEL2", "TEL3",
                                             "TEL4",  "TEL5", "TEL6"};
     for (int i = 1; i <= 6; ++i)
-        TEL[i] = field(mail, kTelNames[i], QString(), 64);
+        TEL[i] = field(mail, kTelNames[i], QString(), 5);
     TEL[0] = nullptr;
     auto telRow = [&](int first) {
         auto* row = new QHBoxLayout;
@@ -93,7 +97,7 @@ Config::Config(AppState& state, platform::WindowSystem& ui, dialup::RemoteAccess
         row->addStretch();
         return row;
     };
-    Com = field(mail, "Com", QStringLiteral("1"), 64);
+    Com = field(mail, "Com", QStringLiteral("1"), 6);
     Setting = field(mail, "Setting", QStringLiteral("9600,N,8,1"));
     // The relay's port, encryption and login: a window of their own, so the
     // controls here stay as they are.
@@ -113,10 +117,10 @@ Config::Config(AppState& state, platform::WindowSystem& ui, dialup::RemoteAccess
 
     auto* other = new QGroupBox(QStringLiteral("Other-Configration"), this);
     EMARGE = field(other, "EMARGE");
-    EMARGE->setMinimumWidth(240);
+    EMARGE->setMinimumWidth(EMARGE->fontMetrics().averageCharWidth() * 20);
     auto* mselect = dots(other, "MSELECT");
-    MIN = field(other, "MIN", QStringLiteral("1"), 64);
-    RETRY = field(other, "RETRY", QStringLiteral("1"), 64);
+    MIN = field(other, "MIN", QStringLiteral("1"), 5);
+    RETRY = field(other, "RETRY", QStringLiteral("1"), 5);
     auto* soundRow = new QHBoxLayout;
     soundRow->addWidget(EMARGE, 1);
     soundRow->addWidget(mselect);
@@ -242,6 +246,10 @@ void Config::SMTPDETAIL_Click() {
 }
 
 void Config::OK_Click() {
+    // An input method in full-width mode types "１０": the digits it means
+    // are checked and saved.
+    for (QLineEdit* number : {MIN, RETRY})
+        number->setText(platform::halfWidth(number->text()));
     const bool lan = LAN->isChecked();
     const auto zero = [](const QLineEdit* e) {
         return e->text().isEmpty() || platform::numericValue(e->text()) == 0;
@@ -288,10 +296,15 @@ void Config::OK_Click() {
         QString value;
         QWidget* field;
         const char* label;
+        bool telephone = false;
     };
     QList<Key> keys;
     const auto add = [&](const char* key, QLineEdit* field, const char* label) {
         keys.append({QLatin1String(key), field->text(), field, label});
+    };
+    const auto addTelephone = [&](const char* key, QLineEdit* field, const char* label) {
+        keys.append(
+            {QLatin1String(key), platform::telephoneText(field->text()), field, label, true});
     };
     if (!lan) {
         keys.append(
@@ -317,15 +330,24 @@ void Config::OK_Click() {
         static const char* const kTelKeys[] = {nullptr, "TEL1", "TEL2", "TEL3",
                                                "TEL4",  "TEL5", "TEL6"};
         for (int i = 1; i <= 3; ++i)
-            add(kTelKeys[i], TEL[i], "緊急連絡先");
+            addTelephone(kTelKeys[i], TEL[i], "緊急連絡先");
         if (filled({TEL[4], TEL[5], TEL[6]}))
             for (int i = 4; i <= 6; ++i)
-                add(kTelKeys[i], TEL[i], "緊急連絡先2");
+                addTelephone(kTelKeys[i], TEL[i], "緊急連絡先2");
         add("COMPORT", Com, "ComPort");
         add("COMSETTING", Setting, "ComSetting");
     }
+    const platform::TextEncoding encoding =
+        settings::profileEncoding(m_state.AppFolder + kGeneralFile);
     for (const Key& k : keys) {
-        const QString refusal = settings::unsavableTextMessage(QString::fromUtf8(k.label), k.value);
+        const QString label = QString::fromUtf8(k.label);
+        QString refusal = settings::unsavableTextMessage(label, k.value, encoding);
+        // A character the modem cannot dial would make the telephone alarm
+        // ring nobody.
+        if (refusal.isEmpty() && k.telephone && platform::firstUndialable(k.value) >= 0)
+            refusal =
+                QStringLiteral("【") + label +
+                QStringLiteral("】にはダイヤルできる電話番号（数字、-、*、#）を入力してください。");
         if (!refusal.isEmpty()) {
             refuse(refusal, k.field);
             return;

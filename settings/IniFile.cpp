@@ -3,13 +3,9 @@
 #include "platform/AnsiText.h"
 #include "platform/FileIo.h"
 
-#include <QFile>
 #include <QList>
 
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace settings {
 namespace {
@@ -32,22 +28,34 @@ QByteArray trimmed(const QByteArray& b) {
     return b.mid(from, to - from);
 }
 
-bool sameName(const QByteArray& fileBytes, const QString& name) {
-    return platform::fromAnsi(fileBytes).compare(name, Qt::CaseInsensitive) == 0;
+using platform::TextEncoding;
+
+// A settings file as read: its lines and the encoding its text is in.
+struct Profile {
+    Lines lines;
+    TextEncoding encoding = TextEncoding::Ansi;
+    bool bom = false;
+};
+
+bool sameName(const QByteArray& fileBytes, const QString& name, TextEncoding encoding) {
+    return platform::decodeText(fileBytes, encoding).compare(name, Qt::CaseInsensitive) == 0;
 }
 
 // Splits on LF; a CR before the LF and a UTF-8 byte-order mark at the very
 // start belong to no entry.
-Lines splitLines(QByteArray data) {
-    if (data.startsWith(kUtf8Bom))
+Profile parse(QByteArray data) {
+    Profile p;
+    p.encoding = platform::encodingOf(data);
+    p.bom = data.startsWith(kUtf8Bom);
+    if (p.bom)
         data.remove(0, kUtf8Bom.size());
-    Lines lines = data.split('\n');
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    for (QByteArray& line : lines)
+    p.lines = data.split('\n');
+    if (!p.lines.isEmpty() && p.lines.last().isEmpty())
+        p.lines.removeLast();
+    for (QByteArray& line : p.lines)
         if (line.endsWith('\r'))
             line.chop(1);
-    return lines;
+    return p;
 }
 
 bool sectionName(const QByteArray& line, QByteArray* name) {
@@ -75,14 +83,15 @@ struct Location {
     qsizetype lastEntry = -1; // index of the section's last non-blank line
 };
 
-Location locate(const Lines& lines, const QString& section, const QString& key) {
+Location locate(const Profile& profile, const QString& section, const QString& key) {
+    const Lines& lines = profile.lines;
     Location at;
     for (qsizetype i = 0; i < lines.size(); ++i) {
         QByteArray name;
         if (sectionName(lines[i], &name)) {
             if (at.section >= 0)
                 break; // only the first matching section counts
-            if (sameName(name, section))
+            if (sameName(name, section, profile.encoding))
                 at.section = at.lastEntry = i;
             continue;
         }
@@ -91,42 +100,39 @@ Location locate(const Lines& lines, const QString& section, const QString& key) 
         if (!trimmed(lines[i]).isEmpty())
             at.lastEntry = i;
         QByteArray k;
-        if (at.key < 0 && keyAndValue(lines[i], &k, nullptr) && sameName(k, key))
+        if (at.key < 0 && keyAndValue(lines[i], &k, nullptr) && sameName(k, key, profile.encoding))
             at.key = i;
     }
     return at;
 }
 
-// The file's bytes; a missing file is no error. False with errno in *error
-// when it exists but cannot be read.
+// The file's bytes; a missing file, or something that is no regular file
+// (a FIFO would hold the program for good), reads as no file. False with
+// errno in *error when it exists but cannot be read.
 bool readFile(const QString& path, QByteArray* data, bool* exists, int* error = nullptr) {
-    const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
-    *exists = fd >= 0 || errno != ENOENT;
-    if (fd < 0) {
-        if (error)
-            *error = errno;
-        return !*exists;
-    }
-    char buffer[65536];
-    ssize_t n = 0;
-    while (data->size() <= kMaxProfileFileSize && (n = ::read(fd, buffer, sizeof buffer)) != 0) {
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            break;
-        data->append(buffer, n);
-    }
-    if (n < 0 && error)
-        *error = errno;
-    ::close(fd);
-    return n >= 0;
+    const platform::FileKind kind =
+        platform::readRegularFile(path, kMaxProfileFileSize + 1, data, error);
+    *exists = kind == platform::FileKind::Regular || kind == platform::FileKind::Unreadable;
+    return kind != platform::FileKind::Unreadable;
 }
 
-QByteArray oneLine(const QString& text) {
+bool quoted(const QByteArray& value) {
+    return value.size() >= 2 && value.startsWith('"') && value.endsWith('"');
+}
+
+QByteArray oneLine(const QString& text, TextEncoding encoding) {
     QString t = text;
     t.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
-    return platform::toAnsi(t);
+    return platform::encodeText(t, encoding);
+}
+
+// A value the read would change (blanks at its ends are trimmed, one pair
+// of surrounding quotes is dropped) goes in quotes, so it reads back as
+// written.
+QByteArray valueText(const QString& value, TextEncoding encoding) {
+    const QByteArray v = oneLine(value, encoding);
+    const bool changes = !v.isEmpty() && (isBlank(v.front()) || isBlank(v.back()) || quoted(v));
+    return changes ? '"' + v + '"' : v;
 }
 
 } // namespace
@@ -137,16 +143,25 @@ QString readProfileString(const QString& path, const QString& section, const QSt
     bool exists = false;
     if (!readFile(path, &data, &exists) || !exists)
         return def;
-    const Lines lines = splitLines(data.left(kMaxProfileFileSize));
-    const Location at = locate(lines, section, key);
+    const Profile profile = parse(data.left(kMaxProfileFileSize));
+    const Location at = locate(profile, section, key);
     if (at.key < 0)
         return def;
     QByteArray k, value;
-    keyAndValue(lines[at.key], &k, &value);
+    keyAndValue(profile.lines[at.key], &k, &value);
+    if (quoted(value))
+        value = value.mid(1, value.size() - 2);
 
+    const qsizetype room = std::max(bufferSize - 1, 0);
+    if (profile.encoding == TextEncoding::Utf8) {
+        // A buffer of characters: cut there, never inside a surrogate pair.
+        QString text = QString::fromUtf8(value);
+        if (text.size() > room)
+            text.truncate(room > 0 && text[room - 1].isHighSurrogate() ? room - 1 : room);
+        return text;
+    }
     // Cut as a fixed buffer would, but never between the two bytes of a
     // double-byte character (lead bytes 81-9F and E0-FC).
-    const qsizetype room = std::max(bufferSize - 1, 0);
     if (value.size() > room) {
         qsizetype end = 0;
         for (qsizetype i = 0; i < room;) {
@@ -162,6 +177,13 @@ QString readProfileString(const QString& path, const QString& section, const QSt
     return platform::fromAnsi(value);
 }
 
+platform::TextEncoding profileEncoding(const QString& path) {
+    QByteArray data;
+    bool exists = false;
+    readFile(path, &data, &exists);
+    return platform::encodingOf(data);
+}
+
 bool writeProfileString(const QString& path, const QString& section, const QString& key,
                         const QString& value, int* error) {
     QByteArray data;
@@ -173,21 +195,22 @@ bool writeProfileString(const QString& path, const QString& section, const QStri
             *error = EFBIG;
         return false;
     }
-    const bool bom = data.startsWith(kUtf8Bom);
-    Lines lines = splitLines(data);
+    Profile profile = parse(data);
+    const TextEncoding enc = profile.encoding;
+    Lines& lines = profile.lines;
 
-    const QByteArray entry = oneLine(key) + '=' + oneLine(value);
-    const Location at = locate(lines, section, key);
+    const QByteArray entry = oneLine(key, enc) + '=' + valueText(value, enc);
+    const Location at = locate(profile, section, key);
     if (at.key >= 0) {
         lines[at.key] = entry;
     } else if (at.section >= 0) {
         lines.insert(at.lastEntry + 1, entry);
     } else {
-        lines.append('[' + oneLine(section) + ']');
+        lines.append('[' + oneLine(section, enc) + ']');
         lines.append(entry);
     }
 
-    QByteArray out = bom ? kUtf8Bom : QByteArray();
+    QByteArray out = profile.bom ? kUtf8Bom : QByteArray();
     for (const QByteArray& line : lines)
         out += line + "\r\n";
     return platform::replaceFile(path, out, error);

@@ -31,8 +31,7 @@ LIST::LIST(AppState& state, platform::WindowSystem& ui, QLabel* sCnt, QWidget* p
     : QDialog(parent), m_state(state), m_ui(ui), m_sCnt(sCnt) {
     setObjectName(QStringLiteral("LIST"));
     setWindowTitle(QStringLiteral("SERVER_LIST"));
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
+    platform::setTitleBoxes(*this, platform::TitleBoxes::CloseOnly);
 
     auto* frame = new QGroupBox(QStringLiteral("Server_List"), this);
     m_list = new QTreeWidget(frame);

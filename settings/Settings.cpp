@@ -1,8 +1,8 @@
 #include "settings/Settings.h"
 
 #include "platform/FileIo.h"
-#include "settings/IniFile.h"
 #include "platform/NumericText.h"
+#include "settings/IniFile.h"
 
 #include <QCoreApplication>
 #include <QtDebug>
@@ -45,6 +45,7 @@ const GeneralKey kGeneralKeys[] = {
     {"EMARGE_USER", Kind::Text, &AppState::EMARGE_USER, nullptr},
     {"EMARGE_PWD", Kind::Text, &AppState::EMARGE_PWD, nullptr},
     {"EMARGE_CAFILE", Kind::Text, &AppState::EMARGE_CAFILE, nullptr},
+    {"EMARGE_FROM", Kind::Text, &AppState::EMARGE_FROM, nullptr},
     {"RECOVERY_NOTICE", Kind::Integer, nullptr, &AppState::RECOVERY_NOTICE},
     {"WEBHOOK_URL", Kind::Text, &AppState::WEBHOOK_URL, nullptr},
     {"WEBHOOK_FORMAT", Kind::Text, &AppState::WEBHOOK_FORMAT, nullptr},
@@ -84,6 +85,12 @@ QString GetAppFolder() {
 }
 
 void LoadSettings(AppState& state) {
+    // Saves run on the one thread that loads, so none is under way now: a
+    // copy beside a file is what a save cut short by a kill or a crash left,
+    // and it may hold the passwords.
+    for (const QString& file : {kServerListFile, kGeneralFile})
+        for (const QString& left : platform::removeSaveLeftovers(state.AppFolder + file))
+            qInfo().noquote() << "removed" << left << "(left by a save that was cut short)";
     qint16 count = platform::toInt16(
         ReadIniKey(state, kSettingsSection, QStringLiteral("SERVER_CNT"), kServerListFile));
     if (count > AppState::kMaxServers) {

@@ -36,7 +36,8 @@ QString ReadIniKey(const AppState& state, const QString& section, const QString&
 QString GetAppFolder();
 
 /// Loads both files into the in-memory settings and the server table. A
-/// server count above 10 loads the first 10; below 0 loads none.
+/// server count above 10 loads the first 10; below 0 loads none. Copies
+/// that saves cut short left beside the files are removed first.
 void LoadSettings(AppState& state);
 
 /// Writes servers 1..SERVER_CNT of the table (name, remark, check value)

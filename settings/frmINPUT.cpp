@@ -3,6 +3,7 @@
 #include "platform/DialogKeys.h"
 #include "settings/FieldCheck.h"
 #include "settings/IniFile.h"
+#include "settings/Settings.h"
 
 #include <QFormLayout>
 #include <QLineEdit>
@@ -23,8 +24,7 @@ frmINPUT::frmINPUT(AppState& state, platform::WindowSystem& ui, QWidget* parent)
     // A blank, not an empty caption: the window system puts the program's
     // name into an empty one.
     setWindowTitle(QStringLiteral(" "));
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
+    platform::setTitleBoxes(*this, platform::TitleBoxes::CloseOnly);
     m_name->setObjectName(QStringLiteral("Sname"));
     m_remark->setObjectName(QStringLiteral("dETC"));
     auto* form = new QFormLayout(this);
@@ -46,6 +46,8 @@ frmINPUT::frmINPUT(AppState& state, platform::WindowSystem& ui, QWidget* parent)
 void frmINPUT::done(int result) {
     // Only what the operator changed is checked: a value as it came from the
     // file goes back unchanged.
+    const platform::TextEncoding encoding =
+        settings::profileEncoding(m_state.AppFolder + kServerListFile);
     const struct {
         QLineEdit* field;
         const QString& opened;
@@ -53,9 +55,10 @@ void frmINPUT::done(int result) {
     } fields[] = {{m_name, m_state.EditName, kNameLabel},
                   {m_remark, m_state.EditRemark, kRemarkLabel}};
     for (const auto& f : fields) {
-        const QString refusal = f.field->text() == f.opened
-                                    ? QString()
-                                    : settings::unsavableTextMessage(f.label, f.field->text());
+        const QString refusal =
+            f.field->text() == f.opened
+                ? QString()
+                : settings::unsavableTextMessage(f.label, f.field->text(), encoding);
         if (!refusal.isEmpty()) {
             m_ui.messageBox(refusal, platform::MessageIcon::Critical);
             f.field->setFocus();

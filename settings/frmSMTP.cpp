@@ -2,6 +2,7 @@
 
 #include "platform/DialogKeys.h"
 #include "settings/FieldCheck.h"
+#include "settings/IniFile.h"
 #include "settings/Settings.h"
 
 #include <QComboBox>
@@ -34,8 +35,7 @@ frmSMTP::frmSMTP(AppState& state, platform::WindowSystem& ui, const QString& ser
       m_libraryPath(platform::mailLibraryIn(state.AppFolder)) {
     setObjectName(QStringLiteral("frmSMTP"));
     setWindowTitle(QStringLiteral("送信サーバーの詳細"));
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
+    platform::setTitleBoxes(*this, platform::TitleBoxes::CloseOnly);
 
     EPORT = field(this, "EPORT", m_state.EMARGE_PORT);
     EPORT->setFixedWidth(80);
@@ -53,6 +53,10 @@ frmSMTP::frmSMTP(AppState& state, platform::WindowSystem& ui, const QString& ser
     ECAFILE = field(this, "ECAFILE", m_state.EMARGE_CAFILE);
     ECAFILE->setMinimumWidth(240);
     ECAFILE->setPlaceholderText(QStringLiteral("システムの証明書"));
+    EFROM = field(this, "EFROM", m_state.EMARGE_FROM);
+    // Left empty, the mail goes out from the login when it is an address,
+    // else from this machine.
+    EFROM->setPlaceholderText(QStringLiteral("空欄: ログイン名または pulsewatch@このマシン"));
     auto* caselect = button(this, "CASELECT", QStringLiteral("．．．"));
     caselect->setFixedWidth(48);
     auto* testsend = button(this, "TESTSEND", QStringLiteral("テスト送信"));
@@ -76,6 +80,7 @@ frmSMTP::frmSMTP(AppState& state, platform::WindowSystem& ui, const QString& ser
     form->addRow(QStringLiteral("ユーザー名"), EUSER);
     form->addRow(QStringLiteral("パスワード"), EPWD);
     form->addRow(QStringLiteral("CA ファイル"), caRow);
+    form->addRow(QStringLiteral("差出人アドレス"), EFROM);
     form->addRow(buttons);
 
     const auto showUsualPort = [this] {
@@ -127,12 +132,18 @@ bool frmSMTP::fieldsUsable() {
                 QStringLiteral("【CA ファイル】には証明書 (PEM) のファイルを指定してください。"),
                 ECAFILE);
     }
+    // Mail servers refuse a sender that is no address (553 5.1.0).
+    if (!EFROM->text().isEmpty() && !settings::isMailAddress(EFROM->text()))
+        return refuse(QStringLiteral("【差出人アドレス】にはメールアドレス（例: "
+                                     "pulsewatch@example.jp）を入力してください。"),
+                      EFROM);
     return true;
 }
 
 platform::MailRelay frmSMTP::relay() const {
     return {m_server,      EPORT->text(), static_cast<qint16>(ESECURITY->currentIndex()),
-            EUSER->text(), EPWD->text(),  ECAFILE->text(), m_state.EMARGE_FROM};
+            EUSER->text(), EPWD->text(),  ECAFILE->text(),
+            EFROM->text()};
 }
 
 void frmSMTP::TESTSEND_Click() {
@@ -177,9 +188,13 @@ void frmSMTP::OK_Click() {
         {"EMARGE_USER", EUSER->text(), EUSER, "ユーザー名"},
         {"EMARGE_PWD", EPWD->text(), EPWD, "パスワード"},
         {"EMARGE_CAFILE", ECAFILE->text(), ECAFILE, "CA ファイル"},
+        {"EMARGE_FROM", EFROM->text(), EFROM, "差出人アドレス"},
     };
+    const platform::TextEncoding encoding =
+        settings::profileEncoding(m_state.AppFolder + kGeneralFile);
     for (const auto& k : keys) {
-        const QString refusal = settings::unsavableTextMessage(QString::fromUtf8(k.label), k.value);
+        const QString refusal =
+            settings::unsavableTextMessage(QString::fromUtf8(k.label), k.value, encoding);
         if (!refusal.isEmpty()) {
             m_ui.messageBox(refusal, platform::MessageIcon::Critical);
             k.field->setFocus();

@@ -11,7 +11,8 @@ class QLineEdit;
 class QPushButton;
 
 /// 送信サーバーの詳細: the alert mail's relay beyond its host (port,
-/// encryption, login, CA file). OK checks the fields, saves them into the
+/// encryption, login, CA file, sender address). OK checks the fields, saves
+/// them into the
 /// general settings file and reloads the settings; テスト送信 sends a test
 /// mail with what the window holds, through the relay the configuration
 /// dialog names, to its first recipient.
@@ -48,4 +49,5 @@ private:
     QLineEdit* EUSER;
     QLineEdit* EPWD;
     QLineEdit* ECAFILE;
+    QLineEdit* EFROM;
 };

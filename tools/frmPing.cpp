@@ -3,10 +3,10 @@
 #include "platform/AnsiText.h"
 #include "platform/Artwork.h"
 #include "platform/DialogKeys.h"
+#include "platform/FileIo.h"
 #include "probe/C_PING.h"
 
 #include <QComboBox>
-#include <QFile>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -46,8 +46,7 @@ frmPing::frmPing(AppState& state, platform::WindowSystem& ui, QWidget* parent)
     : QDialog(parent), m_state(state), m_ui(ui) {
     setObjectName(QStringLiteral("frmPing"));
     setWindowTitle(QStringLiteral("PING"));
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
+    platform::setTitleBoxes(*this, platform::TitleBoxes::CloseOnly);
     setFont(platform::minchoFont());
 
     auto* report = new QGroupBox(QStringLiteral("PING REPORT"), this);
@@ -92,7 +91,7 @@ frmPing::frmPing(AppState& state, platform::WindowSystem& ui, QWidget* parent)
 }
 
 QStringList frmPing::pingListFields(const QByteArray& content) {
-    const QString text = platform::fromAnsi(content);
+    const QString text = platform::decodeTextFile(content);
     QStringList fields;
     qsizetype i = 0;
     const qsizetype n = text.size();
@@ -126,10 +125,12 @@ QStringList frmPing::pingListFields(const QByteArray& content) {
 }
 
 void frmPing::GetText(QComboBox* obj1) {
-    QFile f(m_state.AppFolder + QStringLiteral("PING.txt"));
-    if (!f.open(QIODevice::ReadOnly))
+    // Read without blocking: a FIFO in its place would hold the window.
+    QByteArray content;
+    if (platform::readRegularFile(m_state.AppFolder + QStringLiteral("PING.txt"), 1024 * 1024,
+                                  &content) != platform::FileKind::Regular)
         return; // no list: nothing to offer, nothing to say
-    obj1->addItems(pingListFields(f.read(1024 * 1024)));
+    obj1->addItems(pingListFields(content));
     obj1->setCurrentIndex(-1);
     obj1->setEditText(QString());
 }

@@ -23,7 +23,8 @@ public:
                     const QString& strIPAddress, qint32 lngBytes, qint32 lngRTT, qint32 lngTTL);
     void done(int result) override;
 
-    /// The fields of PING.txt (code page 932): separated by commas or line
+    /// The fields of PING.txt (code page 932, or UTF-8 when it is that, as
+    /// the settings files are read): separated by commas or line
     /// ends, a field in double quotes may hold commas.
     static QStringList pingListFields(const QByteArray& content);
 

@@ -33,7 +33,8 @@ for i in $(seq 100); do
     sleep 0.1
 done
 [ "$seen" -gt 100 ] || fail "no tray icon in $out/tray.png (green pixels: $seen)"
-[ -f "$work/app/Pulsewatch.lock" ] || fail "no lock file while running"
+# The single-copy lock is a lock on the program folder.
+! flock -n "$work/app" true || fail "the program folder is not locked while running"
 echo "tray icon: $seen green pixels in the tray area ($out/tray.png)"
 
 "$work/app/pulsewatch" >"$work/second.log" 2>&1 &
@@ -59,7 +60,7 @@ xdotool key x
 wait_exit $first 10
 status=$?
 [ $status -eq 0 ] || fail "quitting from the menu: status $status ($out/menu.png): $(tail -20 "$work/first.log")"
-[ ! -e "$work/app/Pulsewatch.lock" ] || fail "the lock file is still there after quitting"
+flock -n "$work/app" true || fail "the program folder is still locked after quitting"
 sleep 0.3
 import -window root "$out/after-quit.png"
 left=$(count_colour "$out/after-quit.png" $tray_area $green)

@@ -46,3 +46,27 @@ TEST(AnsiText, InvalidBytesDecodeToReplacementCharacters) {
     EXPECT_TRUE(text.endsWith(QChar(0xFFFD)));
     EXPECT_GE(text.count(QChar(0xFFFD)), 2);
 }
+
+// A file is UTF-8 when it says so (a byte-order mark) or when its non-ASCII
+// bytes are valid UTF-8 throughout; anything else is code page 932.
+TEST(AnsiText, TellsUtf8FilesFromCodePage932Ones) {
+    using platform::TextEncoding;
+    const struct {
+        QByteArray bytes;
+        TextEncoding encoding;
+    } cases[] = {
+        {"SERVER_CNT=1\r\n", TextEncoding::Ansi},
+        {"\xEF\xBB\xBF[Pulsewatch]", TextEncoding::Utf8},
+        {QStringLiteral("警報 ①ｶﾅ").toUtf8(), TextEncoding::Utf8},
+        {platform::toAnsi(QStringLiteral("警報 ①ｶﾅ")), TextEncoding::Ansi},
+        {"A=\xC0\xAF", TextEncoding::Ansi},     // an overlong "/"
+        {"A=\xED\xA0\x80", TextEncoding::Ansi}, // a surrogate
+        {"A=\xE8\xAD", TextEncoding::Ansi},     // cut off
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(platform::encodingOf(c.bytes), c.encoding) << c.bytes.toHex().toStdString();
+    EXPECT_EQ(platform::decodeText(QStringLiteral("警").toUtf8(), TextEncoding::Utf8),
+              QStringLiteral("警"));
+    EXPECT_EQ(platform::encodeText(QStringLiteral("警"), TextEncoding::Ansi),
+              QByteArray("\x8C\x78"));
+}

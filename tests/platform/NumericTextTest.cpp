@@ -43,3 +43,42 @@ TEST(NumericText, NumberTextIsPlainDecimal) {
     EXPECT_EQ(numberText(-0.0), QStringLiteral("0"));
     EXPECT_EQ(numberText(numericValue(QStringLiteral("10 times"))), QStringLiteral("10"));
 }
+
+// An input method in full-width mode types "１０" and "０３ー１２３４":
+// digits of any width are digits, as the log viewer reads them.
+TEST(NumericText, FullWidthFormsBecomeTheirAsciiForms) {
+    EXPECT_EQ(platform::halfWidth(QStringLiteral("１０")), QStringLiteral("10"));
+    EXPECT_EQ(platform::halfWidth(QStringLiteral("－１．５　回")), QStringLiteral("-1.5 回"));
+    EXPECT_EQ(platform::halfWidth(QStringLiteral("٣")), QStringLiteral("3"));
+    EXPECT_EQ(platform::halfWidth(QStringLiteral("ｶﾅ①")), QStringLiteral("ｶﾅ①"));
+    EXPECT_DOUBLE_EQ(numericValue(platform::halfWidth(QStringLiteral("１２"))), 12);
+}
+
+// What a telephone field may hold and what the modem is sent: digits, the
+// tone keys and the dial modifiers; blanks, hyphens and brackets are for
+// the eye and are not sent; anything else cannot be dialled.
+TEST(NumericText, TelephoneNumbersAsTypedAndAsDialled) {
+    struct Case {
+        const char* typed;
+        const char* kept; // what the settings file holds
+        int undialable;   // position of the first character no modem dials
+        const char* dialled;
+    } cases[] = {
+        {"０３-1234-5678", "03-1234-5678", -1, "0312345678"},
+        {"０３ー１２３４－５６７８", "03-1234-5678", -1, "0312345678"},
+        {"(03) 1234 5678", "(03) 1234 5678", -1, "0312345678"},
+        {"0w,*12#", "0w,*12#", -1, "0W,*12#"},
+        {"+81 3 1234", "+81 3 1234", -1, "+8131234"},
+        {"03?1234", "03?1234", 2, ""},
+        {"03;ATH", "03;ATH", 2, ""},
+        {"03\r1234", "03\r1234", 2, ""},
+        {"０３１２３４ｘ", "031234x", 6, ""},
+        {"", "", -1, ""},
+    };
+    for (const Case& c : cases) {
+        const QString typed = QString::fromUtf8(c.typed);
+        EXPECT_EQ(platform::telephoneText(typed), QString::fromUtf8(c.kept)) << c.typed;
+        EXPECT_EQ(platform::firstUndialable(typed), c.undialable) << c.typed;
+        EXPECT_EQ(platform::dialString(typed), QString::fromUtf8(c.dialled)) << c.typed;
+    }
+}

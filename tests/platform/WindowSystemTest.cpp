@@ -4,6 +4,8 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
+#include <QScrollArea>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 #include <gtest/gtest.h>
 
@@ -51,5 +53,55 @@ TEST(WindowSystemTest, CentresAWindowByTheSizeItIsShownWith) {
             EXPECT_EQ(w->size(), c.resized);
         }
         w->hide();
+    }
+}
+
+// A window larger than the screen area is made to fit it: a list that
+// scrolls by itself gives up its minimum width first; contents that still
+// need more room go into a scroll area. A window that fits keeps its size,
+// and one without a maximize box gets a fixed size.
+TEST(WindowSystemTest, FitsAWindowIntoTheScreenArea) {
+    const QSize area = QGuiApplication::primaryScreen()->availableGeometry().size();
+    struct Case {
+        const char* name;
+        QSize label;   // fixed size of a label in the window
+        int listWidth; // minimum width of a list beside it (0: none)
+        bool titleBoxes;
+        bool scrolls;
+    };
+    const Case cases[] = {
+        {"fits", {300, 200}, 0, false, false},
+        {"a wide list", {100, 100}, area.width() * 2, false, false},
+        {"wide contents", {area.width() * 2, 100}, 0, false, true},
+        {"tall contents, no maximize box", {100, area.height() * 2}, 0, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDialog w;
+        auto* layout = new QVBoxLayout(&w);
+        auto* label = new QLabel(&w);
+        label->setFixedSize(c.label);
+        layout->addWidget(label);
+        if (c.listWidth > 0) {
+            auto* list = new QTreeWidget(&w);
+            list->setMinimumWidth(c.listWidth);
+            layout->addWidget(list);
+        }
+        if (c.titleBoxes)
+            platform::setTitleBoxes(w, platform::TitleBoxes::CloseOnly);
+        const QSize before = w.sizeHint();
+        platform::centre(w);
+        EXPECT_LE(w.width(), area.width());
+        EXPECT_LE(w.height(), area.height());
+        EXPECT_EQ(w.findChild<QScrollArea*>() != nullptr, c.scrolls);
+        if (!c.scrolls && c.listWidth == 0) {
+            EXPECT_EQ(w.size(), before);
+        }
+        EXPECT_EQ(w.minimumSize() == w.maximumSize(), c.titleBoxes);
+        EXPECT_FALSE(w.windowFlags() &
+                     (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+        w.show();
+        EXPECT_TRUE(QRect(QPoint(0, 0), area).contains(w.geometry()));
+        w.hide();
     }
 }

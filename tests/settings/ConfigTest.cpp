@@ -1,6 +1,7 @@
 #include "settings/Config.h"
 
 #include "platform/AnsiText.h"
+#include "platform/MailLibrary.h"
 #include "settings/Settings.h"
 #include "support/FakeRemoteAccess.h"
 #include "support/FakeWindowSystem.h"
@@ -225,6 +226,70 @@ TEST_F(ConfigTest, NoServersStopsEveryOk) {
               QStringLiteral("10.0.0.1"));
 }
 
+// Digits typed through an input method in full-width mode count as digits
+// in the numeric fields, and are saved as the digits they stand for.
+TEST_F(ConfigTest, FullWidthDigitsAreNumbers) {
+    Config c(state, ui, ras);
+    edit(c, "MIN")->setText(QStringLiteral("１０"));
+    edit(c, "RETRY")->setText(QStringLiteral("２"));
+    ok(c);
+    EXPECT_TRUE(ui.messages.isEmpty()) << ui.messages.value(0).text.toStdString();
+    EXPECT_EQ(stored("mINTERVAL"), QStringLiteral("10"));
+    EXPECT_EQ(stored("RETRY"), QStringLiteral("2"));
+    EXPECT_EQ(state.mINTERVAL, 10);
+}
+
+// Telephone fields: full-width digits become digits; what a modem cannot
+// dial is refused, naming the field, before anything is saved. A field
+// that is not saved (its number is incomplete) is not checked.
+TEST_F(ConfigTest, TelephoneFieldsTakeWhatAModemDials) {
+    const struct {
+        const char* field;
+        const char* typed;
+        const char* refusedAs; // label, or nullptr when saved
+        const char* key;
+        const char* stored;
+    } rows[] = {
+        {"TEL1", "０６", nullptr, "TEL1", "06"},
+        {"TEL2", "５５５５", nullptr, "TEL2", "5555"},
+        {"TEL6", "２２ー２２", nullptr, "TEL6", "22-22"},
+        {"TEL3", "56?8", "緊急連絡先", "TEL3", "5678"},
+        {"TEL5", "11;1", "緊急連絡先2", "TEL5", "1111"},
+        {"TEL4", "０９０ｘ", "緊急連絡先2", "TEL4", "090"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.typed);
+        ui.messages.clear();
+        Config c(state, ui, ras);
+        c.show();
+        QApplication::setActiveWindow(&c);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&c));
+        edit(c, r.field)->setText(QString::fromUtf8(r.typed));
+        ok(c);
+        if (r.refusedAs) {
+            ASSERT_EQ(ui.messages.size(), 1);
+            EXPECT_EQ(ui.messages[0].text,
+                      QStringLiteral("【") + QString::fromUtf8(r.refusedAs) +
+                          QStringLiteral(
+                              "】にはダイヤルできる電話番号（数字、-、*、#）を入力してください。"));
+            ASSERT_NE(QApplication::focusWidget(), nullptr);
+            EXPECT_EQ(QApplication::focusWidget()->objectName(), QLatin1String(r.field));
+            EXPECT_EQ(state.WindowOpen, 1);
+        } else {
+            EXPECT_TRUE(ui.messages.isEmpty()) << ui.messages.value(0).text.toStdString();
+        }
+        EXPECT_EQ(stored(r.key), QString::fromUtf8(r.stored));
+        c.close();
+    }
+    Config c(state, ui, ras);
+    edit(c, "TEL1")->clear();
+    edit(c, "TEL2")->setText(QStringLiteral("x"));
+    ui.messages.clear();
+    ok(c);
+    EXPECT_TRUE(ui.messages.isEmpty());
+    EXPECT_EQ(stored("TEL2"), QStringLiteral("5555"));
+}
+
 TEST_F(ConfigTest, ALanKeepsTheDialupKeys) {
     Config c(state, ui, ras);
     auto* lan = get<QCheckBox>(c, "LAN");
@@ -370,6 +435,15 @@ TEST_F(ConfigTest, TextTheFilesCannotHoldIsRefusedFieldByField) {
     ok(c);
     EXPECT_TRUE(ui.messages.isEmpty());
     EXPECT_EQ(stored("DIAL_PWD"), QStringLiteral("secret"));
+
+    // A UTF-8 file holds any text: only what would split the line is refused.
+    folder.write(kGeneralFile, "\xEF\xBB\xBF" + folder.read(kGeneralFile));
+    Config utf8(state, ui, ras);
+    edit(utf8, "EMARGE")->setText(QStringLiteral("/home/josé/Müsik/alarm€.wav"));
+    ui.messages.clear();
+    ok(utf8);
+    EXPECT_TRUE(ui.messages.isEmpty()) << ui.messages.value(0).text.toStdString();
+    EXPECT_EQ(stored("EMARGE_SOUND"), QStringLiteral("/home/josé/Müsik/alarm€.wav"));
 }
 
 // A save that fails is said, naming the file and the reason; what did save
@@ -532,4 +606,91 @@ TEST_F(ConfigTest, TheTestMailGoesThroughTheRelayTheWindowsHold) {
         }
     }
     EXPECT_EQ(stored("EMARGE_USER"), QString()); // a test sends, it does not save
+}
+
+// 差出人アドレス (EMARGE_FROM): the sender the alarm mails go out with.
+// Only an address a mail server takes is saved; empty leaves the default.
+TEST_F(ConfigTest, TheSenderAddressIsCheckedAndSaved) {
+    const QString refusal = QStringLiteral(
+        "【差出人アドレス】にはメールアドレス（例: pulsewatch@example.jp）を入力してください。");
+    const struct {
+        const char* from;
+        bool saved;
+    } cases[] = {
+        {"ops @example.jp", false},
+        {"運用@example.jp", false},
+        {"ops\t@example.jp", false},
+        {"opsexample.jp", false},
+        {"ops@", false},
+        {"@example.jp", false},
+        {"ops@exa_mple.jp", false},
+        {"<ops@example.jp>", false},
+        {"a@b@example.jp", false},
+        {"ops@[127.0.0.1]", true},
+        {"", true},
+        {"alerts+pw@example.jp", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.from);
+        general("EMARGE_FROM", "old@example.jp");
+        ui.messages.clear();
+        ui.onModal = [&](QDialog& d) {
+            auto* from = d.findChild<QLineEdit*>("EFROM");
+            ASSERT_NE(from, nullptr);
+            EXPECT_EQ(from->text(), QStringLiteral("old@example.jp"));
+            from->setText(QString::fromUtf8(c.from));
+            d.findChild<QPushButton*>("OK")->click();
+            if (!c.saved) {
+                EXPECT_EQ(d.focusWidget(), from);
+            }
+            d.reject();
+        };
+        Config config(state, ui, ras);
+        get<QPushButton>(config, "SMTPDETAIL")->click();
+        EXPECT_EQ(ui.messages.value(0).text, c.saved ? QString() : refusal);
+        EXPECT_EQ(stored("EMARGE_FROM"),
+                  c.saved ? QString::fromUtf8(c.from) : QStringLiteral("old@example.jp"));
+        EXPECT_EQ(state.EMARGE_FROM, stored("EMARGE_FROM"));
+    }
+}
+
+// テスト送信 sends from the address the window holds, saved or not, and a
+// failure shows the library's ErrorMessage whole.
+TEST_F(ConfigTest, TheTestMailComesFromTheSenderAddressAndSaysWhyItFailed) {
+    testsupport::SmtpSink sink;
+    if (!sink.failure().isEmpty())
+        GTEST_SKIP() << sink.failure().toStdString();
+    ASSERT_TRUE(QFile::link(QStringLiteral(MAILWIRE_LIBRARY), folder.path("libmailwire.so")));
+    const QString server = QStringLiteral("localhost:%1").arg(sink.port());
+    ui.onModal = [&](QDialog& d) {
+        d.findChild<QComboBox*>("ESECURITY")->setCurrentIndex(0);
+        d.findChild<QLineEdit*>("EFROM")->setText(QStringLiteral("alerts@example.jp"));
+        d.findChild<QPushButton*>("TESTSEND")->click();
+    };
+    {
+        Config config(state, ui, ras);
+        edit(config, "ESERVER")->setText(server);
+        edit(config, "EMAIL")->setText(QStringLiteral("ops@example.jp"));
+        get<QPushButton>(config, "SMTPDETAIL")->click();
+    }
+    ASSERT_EQ(sink.messages().size(), 1);
+    EXPECT_EQ(sink.messages()[0].mailFrom, QStringLiteral("alerts@example.jp"));
+    EXPECT_EQ(stored("EMARGE_FROM"), QString());
+
+    // A relay that is not there: what the library says, all of it.
+    const QString closed = QStringLiteral("127.0.0.1:1");
+    ui.messages.clear();
+    {
+        Config config(state, ui, ras);
+        edit(config, "ESERVER")->setText(closed);
+        edit(config, "EMAIL")->setText(QStringLiteral("ops@example.jp"));
+        get<QPushButton>(config, "SMTPDETAIL")->click();
+    }
+    const QString library = platform::sendMail(
+        folder.path("libmailwire.so"), {closed, QString(), 0, {}, {}, {}, "alerts@example.jp"},
+        {QStringLiteral("s"), QStringLiteral("ops@example.jp"), QStringLiteral("n"),
+         QStringLiteral("b"), QStringLiteral("f")});
+    ASSERT_FALSE(library.isEmpty());
+    ASSERT_EQ(ui.messages.size(), 1);
+    EXPECT_EQ(ui.messages[0].text, QStringLiteral("テスト送信に失敗しました。\n") + library);
 }

@@ -2,6 +2,7 @@
 
 #include "platform/AnsiText.h"
 #include "support/FolderTrouble.h"
+#include "support/TestFolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -143,7 +144,8 @@ TEST_F(IniFileTest, OversizedFilesAreNeverRewritten) {
 }
 
 // A save reaches the file the operator keeps the settings in, wherever it
-// lives, or says why it could not.
+// lives, keeps that file's mode and owner, and never replaces a file the
+// user may not write; otherwise it says why not.
 TEST_F(IniFileTest, ASaveReachesTheRealFileOrSaysWhyNot) {
     using testsupport::Trouble;
     const QByteArray before("[Pulsewatch]\r\nA=1\r\n");
@@ -155,12 +157,17 @@ TEST_F(IniFileTest, ASaveReachesTheRealFileOrSaysWhyNot) {
         std::optional<Trouble> trouble;
         bool ok;
         int error;
+        const char* mode; // of the real file afterwards
     };
     const Case cases[] = {
-        {"through a symbolic link", true, true, std::nullopt, true, 0},
-        {"read-only folder, writable file", true, false, Trouble::ReadOnlyFolder, true, 0},
-        {"read-only folder, no file yet", false, false, Trouble::ReadOnlyFolder, false, EACCES},
-        {"full disk", true, false, Trouble::FullDisk, false, ENOSPC},
+        {"through a symbolic link", true, true, std::nullopt, true, 0, "640"},
+        {"read-only folder, writable file", true, false, Trouble::ReadOnlyFolder, true, 0, "640"},
+        {"read-only folder, no file yet", false, false, Trouble::ReadOnlyFolder, false, EACCES,
+         "0"},
+        {"full disk", true, false, Trouble::FullDisk, false, ENOSPC, "640"},
+        {"read-only file in a writable folder", true, false, Trouble::ReadOnlyFiles, false, EACCES,
+         "444"},
+        {"root's file that anyone may write", true, false, Trouble::ForeignFiles, true, 0, "666"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -178,20 +185,26 @@ TEST_F(IniFileTest, ASaveReachesTheRealFileOrSaysWhyNot) {
             f.write(before);
             f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
         }
-        // Result, errno, the real file's bytes and mode, the folder's files.
+        // Result, errno, the real file's bytes, mode and whether it kept its
+        // owner, the folder's files.
         const auto attempt = [&] {
+            struct stat was {};
+            ::stat(QFile::encodeName(real).constData(), &was);
             int error = 0;
             const bool ok = writeProfileString(file, QStringLiteral("Pulsewatch"),
                                                QStringLiteral("A"), QStringLiteral("2"), &error);
             QFile f(real);
             const QByteArray bytes = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+            struct stat is {};
+            ::stat(QFile::encodeName(real).constData(), &is);
             QStringList files = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
             files.removeAll(QStringLiteral(".filler"));
-            return QStringLiteral("%1 %2|%3|%4|%5")
+            return QStringLiteral("%1 %2|%3|%4 owner kept %5|%6")
                 .arg(ok)
                 .arg(error)
                 .arg(QString::fromLatin1(bytes))
                 .arg(modeOf(real), 0, 8)
+                .arg(was.st_uid == is.st_uid && was.st_gid == is.st_gid)
                 .arg(files.join(QLatin1Char(',')));
         };
         QString skip;
@@ -201,17 +214,96 @@ TEST_F(IniFileTest, ASaveReachesTheRealFileOrSaysWhyNot) {
             std::printf("[  SKIPPED ] %s: %s\n", c.name, qPrintable(skip));
             continue;
         }
-        const QString expected = QStringLiteral("%1 %2|%3|%4|%5")
+        const QString expected = QStringLiteral("%1 %2|%3|%4 owner kept 1|%5")
                                      .arg(c.ok)
                                      .arg(c.error)
                                      .arg(QString::fromLatin1(!c.existing ? QByteArray()
                                                               : c.ok      ? after
                                                                           : before))
-                                     .arg(c.existing ? QStringLiteral("640") : QStringLiteral("0"))
+                                     .arg(QLatin1String(c.mode))
                                      .arg(c.existing ? QStringLiteral("Pulsewatch") : QString());
         EXPECT_EQ(*got, expected);
         if (c.linked) {
             EXPECT_TRUE(QFileInfo(file).isSymLink());
         }
     }
+}
+
+// Editors on Debian write UTF-8: such a file is read as UTF-8 and written
+// back in UTF-8, byte-order mark and all; a code page 932 file stays code
+// page 932 byte for byte; a new or plain ASCII file takes code page 932.
+TEST_F(IniFileTest, EachFileKeepsTheEncodingItCameIn) {
+    const QString sound = QStringLiteral("/home/op/警報.wav");
+    const QString remark = QStringLiteral("本社①ｻｰﾊﾞｰ");
+    const QByteArray bom("\xEF\xBB\xBF");
+    struct Case {
+        const char* name;
+        QByteArray file;
+        QByteArray written; // the file after REMARK is written
+    } cases[] = {
+        {"UTF-8", "[Pulsewatch]\r\nEMARGE_SOUND=" + sound.toUtf8() + "\r\n",
+         "[Pulsewatch]\r\nEMARGE_SOUND=" + sound.toUtf8() + "\r\nREMARK=" + remark.toUtf8() +
+             "\r\n"},
+        {"UTF-8 with a byte-order mark", bom + "[Pulsewatch]\nEMARGE_SOUND=" + sound.toUtf8(),
+         bom + "[Pulsewatch]\r\nEMARGE_SOUND=" + sound.toUtf8() + "\r\nREMARK=" + remark.toUtf8() +
+             "\r\n"},
+        {"code page 932", "[Pulsewatch]\r\nEMARGE_SOUND=" + platform::toAnsi(sound) + "\r\n",
+         "[Pulsewatch]\r\nEMARGE_SOUND=" + platform::toAnsi(sound) +
+             "\r\nREMARK=" + platform::toAnsi(remark) + "\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        put(c.file);
+        EXPECT_EQ(read(QStringLiteral("EMARGE_SOUND")), sound);
+        ASSERT_TRUE(write(QStringLiteral("REMARK"), remark));
+        EXPECT_EQ(content(), c.written);
+        EXPECT_EQ(read(QStringLiteral("REMARK")), remark);
+    }
+    put("[Pulsewatch]\r\nA=1\r\n");
+    ASSERT_TRUE(write(QStringLiteral("REMARK"), remark));
+    EXPECT_TRUE(content().endsWith("REMARK=" + platform::toAnsi(remark) + "\r\n"));
+    // UTF-8 values are cut as characters, never inside one.
+    put("[Pulsewatch]\r\nV=" + QString(1100, QChar(0x8B66)).toUtf8() + "\r\n");
+    EXPECT_EQ(read(QStringLiteral("V")), QString(settings::kProfileBufferSize - 1, QChar(0x8B66)));
+}
+
+// One pair of double quotes around a value is dropped, as the profile-string
+// read does; a value that would lose blanks or quotes is written so that it
+// reads back as it was.
+TEST_F(IniFileTest, SurroundingQuotesAreDroppedOnceAndKeptOnWrite) {
+    struct Case {
+        const char* line;
+        const char* value;
+    } cases[] = {
+        {"SERVER_NAME1=\"srv1\"", "srv1"},
+        {"SERVER_NAME1 = \"srv1\" ", "srv1"},
+        {"SERVER_NAME1=\"\"srv1\"\"", "\"srv1\""},
+        {"SERVER_NAME1=\"\"", ""},
+        {"SERVER_NAME1=\"", "\""},
+        {"SERVER_NAME1=\"srv1", "\"srv1"},
+        {"SERVER_NAME1=it's \"quoted\"", "it's \"quoted\""},
+        {"SERVER_NAME1='srv1'", "'srv1'"},
+        {"SERVER_NAME1=\" a b \"", " a b "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        put(QByteArray("[Pulsewatch]\r\n") + c.line + "\r\n");
+        EXPECT_EQ(read(QStringLiteral("SERVER_NAME1")), QString::fromUtf8(c.value));
+        ASSERT_TRUE(write(QStringLiteral("SERVER_NAME1"), QString::fromUtf8(c.value)));
+        EXPECT_EQ(read(QStringLiteral("SERVER_NAME1")), QString::fromUtf8(c.value));
+    }
+    ASSERT_TRUE(write(QStringLiteral("PWD"), QStringLiteral(" pass ")));
+    EXPECT_TRUE(content().contains("PWD=\" pass \"\r\n"));
+}
+
+// A FIFO where a settings file is expected reads as no file at once (a
+// blocking open would wait for a writer for good); a save puts a file in
+// its place.
+TEST_F(IniFileTest, AFifoReadsAsAMissingFileWithoutWaiting) {
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    EXPECT_TRUE(testsupport::returnsWithin(2000, path, [&] {
+        EXPECT_EQ(read(QStringLiteral("A")), QStringLiteral("<none>"));
+        EXPECT_TRUE(write(QStringLiteral("A"), QStringLiteral("1")));
+    }));
+    EXPECT_EQ(content(), QByteArray("[Pulsewatch]\r\nA=1\r\n"));
 }

@@ -1,8 +1,17 @@
 #include "settings/Settings.h"
 
+#include "support/TestFolder.h"
+
+#include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -37,7 +46,8 @@ TEST_F(SettingsTest, WithoutFilesEverythingIsEmpty) {
     EXPECT_EQ(state.RETRY, QStringLiteral("0"));
     EXPECT_TRUE(state.DIAL_ENTRY.isEmpty());
     EXPECT_TRUE(state.COMSETTING.isEmpty());
-    EXPECT_EQ(state.EMARGE_SECURITY, 0); // the plain dialogue
+    EXPECT_EQ(state.EMARGE_SECURITY, 0);     // the plain dialogue
+    EXPECT_EQ(state.EMARGE_FROM, QString()); // the mail's own default sender
     EXPECT_FALSE(QFile::exists(dir.filePath(kGeneralFile)));
 }
 
@@ -58,6 +68,7 @@ TEST_F(SettingsTest, GeneralKeysRoundTripThroughTheFile) {
     general("COMSETTING", QStringLiteral("9600,N,8,1"));
     general("EMARGE_SECURITY", QStringLiteral("2"));
     general("EMARGE_PWD", QStringLiteral("p@ss=word;"));
+    general("EMARGE_FROM", QStringLiteral("alerts@example.jp"));
     LoadSettings(state);
 
     EXPECT_EQ(state.DIAL_ENTRY, QStringLiteral("会社ﾀﾞｲﾔﾙ"));
@@ -75,6 +86,98 @@ TEST_F(SettingsTest, GeneralKeysRoundTripThroughTheFile) {
     EXPECT_EQ(state.EMARGE_SECURITY, 2);
     EXPECT_EQ(state.EMARGE_PWD, QStringLiteral("p@ss=word;"));
     EXPECT_TRUE(state.EMARGE_USER.isEmpty());
+    EXPECT_EQ(state.EMARGE_FROM, QStringLiteral("alerts@example.jp"));
+}
+
+// The files as an operator writes them with a Debian editor: UTF-8, quoted
+// values, with or without a byte-order mark.
+TEST_F(SettingsTest, FilesWrittenByHandInUtf8WithQuotesLoad) {
+    QFile general(dir.filePath(kGeneralFile));
+    ASSERT_TRUE(general.open(QIODevice::WriteOnly));
+    general.write(QStringLiteral("[Pulsewatch]\nEMARGE_SOUND=/home/op/警報.wav\n"
+                                 "EMARGE_MAIL=\"ops@example.jp\"\nUSED_LAN=1\n")
+                      .toUtf8());
+    general.close();
+    QFile list(dir.filePath(kServerListFile));
+    ASSERT_TRUE(list.open(QIODevice::WriteOnly));
+    list.write("\xEF\xBB\xBF" +
+               QStringLiteral("[Pulsewatch]\r\nSERVER_CNT=1\r\n"
+                              "SERVER_NAME1=\"srv1\"\r\nSERVER_ETC1=本社 \"A\"棟\r\n"
+                              "SERVER_CHECK1=\"1\"\r\n")
+                   .toUtf8());
+    list.close();
+    LoadSettings(state);
+    EXPECT_EQ(state.EMARGE_SOUND, QStringLiteral("/home/op/警報.wav"));
+    EXPECT_EQ(state.EMARGE_MAIL, QStringLiteral("ops@example.jp"));
+    EXPECT_EQ(state.USED_LAN, 1);
+    ASSERT_EQ(state.SERVER_CNT, 1);
+    EXPECT_EQ(state.Servers[1].Name, QStringLiteral("srv1"));
+    EXPECT_EQ(state.Servers[1].Remark, QStringLiteral("本社 \"A\"棟"));
+    EXPECT_EQ(state.Servers[1].Check, 1);
+}
+
+// A FIFO named like a settings file is no file: the start goes on at once
+// as without the files.
+TEST_F(SettingsTest, FifosInPlaceOfTheFilesDoNotHoldTheLoad) {
+    for (const QString& name : {kGeneralFile, kServerListFile})
+        ASSERT_EQ(::mkfifo(QFile::encodeName(dir.filePath(name)).constData(), 0600), 0);
+    state.SERVER_CNT = 3;
+    EXPECT_TRUE(testsupport::returnsWithin(2000, dir.filePath(kServerListFile), [&] {
+        EXPECT_TRUE(testsupport::returnsWithin(1000, dir.filePath(kGeneralFile),
+                                               [&] { LoadSettings(state); }));
+    }));
+    EXPECT_EQ(state.SERVER_CNT, 0);
+    EXPECT_EQ(state.RETRY, QStringLiteral("0"));
+}
+
+// Saves killed at any moment leave the whole file, old or new; the copy a
+// save writes has no name until the rename, and what a kill in that last
+// instant, or a crash of an earlier version, left is removed at the start.
+// Copies the operator made are not.
+TEST_F(SettingsTest, KilledSavesLeaveTheFileWholeAndTheStartClearsTheirCopies) {
+    const QString big = QString(4000, u'x');
+    general("DIAL_PWD", big);
+    const QString file = dir.filePath(kGeneralFile);
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray whole = f.readAll();
+    f.close();
+    QStringList copies;
+    for (int round = 0; round < 20; ++round) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            for (;;)
+                WriteIniKey(state, kSettingsSection, QStringLiteral("DIAL_PWD"), big, kGeneralFile);
+        }
+        ::usleep(2000 + QRandomGenerator::global()->bounded(20000));
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), whole) << "round " << round;
+        f.close();
+        QStringList files = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+        files.removeAll(kGeneralFile);
+        copies = files;
+    }
+    EXPECT_LE(copies.size(), 1) << copies.join(QLatin1Char(' ')).toStdString();
+
+    const QStringList kept = {QStringLiteral("Pulsewatch.backup"),
+                              QStringLiteral("Pulsewatch.BAK001"),
+                              QStringLiteral("ServerList.orig"), QStringLiteral("notes.txt")};
+    for (const QString& name : kept + QStringList{QStringLiteral("Pulsewatch.k3XqZ9"),
+                                                  QStringLiteral("ServerList.aB0cDe")}) {
+        QFile copy(dir.filePath(name));
+        ASSERT_TRUE(copy.open(QIODevice::WriteOnly));
+        copy.write(whole);
+    }
+    LoadSettings(state);
+    EXPECT_EQ(state.DIAL_PWD, big.left(1023));
+    QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+    left.removeAll(kGeneralFile);
+    left.sort();
+    QStringList expected = kept;
+    expected.sort();
+    EXPECT_EQ(left, expected);
 }
 
 TEST_F(SettingsTest, IntegersAndRetryAreConvertedOnLoad) {

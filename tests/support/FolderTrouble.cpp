@@ -22,12 +22,26 @@ QByteArray native(const QString& path) {
     return QFile::encodeName(path);
 }
 
-void chownTree(const QString& folder, uid_t uid) {
+// Hands the folder (and, with files, everything in it) to uid.
+void chownTree(const QString& folder, uid_t uid, bool files = true) {
     [[maybe_unused]] int r = ::lchown(native(folder).constData(), uid, uid);
     QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System,
                     QDirIterator::Subdirectories);
-    while (it.hasNext())
+    while (files && it.hasNext())
         r = ::lchown(native(it.next()).constData(), uid, uid);
+}
+
+// Sets the mode of every file in the folder.
+bool chmodFiles(const QString& folder, mode_t mode) {
+    for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden))
+        if (::chmod(native(QDir(folder).filePath(name)).constData(), mode) != 0)
+            return false;
+    return true;
+}
+
+bool becomeNobody() {
+    return ::geteuid() != 0 ||
+           (::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0);
 }
 
 // Fills the file system that holds folder until a one-byte write fails.
@@ -78,11 +92,12 @@ int child(Trouble trouble, const QString& folder, const std::function<QString()>
         }
         if (!fill(dir))
             return kCannot;
-    } else {
-        if (::geteuid() == 0 &&
-            (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
+    } else if (trouble == Trouble::ReadOnlyFolder) {
+        if (!becomeNobody() || ::chmod(dir.constData(), 0555) != 0)
             return kCannot;
-        if (::chmod(dir.constData(), 0555) != 0)
+    } else {
+        const bool readOnly = trouble == Trouble::ReadOnlyFiles;
+        if (!chmodFiles(folder, readOnly ? 0444 : 0666) || !becomeNobody())
             return kCannot;
     }
     const QByteArray out = fn().toUtf8();
@@ -94,12 +109,14 @@ int child(Trouble trouble, const QString& folder, const std::function<QString()>
 std::optional<QString> inTrouble(Trouble trouble, const QString& folder,
                                  const std::function<QString()>& fn, QString* skip) {
     const bool root = ::geteuid() == 0;
-    if (trouble == Trouble::FullDisk && !root) {
-        *skip = QStringLiteral("a full file system of its own needs root (mount)");
+    if ((trouble == Trouble::FullDisk || trouble == Trouble::ForeignFiles) && !root) {
+        *skip = trouble == Trouble::FullDisk
+                    ? QStringLiteral("a full file system of its own needs root (mount)")
+                    : QStringLiteral("files of another owner need root (chown)");
         return std::nullopt;
     }
-    if (trouble == Trouble::ReadOnlyFolder && root)
-        chownTree(folder, kNobody);
+    if (trouble != Trouble::FullDisk && root)
+        chownTree(folder, kNobody, trouble != Trouble::ForeignFiles);
     int pipeFds[2];
     if (::pipe(pipeFds) != 0) {
         *skip = QStringLiteral("no pipe");
@@ -131,7 +148,7 @@ std::optional<QString> inTrouble(Trouble trouble, const QString& folder,
     if (WIFEXITED(status) && WEXITSTATUS(status) == kCannot) {
         *skip = trouble == Trouble::FullDisk
                     ? QStringLiteral("this machine cannot mount a private tmpfs")
-                    : QStringLiteral("the folder could not be made read-only");
+                    : QStringLiteral("the folder could not be given its modes and owners");
         return std::nullopt;
     }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)

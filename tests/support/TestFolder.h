@@ -7,6 +7,8 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <functional>
+
 namespace testsupport {
 
 /// A program folder of its own for one test, optionally with the empty
@@ -33,6 +35,14 @@ public:
 private:
     QDateTime m_t;
 };
+
+/// Runs fn and says whether it came back within ms. When it has not by then
+/// (it waits on the FIFO at fifo), the FIFO is opened at both ends, again
+/// and again, so that the wait ends and the test can go on.
+bool returnsWithin(int ms, const QString& fifo, const std::function<void()>& fn);
+
+/// True while a copy of the program holds the single-copy lock of folder.
+bool folderLocked(const QString& folder);
 
 /// Rows of the event table, oldest first, as "ServerName|Message|Error"
 /// (with withDate: "AddDate|ServerName|Message|Error").

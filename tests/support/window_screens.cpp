@@ -1,8 +1,15 @@
-// Shows the program's windows on a real display, filled with Japanese
-// sample data, and saves a picture of each into the folder given for a
-// person to look at. It fails when a window shows a text cut short (a label,
-// a button, a column header or a cell of a list narrower than its text in
-// the window's own font) or a title bar other than the window's caption.
+// Shows the program's windows on a real display under a window manager,
+// filled with Japanese sample data, as the program shows them (fitted into
+// the screen and centred), and saves a picture of each into the folder
+// given for a person to look at. It fails when a window shows a text cut
+// short (a label, a button, a column header or a cell of a list narrower
+// than its text in the window's own font), a title bar other than the
+// window's caption, a frame or a control outside the screen's available
+// area (scrolled into view first where the window scrolls; with
+// --no-scrolling the window must not need to), a window manager that may
+// maximize a window without a maximize box, or such a window that stays
+// minimized (with --title-boxes). On a large screen the sizes the windows
+// set for themselves must be kept.
 #include "alerts/EmargMSG.h"
 #include "logview/frmLog.h"
 #include "settings/Config.h"
@@ -16,14 +23,20 @@
 #include "tools/frmPing.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
@@ -97,33 +110,153 @@ QStringList cutTexts(const QWidget& window) {
     return cut;
 }
 
-// The title the X server holds for the window, as a window manager shows it.
-QString titleBar(const QWidget& w) {
-    QProcess xdotool;
-    xdotool.start(QStringLiteral("xdotool"),
-                  {QStringLiteral("getwindowname"), QString::number(w.winId())});
-    if (!xdotool.waitForFinished(5000))
-        return QStringLiteral("(xdotool did not answer)");
-    return QString::fromUtf8(xdotool.readAllStandardOutput()).chopped(1);
+// Runs an X tool and gives what it printed.
+QString xTool(const QString& tool, const QStringList& args) {
+    QProcess p;
+    p.start(tool, args);
+    if (!p.waitForFinished(5000))
+        return QStringLiteral("(%1 did not answer)").arg(tool);
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
 }
 
-bool save(QWidget& w, const QString& file) {
+// The title the X server holds for the window, as a window manager shows it.
+QString titleBar(const QWidget& w) {
+    return xTool(QStringLiteral("xdotool"),
+                 {QStringLiteral("getwindowname"), QString::number(w.winId())});
+}
+
+// What the window manager lets the operator do with the window.
+QString allowedActions(const QWidget& w) {
+    return xTool(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(w.winId()),
+                                           QStringLiteral("_NET_WM_ALLOWED_ACTIONS")});
+}
+
+bool isControl(const QWidget* w) {
+    return qobject_cast<const QAbstractButton*>(w) || qobject_cast<const QLineEdit*>(w) ||
+           qobject_cast<const QComboBox*>(w) || qobject_cast<const QAbstractItemView*>(w) ||
+           qobject_cast<const QPlainTextEdit*>(w) ||
+           (qobject_cast<const QLabel*>(w) && !static_cast<const QLabel*>(w)->text().isEmpty());
+}
+
+// Every control of the window that lies outside the screen's available
+// area or is cut off by a parent, as "object: where". Controls in a scroll
+// area are scrolled into view first; with noScrolling a scroll area is a
+// failure of its own.
+QStringList outsideTheScreen(QWidget& window, bool noScrolling) {
+    QStringList out;
+    const QRect area = window.screen()->availableGeometry();
+    const QRect frame = window.frameGeometry();
+    if (!area.contains(frame))
+        out << QStringLiteral("the frame %1x%2+%3+%4 is not inside the screen area %5x%6+%7+%8")
+                   .arg(frame.width())
+                   .arg(frame.height())
+                   .arg(frame.x())
+                   .arg(frame.y())
+                   .arg(area.width())
+                   .arg(area.height())
+                   .arg(area.x())
+                   .arg(area.y());
+    auto* scroll = window.findChild<QScrollArea*>(QStringLiteral("pw_scroll"));
+    if (scroll && noScrolling)
+        out << QStringLiteral("the window needs a scroll bar");
+    for (QWidget* c : window.findChildren<QWidget*>()) {
+        if (!c->isVisibleTo(&window) || !isControl(c))
+            continue;
+        bool part = false; // of a list, a combo box or a text box
+        for (QWidget* p = c->parentWidget(); p && p != &window; p = p->parentWidget())
+            part = part || qobject_cast<QAbstractItemView*>(p) || qobject_cast<QComboBox*>(p) ||
+                   qobject_cast<QPlainTextEdit*>(p);
+        if (part)
+            continue;
+        if (scroll && scroll->widget()->isAncestorOf(c)) {
+            // The whole control, not only its text cursor as ensureWidgetVisible does.
+            const QPoint centre = c->mapTo(scroll->widget(), c->rect().center());
+            scroll->ensureVisible(centre.x(), centre.y(), c->width() / 2 + 1, c->height() / 2 + 1);
+            QCoreApplication::processEvents();
+        }
+        const QRect own(c->mapToGlobal(QPoint(0, 0)), c->size());
+        QRect seen = own;
+        for (QWidget* p = c->parentWidget(); p; p = p->parentWidget())
+            seen &= QRect(p->mapToGlobal(QPoint(0, 0)), p->size());
+        if (seen != own || !area.contains(own))
+            out << QStringLiteral("%1 %2 at %3x%4+%5+%6 shows only %7x%8")
+                       .arg(QString::fromLatin1(c->metaObject()->className()), c->objectName())
+                       .arg(own.width())
+                       .arg(own.height())
+                       .arg(own.x())
+                       .arg(own.y())
+                       .arg(seen.width())
+                       .arg(seen.height());
+    }
+    return out;
+}
+
+// A window without minimize and maximize boxes: the window manager must not
+// maximize it, and a minimize (which openbox offers for every dialog) must
+// not keep it from the operator.
+QStringList boxesMisbehave(QWidget& w) {
+    QStringList out;
+    const QString actions = allowedActions(w);
+    if (actions.contains(QLatin1String("MAXIMIZE")) || actions.contains(QLatin1String("RESIZE")))
+        out << QStringLiteral("the window manager may maximize it: ") + actions;
+    xTool(QStringLiteral("xdotool"),
+          {QStringLiteral("windowminimize"), QString::number(w.winId())});
+    QTest::qWait(1000);
+    const QString state =
+        xTool(QStringLiteral("xprop"),
+              {QStringLiteral("-id"), QString::number(w.winId()), QStringLiteral("WM_STATE")});
+    if (w.isMinimized() || !state.contains(QLatin1String("Normal")))
+        out << QStringLiteral("it stays minimized: ") + state.simplified();
+    return out;
+}
+
+struct Checks {
+    bool noScrolling = false; // every control inside the screen without scrolling
+    bool titleBoxes = false;  // what the window manager makes of the title boxes
+    bool large = false;       // a screen with room for every size a window sets
+};
+
+bool report(const QWidget& w, const QStringList& faults, const char* kind) {
+    for (const QString& f : faults)
+        std::fprintf(stderr, "%s: %s: %s\n", qPrintable(w.objectName()), kind, qPrintable(f));
+    return faults.isEmpty();
+}
+
+// fit: whether the window is checked for fitting the screen; boxes: whether
+// it has no minimize and maximize boxes.
+bool save(QWidget& w, const QString& file, const Checks& checks, bool fit = true,
+          bool boxes = false) {
+    platform::centre(w); // as showModal and showModeless do
     w.show();
     if (!QTest::qWaitForWindowExposed(&w, 5000))
         return false;
-    QTest::qWait(200);
-    bool ok = w.grab().save(file);
-    for (const QString& cut : cutTexts(w)) {
-        std::fprintf(stderr, "%s: cut short: %s\n", qPrintable(w.objectName()), qPrintable(cut));
-        ok = false;
-    }
+    QTest::qWait(300);
+    bool ok = report(w, cutTexts(w), "cut short");
+    if (fit)
+        ok = report(w, outsideTheScreen(w, checks.noScrolling), "outside the screen") && ok;
+    ok = w.grab().save(file) && ok;
+    xTool(QStringLiteral("import"),
+          {QStringLiteral("-window"), QStringLiteral("root"),
+           QString(file).replace(QLatin1String(".png"), QLatin1String("-screen.png"))});
     const QString title = titleBar(w);
     if (title.trimmed() != w.windowTitle().trimmed()) {
         std::fprintf(stderr, "%s: title bar \"%s\", caption \"%s\"\n", qPrintable(w.objectName()),
                      qPrintable(title), qPrintable(w.windowTitle()));
         ok = false;
     }
+    if (boxes && checks.titleBoxes)
+        ok = report(w, boxesMisbehave(w), "title boxes") && ok;
     return ok;
+}
+
+// On a screen with room for them, the sizes a window sets for itself stand.
+bool keepsItsSizes(const QWidget& w, const char* child, QSize minimum) {
+    const auto* c = w.findChild<QWidget*>(QLatin1String(child));
+    if (c && c->width() >= minimum.width() && c->height() >= minimum.height())
+        return true;
+    std::fprintf(stderr, "%s: %s is smaller than %dx%d on a large screen\n",
+                 qPrintable(w.objectName()), child, minimum.width(), minimum.height());
+    return false;
 }
 
 } // namespace
@@ -131,10 +264,16 @@ bool save(QWidget& w, const QString& file) {
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: window_screens OUTPUT_DIR\n");
+        std::fprintf(stderr, "usage: window_screens OUTPUT_DIR [--no-scrolling] [--title-boxes]\n");
         return 2;
     }
     const QDir out(QString::fromLocal8Bit(argv[1]));
+    Checks checks;
+    for (int i = 2; i < argc; ++i) {
+        checks.noScrolling = checks.noScrolling || QByteArray(argv[i]) == "--no-scrolling";
+        checks.titleBoxes = checks.titleBoxes || QByteArray(argv[i]) == "--title-boxes";
+    }
+    checks.large = QGuiApplication::primaryScreen()->availableGeometry().width() >= 1600;
     QTemporaryDir dir;
     AppState state(dir.path());
     const auto put = [&](const char* key, const QString& value, const QString& file) {
@@ -169,18 +308,20 @@ int main(int argc, char** argv) {
     platform::QtWindowSystem ui;
     bool ok = true;
     Config config(state, ui, ras);
-    ok = save(config, out.filePath(QStringLiteral("Config.png"))) && ok;
+    ok = save(config, out.filePath(QStringLiteral("Config.png")), checks, true, true) && ok;
     LIST list(state, ui, nullptr, &config);
-    ok = save(list, out.filePath(QStringLiteral("LIST.png"))) && ok;
+    ok = save(list, out.filePath(QStringLiteral("LIST.png")), checks, true, true) && ok;
+    // The columns' 3000 and 3500 twips.
+    ok = (!checks.large || keepsItsSizes(list, "List1", {3000 / 15 + 3500 / 15, 0})) && ok;
     state.EditName = QStringLiteral("mail.example.jp");
     state.EditRemark = QStringLiteral("メールサーバー（本社）");
     frmINPUT input(state, ui, &list);
-    ok = save(input, out.filePath(QStringLiteral("frmINPUT.png"))) && ok;
+    ok = save(input, out.filePath(QStringLiteral("frmINPUT.png")), checks, true, true) && ok;
     input.hide();
     list.hide();
     frmSMTP smtp(state, ui, QStringLiteral("smtp.example.jp"), QStringLiteral("ops@example.jp"),
                  &config);
-    ok = save(smtp, out.filePath(QStringLiteral("frmSMTP.png"))) && ok;
+    ok = save(smtp, out.filePath(QStringLiteral("frmSMTP.png")), checks, true, true) && ok;
     smtp.hide();
     config.hide();
 
@@ -199,18 +340,19 @@ int main(int argc, char** argv) {
         QStringLiteral("応答がありません。").repeated(19).left(173); // 200 characters
     log.model().append(u"2026-12-07 23:59:59", QStringLiteral("db01"), longMessage, -1);
     log.model().endFill();
-    ok = save(log, out.filePath(QStringLiteral("frmLog.png"))) && ok;
+    // The log viewer's fit is its own rework's.
+    ok = save(log, out.filePath(QStringLiteral("frmLog.png")), checks, false) && ok;
     log.hide();
 
     frmPing ping(state, ui);
     ping.cPING_Ping(0, QStringLiteral("Success"), QStringLiteral("localhost"),
                     QStringLiteral("127.0.0.1"), 32, 0, 64);
     ping.cPING_Ping(-1, QStringLiteral("ICMP Request Timeout"), QString(), QString(), 0, 0, 0);
-    ok = save(ping, out.filePath(QStringLiteral("frmPing.png"))) && ok;
+    ok = save(ping, out.filePath(QStringLiteral("frmPing.png")), checks, true, true) && ok;
     ping.hide();
 
     frmAbout about(state, ui, QStringLiteral(PW_VERSION));
-    ok = save(about, out.filePath(QStringLiteral("frmAbout.png"))) && ok;
+    ok = save(about, out.filePath(QStringLiteral("frmAbout.png")), checks) && ok;
     about.hide();
 
     state.Servers[2].Status = -1;
@@ -222,6 +364,7 @@ int main(int argc, char** argv) {
     testsupport::FakeSoundPlayer sound;
     events::EventLog events(state, clock);
     EmargMSG alarm(state, sound, events);
-    ok = save(alarm, out.filePath(QStringLiteral("EmargMSG.png"))) && ok;
+    ok = save(alarm, out.filePath(QStringLiteral("EmargMSG.png")), checks) && ok;
+    ok = (!checks.large || keepsItsSizes(alarm, "Image1", {182, 227})) && ok;
     return ok ? 0 : 1;
 }

@@ -15,7 +15,8 @@ xvfb_need() {
 }
 
 # Starts Xvfb on a free display and, unless the second argument is
-# "no-tray", trayer on it; exports DISPLAY.
+# "no-tray", trayer on it; exports DISPLAY. The screen is XVFB_SCREEN
+# (WIDTHxHEIGHTxDEPTH), 640x480x24 unless set.
 xvfb_start() {
     local work=$1 i
     mkdir -p "$work/xdg" && chmod 700 "$work/xdg"
@@ -25,7 +26,7 @@ xvfb_start() {
     # so tests run side by side never share one. -noreset: without it the
     # server resets whenever its last client leaves, and drops every client
     # still connecting; the xdotool polls below leave while trayer connects.
-    Xvfb -displayfd 9 -noreset -screen 0 640x480x24 -nolisten tcp 9>"$work/display" \
+    Xvfb -displayfd 9 -noreset -screen 0 "${XVFB_SCREEN:-640x480x24}" -nolisten tcp 9>"$work/display" \
         2>"$work/xvfb.log" &
     xvfb_pids+=($!)
     for i in $(seq 50); do
@@ -51,6 +52,22 @@ xvfb_tray() {
         sleep 0.1
     done
     echo "FAIL: the tray host did not start: $(tail -3 "$work/trayer.log")"
+    exit 1
+}
+
+# Starts openbox, a real window manager, on the display of xvfb_start, with
+# its default configuration (none of the user's), and waits until it
+# manages windows.
+xvfb_wm() {
+    local work=$1 i
+    mkdir -p "$work/wm-config"
+    XDG_CONFIG_HOME="$work/wm-config" openbox --sm-disable >"$work/openbox.log" 2>&1 &
+    xvfb_pids+=($!)
+    for i in $(seq 50); do
+        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
+        sleep 0.1
+    done
+    echo "FAIL: the window manager did not start: $(tail -3 "$work/openbox.log")"
     exit 1
 }
 

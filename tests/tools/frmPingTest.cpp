@@ -20,6 +20,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 using testsupport::EnterNetns;
 using testsupport::FakeWindowSystem;
 using testsupport::Netns;
@@ -103,6 +105,32 @@ TEST_F(PingWindowTest, OpensWithItsTextsAndThePingList) {
     frmPing empty(state, ui);
     EXPECT_EQ(host(empty)->count(), 0);
     EXPECT_TRUE(ui.messages.isEmpty());
+}
+
+// PING.txt as an editor writes it (UTF-8, with or without a byte-order
+// mark) or as the desktop does (code page 932); a FIFO in its place is no
+// list and never holds the window.
+TEST_F(PingWindowTest, ThePingListInEitherEncodingAndNeverAFifo) {
+    const QString text = QStringLiteral("ファイル鯖,①号機\r\nｻｰﾊﾞｰ");
+    const QStringList names = {QStringLiteral("ファイル鯖"), QStringLiteral("①号機"),
+                               QStringLiteral("ｻｰﾊﾞｰ")};
+    const QString list = folder.path(QStringLiteral("PING.txt"));
+    const auto entries = [&] {
+        frmPing w(state, ui);
+        QStringList got;
+        for (int i = 0; i < host(w)->count(); ++i)
+            got << host(w)->itemText(i);
+        return got;
+    };
+    for (const QByteArray& bytes :
+         {text.toUtf8(), "\xEF\xBB\xBF" + text.toUtf8(), platform::toAnsi(text)}) {
+        folder.write(QStringLiteral("PING.txt"), bytes);
+        EXPECT_EQ(entries(), names) << bytes.toHex().toStdString();
+    }
+    QFile::remove(list);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(list).constData(), 0600), 0);
+    EXPECT_TRUE(
+        testsupport::returnsWithin(2000, list, [&] { EXPECT_EQ(entries(), QStringList()); }));
 }
 
 TEST_F(PingWindowTest, TheThreeLineForms) {
