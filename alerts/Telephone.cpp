@@ -127,7 +127,16 @@ void TelephoneAlert::GoToTelephone(const QString& TEMP, const QString& PORT,
                                    const QString& C_Setting) {
     if (m_ending.requested())
         return;
-    const QByteArray dial = "ATDT" + TEMP.toLatin1() + ";\r";
+    // A number typed with full-width digits, hyphens or blanks reaches the
+    // modem as the digits it dials; one it cannot dial is never sent.
+    const QString digits = platform::dialString(TEMP);
+    if (digits.isEmpty()) {
+        m_log.LOG_PRINT(QStringLiteral("TEL"),
+                        kCallFailed.arg(TEMP, QStringLiteral("ダイヤルできない文字が含まれています")),
+                        -1);
+        return;
+    }
+    const QByteArray dial = "ATDT" + digits.toLatin1() + ";\r";
     const QString device = serialDevice(PORT);
     const auto settings = parseSerialSettings(C_Setting);
 

@@ -1,5 +1,7 @@
 #include "platform/SoundPlayer.h"
 
+#include "platform/FileIo.h"
+
 #include <QAudioDevice>
 #include <QDir>
 #include <QFile>
@@ -10,7 +12,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -71,11 +72,14 @@ WavFile readWav(const QString& path) {
     }
     // Without blocking, and only a regular file: a FIFO or a device named
     // as the sound must not hang the alarm.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    FileKind kind = FileKind::Missing;
+    int error = 0;
+    const int fd = openRegularFile(path, &kind, &error);
     struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        const QString why = fd < 0 ? QString::fromLocal8Bit(std::strerror(errno))
-                                   : QStringLiteral("通常のファイルではありません");
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        const QString why = kind == FileKind::NotRegular
+                                ? QStringLiteral("通常のファイルではありません")
+                                : QString::fromLocal8Bit(std::strerror(error ? error : ENOENT));
         if (fd >= 0)
             ::close(fd);
         wav.problem = QStringLiteral("警報音のファイルを開けません: %1 (%2)").arg(path, why);

@@ -84,6 +84,21 @@ TEST_F(TelephoneTest, DialsHoldsAfterOkAndHangsUp) {
     EXPECT_EQ(eventRows(state.DatabasePath), QStringList());
 }
 
+// The number as typed in the settings reaches the modem as digits; one the
+// modem cannot dial is not sent at all and leaves its row.
+TEST_F(TelephoneTest, TheNumberIsDialledAsDigitsOrNotAtAll) {
+    VirtualModem modem(answerOk);
+    SKIP_WITHOUT(modem);
+    phone.GoToTelephone(QStringLiteral("０３-1234-5678"), modem.programSide(),
+                        QStringLiteral("9600,N,8,1"));
+    phone.GoToTelephone(QStringLiteral("03;ATH"), modem.programSide(), QStringLiteral("9600,N,8,1"));
+    const QByteArray sent = "ATDT0312345678;\rATH\r";
+    EXPECT_EQ(modem.received(sent.size()), sent);
+    EXPECT_EQ(eventRows(state.DatabasePath),
+              QStringList{QStringLiteral(
+                  "TEL|電話 03;ATH の呼び出しに失敗しました: ダイヤルできない文字が含まれています|-1")});
+}
+
 TEST_F(TelephoneTest, AnOkInPiecesIsFound) {
     VirtualModem modem([](const QByteArray& command) -> Pieces {
         if (command.startsWith("ATDT"))
