@@ -1,6 +1,7 @@
 #include "app/Program.h"
 
 #include "dialup/PppdService.h"
+#include "events/EventDatabase.h"
 #include "logview/frmLog.h"
 #include "monitor/ToolWindows.h"
 #include "monitor/frmTray.h"
@@ -34,8 +35,16 @@ int runProgram(QApplication& app, const ProgramParts& parts) {
     pppd.setEnding(&ending); // a dial under way ends with the program
     dialup::RemoteAccessService& ras = parts.ras ? *parts.ras : pppd;
     monitor::ToolWindows tools;
-    tools.set(monitor::Tool::Config,
-              [&](QWidget* parent) { return new Config(state, ui, ras, parent); });
+    tools.set(monitor::Tool::Config, [&](QWidget* parent) {
+        auto* config = new Config(state, ui, ras, parent);
+        config->setStoreProbe({&events::uriWithoutPassword, [&state](const QString& uri) {
+                                   events::EventStore store = events::EventStore::of(state);
+                                   store.uri = uri;
+                                   events::EventDatabase db(store, 0, true);
+                                   return db.isOpen() ? QString() : db.error();
+                               }});
+        return config;
+    });
     tools.set(monitor::Tool::Log,
               [&](QWidget* parent) { return new frmLog(state, ui, clock, parent); });
     tools.set(monitor::Tool::Ping, [&](QWidget* parent) { return new frmPing(state, ui, parent); });

@@ -7,6 +7,7 @@
 #include "settings/IniFile.h"
 #include "settings/LIST.h"
 #include "settings/Settings.h"
+#include "settings/frmNotice.h"
 #include "settings/frmSMTP.h"
 
 #include <QCheckBox>
@@ -131,10 +132,26 @@ Config::Config(AppState& state, platform::WindowSystem& ui, dialup::RemoteAccess
         row->addStretch();
         return row;
     };
+    // The notices beside the mail and the event store, each in a window or
+    // a file of its own, so the controls here stay as they are.
+    auto* noticeDetail = new QPushButton(QStringLiteral("通知の詳細…"), other);
+    noticeDetail->setObjectName(QStringLiteral("NOTICEDETAIL"));
+    noticeDetail->setAutoDefault(false);
+    STORE = new QLabel(other);
+    STORE->setObjectName(QStringLiteral("STORE"));
+    STORE->setWordWrap(true);
+    STORETEST = new QPushButton(QStringLiteral("接続テスト"), other);
+    STORETEST->setObjectName(QStringLiteral("STORETEST"));
+    STORETEST->setAutoDefault(false);
+    auto* storeRow = new QHBoxLayout;
+    storeRow->addWidget(STORE, 1);
+    storeRow->addWidget(STORETEST);
     auto* otherForm = new QFormLayout(other);
     otherForm->addRow(QStringLiteral("異常時音"), soundRow);
     otherForm->addRow(QStringLiteral("検証間隔"), withUnit(MIN, QStringLiteral("分")));
     otherForm->addRow(QStringLiteral("リトライ回数"), withUnit(RETRY, QStringLiteral("回")));
+    otherForm->addRow(QStringLiteral("通知"), noticeDetail);
+    otherForm->addRow(QStringLiteral("イベントの保存先"), storeRow);
 
     auto* ok = new QPushButton(QStringLiteral("O　K"), this);
     ok->setObjectName(QStringLiteral("OK"));
@@ -151,10 +168,13 @@ Config::Config(AppState& state, platform::WindowSystem& ui, dialup::RemoteAccess
     connect(mselect, &QPushButton::clicked, this, &Config::MSELECT_Click);
     connect(command1, &QPushButton::clicked, this, &Config::Command1_Click);
     connect(smtpDetail, &QPushButton::clicked, this, &Config::SMTPDETAIL_Click);
+    connect(noticeDetail, &QPushButton::clicked, this, &Config::NOTICEDETAIL_Click);
+    connect(STORETEST, &QPushButton::clicked, this, &Config::STORETEST_Click);
     connect(ok, &QPushButton::clicked, this, &Config::OK_Click);
     platform::operatorKeys(*this, platform::Escape::Ignored);
 
     Form_Load(ras);
+    setStoreProbe({});
 }
 
 void Config::Form_Load(dialup::RemoteAccessService& ras) {
@@ -243,6 +263,37 @@ bool Config::refuse(const QString& message, QWidget* focus) {
 void Config::SMTPDETAIL_Click() {
     frmSMTP detail(m_state, m_ui, ESERVER->text(), EMAIL->text(), this);
     m_ui.showModal(detail);
+}
+
+void Config::NOTICEDETAIL_Click() {
+    frmNotice detail(m_state, m_ui, this);
+    m_ui.showModal(detail);
+}
+
+void Config::setStoreProbe(StoreProbe probe) {
+    m_store = std::move(probe);
+    const QString uri = m_state.EVENT_DB.trimmed();
+    STORE->setText(uri.isEmpty()   ? QStringLiteral("PLW（このフォルダーのファイル）")
+                   : m_store.shown ? m_store.shown(uri)
+                                   : QStringLiteral("共有のデータベース"));
+    STORETEST->setEnabled(!uri.isEmpty() && m_store.test);
+}
+
+void Config::STORETEST_Click() {
+    const QString uri = m_state.EVENT_DB.trimmed();
+    if (uri.isEmpty() || !m_store.test)
+        return;
+    // The test waits for the server (its waits are bounded): nothing here
+    // may be pressed meanwhile.
+    setEnabled(false);
+    const QString failure = m_store.test(uri);
+    setEnabled(true);
+    if (failure.isEmpty())
+        m_ui.messageBox(QStringLiteral("イベントのデータベースに接続できました。"),
+                        platform::MessageIcon::Information);
+    else
+        m_ui.messageBox(QStringLiteral("イベントのデータベースに接続できません。\n") + failure,
+                        platform::MessageIcon::Critical);
 }
 
 void Config::OK_Click() {

@@ -6,6 +6,8 @@
 
 #include <QDialog>
 
+#include <functional>
+
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -18,6 +20,14 @@ class QPushButton;
 class Config : public QDialog {
     Q_OBJECT
 public:
+    /// The event store as the dialog shows and tries it: what the operator
+    /// may see of EVENT_DB (no password), and a connection test that gives
+    /// "" or what failed. The program hands in the event recording's own.
+    struct StoreProbe {
+        std::function<QString(const QString& uri)> shown;
+        std::function<QString(const QString& uri)> test;
+    };
+
     Config(AppState& state, platform::WindowSystem& ui, dialup::RemoteAccessService& ras,
            QWidget* parent = nullptr);
 
@@ -26,6 +36,11 @@ public:
     void Command1_Click();
     /// Opens 送信サーバーの詳細, which saves its own keys.
     void SMTPDETAIL_Click();
+    /// Opens 通知の詳細, which saves its own keys.
+    void NOTICEDETAIL_Click();
+    /// Tries the event store and says what came of it.
+    void STORETEST_Click();
+    void setStoreProbe(StoreProbe probe);
     void OK_Click();
 
     /// No way out for the operator but OK: Escape and the window manager's
@@ -57,4 +72,7 @@ private:
     QLineEdit* EMARGE;
     QLineEdit* MIN;
     QLineEdit* RETRY;
+    QLabel* STORE;
+    QPushButton* STORETEST;
+    StoreProbe m_store;
 };
