@@ -49,6 +49,14 @@ public:
     void setPassword(const QString& password) override { m_smtp.setPassword(password); }
     QString CaFile() const override { return m_smtp.CaFile(); }
     void setCaFile(const QString& path) override { m_smtp.setCaFile(path); }
+    int Outcome() const override { return m_smtp.Outcome(); }
+    int TotalTimeoutMs() const override { return m_smtp.TotalTimeoutMs(); }
+    void setTotalTimeoutMs(int ms) override { m_smtp.setTotalTimeoutMs(ms); }
+    void setEndHook(MailwireEndHook hook, void* context) override {
+        m_smtp.setEndHook(hook, context);
+    }
+    bool LoginInClear() const override { return m_smtp.LoginInClear(); }
+    void setLoginInClear(bool allowed) override { m_smtp.setLoginInClear(allowed); }
 
     /// Builds the whole message from what the caller set; now is the Date
     /// field's time.

@@ -1,5 +1,6 @@
 #include "Mailwire.h"
 #include "ServiceLog.h"
+#include "support/QtMessages.h"
 #include "support/ScriptedSmtp.h"
 #include "support/SmtpSink.h"
 
@@ -36,8 +37,12 @@ double cpuMs() {
 
 class MailwireTest : public ::testing::Test {
 protected:
+    testsupport::QtMessages qtMessages;
     ScriptedSmtp server;
     Mailwire smtp;
+
+    // Whatever a test does, the library prints nothing of its own.
+    void TearDown() override { EXPECT_EQ(qtMessages.text(), QString()); }
 
     void SetUp() override {
         mailwire::LogClear();
@@ -111,7 +116,8 @@ TEST_F(MailwireTest, Recipients25xAreAcceptedAndTheFirstRefusalEndsTheList) {
 
     smtp.Send();
 
-    EXPECT_EQ(smtp.ErrorMessage(), QStringLiteral("550 SMTP Defined Error: 9004"));
+    EXPECT_EQ(smtp.ErrorMessage(),
+              QStringLiteral("550 SMTP Defined Error: 9004 (server said: 550 no such user)"));
     EXPECT_EQ(verbs(), (Verbs{"HELO", "MAIL", "RCPT", "RCPT", "RCPT", "RCPT", "QUIT"}));
     EXPECT_EQ(mailwire::LogText(),
               QStringLiteral("--Mailwire Send -- Error:9004 SMTP CODE NOT 25x to RCPT TO:\r\n"));
@@ -126,19 +132,19 @@ TEST_F(MailwireTest, EachRefusedStepHasItsNumberAndStillQuits) {
     const Case cases[] = {
         {"HELO",
          "501 bad name\r\n",
-         QStringLiteral("501 SMTP Defined Error: 9002"),
+         QStringLiteral("501 SMTP Defined Error: 9002 (server said: 501 bad name)"),
          {"HELO", "QUIT"}},
         {"MAIL",
          "553 bad sender\r\n",
-         QStringLiteral("553 SMTP Defined Error: 9003"),
+         QStringLiteral("553 SMTP Defined Error: 9003 (server said: 553 bad sender)"),
          {"HELO", "MAIL", "QUIT"}},
         {"DATA",
          "554 no data for you\r\n",
-         QStringLiteral("554 SMTP Defined Error: 9005"),
+         QStringLiteral("554 SMTP Defined Error: 9005 (server said: 554 no data for you)"),
          {"HELO", "MAIL", "RCPT", "DATA", "QUIT"}},
         {".",
          "552 too big\r\n",
-         QStringLiteral("552 SMTP Defined Error: 9005"),
+         QStringLiteral("552 SMTP Defined Error: 9005 (server said: 552 too big)"),
          {"HELO", "MAIL", "RCPT", "DATA", ".", "QUIT"}},
     };
     for (const Case& c : cases) {
@@ -160,7 +166,8 @@ TEST_F(MailwireTest, EachRefusedStepHasItsNumberAndStillQuits) {
 TEST_F(MailwireTest, AGreetingOtherThan220IsRefusedAndQuit) {
     server.greeting("554 go away\r\n");
     smtp.Send();
-    EXPECT_EQ(smtp.ErrorMessage(), QStringLiteral("554 SMTP Defined Error: 9001"));
+    EXPECT_EQ(smtp.ErrorMessage(),
+              QStringLiteral("554 SMTP Defined Error: 9001 (server said: 554 go away)"));
     EXPECT_EQ(verbs(), (Verbs{"QUIT"}));
 }
 
@@ -168,8 +175,8 @@ TEST_F(MailwireTest, AQuitNot221IsSentTwiceAndThenNamedAFailure) {
     server.on("QUIT", "500 what\r\n");
     smtp.SetForwardPath(QStringLiteral("r@x"));
     smtp.Send();
-    EXPECT_EQ(smtp.ErrorMessage(),
-              QStringLiteral("QUIT & Disconnect Failure / 500 SMTP Defined Error: 9006"));
+    EXPECT_EQ(smtp.ErrorMessage(), QStringLiteral("QUIT & Disconnect Failure / 500 SMTP Defined "
+                                                  "Error: 9006 (server said: 500 what)"));
     EXPECT_EQ(verbs(), (Verbs{"HELO", "MAIL", "RCPT", "DATA", ".", "QUIT", "QUIT"}));
     EXPECT_EQ(mailwire::LogText(),
               QStringLiteral("--Mailwire Send -- Error:9006 SMTP CODE NOT 221 to QUIT\r\n"
@@ -179,7 +186,8 @@ TEST_F(MailwireTest, AQuitNot221IsSentTwiceAndThenNamedAFailure) {
 TEST_F(MailwireTest, ASecondQuitThatSucceedsLeavesTheFirstRefusal) {
     server.onNth("QUIT", 0, "451 later\r\n");
     smtp.Send();
-    EXPECT_EQ(smtp.ErrorMessage(), QStringLiteral("451 SMTP Defined Error: 9006"));
+    EXPECT_EQ(smtp.ErrorMessage(),
+              QStringLiteral("451 SMTP Defined Error: 9006 (server said: 451 later)"));
 }
 
 TEST_F(MailwireTest, ARefusedConnectionIsATransportFailure) {
@@ -212,8 +220,16 @@ TEST_F(MailwireTest, AServerThatStallsMidLineTimesOut) {
     EXPECT_LT(t.elapsed(), 5000);
     EXPECT_TRUE(smtp.ErrorMessage().startsWith(QStringLiteral("??? 10060 ")))
         << smtp.ErrorMessage();
+    EXPECT_TRUE(smtp.ErrorMessage().endsWith(QStringLiteral("the reply to MAIL FROM")))
+        << smtp.ErrorMessage();
     // The stall poisons the rest of the dialogue: nothing after MAIL FROM.
     EXPECT_EQ(verbs(), (Verbs{"HELO", "MAIL"}));
+
+    // The same object sends again to a server that answers.
+    ScriptedSmtp next;
+    aim(smtp, next);
+    smtp.Send();
+    EXPECT_EQ(smtp.ErrorMessage(), QString());
 }
 
 TEST_F(MailwireTest, AServerThatClosesMidDataIsATransportFailure) {
@@ -225,7 +241,35 @@ TEST_F(MailwireTest, AServerThatClosesMidDataIsATransportFailure) {
     t.start();
     smtp.Send();
     EXPECT_LT(t.elapsed(), 5000);
-    EXPECT_TRUE(smtp.ErrorMessage().startsWith(QStringLiteral("??? "))) << smtp.ErrorMessage();
+    EXPECT_TRUE(smtp.ErrorMessage().startsWith(QStringLiteral("??? 10054 "))) << smtp.ErrorMessage();
+    // The step that failed, not the connection that stood all along.
+    EXPECT_TRUE(smtp.ErrorMessage().contains(QStringLiteral(" the message"))) << smtp.ErrorMessage();
+    EXPECT_FALSE(smtp.ErrorMessage().contains(QStringLiteral("for the connection")));
+}
+
+// Host names go through the library's own lookup, addresses of both
+// families straight to the connection.
+TEST_F(MailwireTest, NamesAndAddressesOfEitherFamilyAreReached) {
+    const struct {
+        const char* name;
+        QHostAddress listen;
+    } cases[] = {
+        {"localhost", QHostAddress(QHostAddress::LocalHost)},
+        {"127.0.0.1", QHostAddress(QHostAddress::LocalHost)},
+        {"::1", QHostAddress(QHostAddress::LocalHostIPv6)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedSmtp s(c.listen);
+        ASSERT_NE(s.port(), 0);
+        Mailwire m;
+        aim(m, s);
+        m.setServerName(QLatin1String(c.name));
+        m.setTimeoutMs(5000);
+        m.Send();
+        EXPECT_EQ(m.ErrorMessage(), QString());
+        EXPECT_EQ(s.commands().value(0).left(4), "HELO");
+    }
 }
 
 TEST_F(MailwireTest, RepliesInPiecesAndMegabyteLinesAreRead) {
@@ -481,7 +525,7 @@ TEST_F(MailwireTest, DefaultsAndTheSharedLogPerThread) {
     Mailwire fresh;
     EXPECT_EQ(fresh.ServerName(), QStringLiteral("domain.name"));
     EXPECT_EQ(fresh.ServerPort(), 25);
-    EXPECT_EQ(fresh.ClientName(), QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(fresh.ClientName(), QString()); // this machine's name, found when sending
     EXPECT_EQ(fresh.SecurityMode(), 0);
     EXPECT_EQ(fresh.UserName(), QString());
     EXPECT_EQ(fresh.CaFile(), QString());

@@ -41,7 +41,7 @@ struct Property {
 
 static const struct Property kProperties[] = {
     {"ServerName", mailwire_ServerName, mailwire_setServerName, "domain.name", 0},
-    {"ClientName", mailwire_ClientName, mailwire_setClientName, "127.0.0.1", 0},
+    {"ClientName", mailwire_ClientName, mailwire_setClientName, "", 0},
     {"UserName", mailwire_UserName, mailwire_setUserName, "", 0},
     {"CaFile", mailwire_CaFile, mailwire_setCaFile, "", 0},
     {"ClientMailAddress", mailwire_ClientMailAddress, mailwire_setClientMailAddress, "", 1},
