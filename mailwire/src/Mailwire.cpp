@@ -137,6 +137,7 @@ void Mailwire::ClearErrorStatus() {
     m_errorMessage.clear();
     m_outcome = kMailwireSent;
     m_accepted = false;
+    m_dotSent = false;
     m_lastReply.clear();
 }
 
@@ -239,6 +240,7 @@ void Mailwire::SendDataBlock(QString& code) {
             return;
         }
     }
+    m_dotSent = true;
     SendCommand(QStringLiteral(".") + kCrLf, code);
     m_accepted = code == QLatin1String("250") && m_tcp.ErrorStatus() == 0;
 }
@@ -298,8 +300,7 @@ bool Mailwire::dialogue(int fromStep, QString& code, Failure& failure) {
             // After the data, any refusal is one of this message (mail
             // tools call it unavailable); before it, DATA itself was refused.
             return fail(9005, QStringLiteral("SMTP CODE NOT 250 to DATA"),
-                        code == QLatin1String("354") ? kMailwireUnavailable
-                                                     : envelopeRefusal(code));
+                        m_dotSent ? kMailwireUnavailable : envelopeRefusal(code));
         [[fallthrough]];
     case kQuit:
     default:

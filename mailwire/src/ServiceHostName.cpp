@@ -17,8 +17,7 @@ QString shortHostName() {
     return QString::fromLocal8Bit(name).trimmed();
 }
 
-QString fullyQualifiedName(const QString& hostsFile) {
-    const QString host = shortHostName();
+QString fullyQualifiedName(const QString& host, const QString& hostsFile) {
     if (host.isEmpty() || !isMailDomain(host))
         return QString();
     if (host.contains(QLatin1Char('.')))

@@ -8,13 +8,14 @@
 // dead name server never holds a mail.
 namespace mailwire {
 
-/// This machine's fully qualified name: the host name when it has a dot,
-/// else the first name that extends it ("host.example.jp") on its line of
-/// hostsFile. "" when there is none.
-QString fullyQualifiedName(const QString& hostsFile = QStringLiteral("/etc/hosts"));
-
 /// The host name as the kernel has it (may be one label), "" when unset.
 QString shortHostName();
+
+/// This machine's fully qualified name: host when it has a dot, else the
+/// first name that extends it ("host.example.jp") on its line of
+/// hostsFile. "" when there is none.
+QString fullyQualifiedName(const QString& host = shortHostName(),
+                           const QString& hostsFile = QStringLiteral("/etc/hosts"));
 
 /// An address as an SMTP address literal (RFC 5321 section 4.1.3):
 /// "[192.0.2.1]", "[IPv6:2001:db8::1]"; an IPv4-mapped address in its IPv4
