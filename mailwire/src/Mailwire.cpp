@@ -486,6 +486,8 @@ QString Mailwire::unusableRelaySettings(MailwireOutcome* outcome) {
     if (m_userName.contains(QChar(0)) || m_password.contains(QChar(0)))
         return QStringLiteral("NUL character in the user name or the password");
     QList<QSslCertificate> trust;
+    if (m_securityMode != 0)
+        winTcpClient::prepareTls();
     if (m_securityMode != 0 && !m_caFile.isEmpty()) {
         trust = QSslCertificate::fromPath(m_caFile, QSsl::Pem,
                                           QSslCertificate::PatternSyntax::FixedString);

@@ -4,6 +4,7 @@
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
+#include <QLoggingCategory>
 #include <QSocketNotifier>
 #include <QSslConfiguration>
 #include <QSslSocket>
@@ -118,7 +119,35 @@ qint32 connectErrorNumber(int error) {
     }
 }
 
+// The filter in place before prepareTls's own.
+QLoggingCategory::CategoryFilter g_previousFilter = nullptr;
+
+void withoutConnectWarnings(QLoggingCategory* category) {
+    if (g_previousFilter)
+        g_previousFilter(category);
+    if (qstrcmp(category->categoryName(), "qt.core.qobject.connect") == 0)
+        category->setEnabled(QtWarningMsg, false);
+}
+
 } // namespace
+
+bool winTcpClient::prepareTls() {
+    static const bool supported = [] {
+        // Without an application object, Qt's plugin loader complains that
+        // it has none to connect to while it loads the TLS backend, and the
+        // backend works all the same: that one warning is held back, once,
+        // so a script's cron job gets no mail of it. A host application
+        // has the object, and nothing of its own logging is touched.
+        const bool quiet = QCoreApplication::instance() == nullptr;
+        if (quiet)
+            g_previousFilter = QLoggingCategory::installFilter(withoutConnectWarnings);
+        const bool ok = QSslSocket::supportsSsl();
+        if (quiet)
+            QLoggingCategory::installFilter(g_previousFilter);
+        return ok;
+    }();
+    return supported;
+}
 
 winTcpClient::winTcpClient() {
     makeSocket(false);
@@ -420,7 +449,7 @@ void winTcpClient::Connect(const QString& strServerName, qint16 intServerPort, T
     m_connected = false;
     if ((tls != Tls::Never) != (m_ssl != nullptr))
         makeSocket(tls != Tls::Never);
-    if (tls != Tls::Never && !QSslSocket::supportsSsl()) {
+    if (tls != Tls::Never && !prepareTls()) {
         SetErrorStatus(1, kTlsFailed,
                        QStringLiteral("TLS handshake failed: this machine has no TLS library "
                                       "Qt can use (OpenSSL 3)"));

@@ -53,6 +53,10 @@ public:
     winTcpClient();
     ~winTcpClient();
 
+    /// Loads Qt's TLS backend (once per process) before anything of TLS is
+    /// used; false when there is none.
+    static bool prepareTls();
+
     /// Looks the name up (without Qt's lookup, off this thread) and connects
     /// to its addresses in turn until one takes the connection; with
     /// Tls::Now, returns once the handshake is done (or has failed).
