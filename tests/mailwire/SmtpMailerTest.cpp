@@ -6,6 +6,8 @@
 #include "support/SmtpSink.h"
 
 #include "platform/AnsiText.h"
+#include "platform/Ending.h"
+#include "platform/MailLibrary.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -13,8 +15,10 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QElapsedTimer>
 #include <QTemporaryFile>
 #include <QTimeZone>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using mailwire::SmtpMailer;
@@ -534,4 +538,36 @@ TEST(SmtpMailerSend, ThroughSubmissionRelaysOrNotAtAll) {
         for (const QString& secret : secrets)
             EXPECT_FALSE((m.Log() + mailwire::LogText() + m.ErrorMessage()).contains(secret));
     }
+}
+
+// The program's loader: the alert mail of two recipients gets 15 s in all
+// from a relay that takes the connection and never greets, and the
+// program's end ends a send at once.
+TEST(SmtpMailerSend, TheLoaderBoundsTheWholeSendAndEndsItWithTheProgram) {
+    testsupport::ScriptedSmtp silent;
+    silent.greeting({.stall = true});
+    platform::MailRelay relay;
+    relay.server = QStringLiteral("127.0.0.1:%1").arg(silent.port());
+    const platform::MailText mail{QStringLiteral("s"), QStringLiteral("ops@example.jp"),
+                                  QStringLiteral("Pulsewatch"), QStringLiteral("body"),
+                                  QStringLiteral("pulsewatch@example.jp")};
+    QElapsedTimer t;
+    t.start();
+    QString error = platform::sendMail(QStringLiteral(MAILWIRE_LIBRARY), relay, mail, 60000, 1500);
+    EXPECT_GE(t.elapsed(), 1400);
+    EXPECT_LT(t.elapsed(), 5000);
+    EXPECT_TRUE(error.startsWith(QStringLiteral("??? 10060 The send took its whole bound of 1500")))
+        << error.toStdString();
+
+    platform::Ending ending;
+    QElapsedTimer sinceEnd;
+    QTimer::singleShot(300, [&] {
+        ending.request();
+        sinceEnd.start();
+    });
+    error = platform::sendMail(QStringLiteral(MAILWIRE_LIBRARY), relay, mail, 60000, 0, &ending);
+    EXPECT_LT(sinceEnd.elapsed(), 1000); // about 100 ms on an idle machine
+    EXPECT_TRUE(error.startsWith(QStringLiteral("??? 9013 Ended by the program while waiting for "
+                                                "the greeting")))
+        << error.toStdString();
 }
