@@ -3,6 +3,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -10,6 +11,8 @@
 
 #include <pwd.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 namespace testsupport {
 namespace {
@@ -127,16 +130,20 @@ QString OpenSmtpd::log() {
 QList<QByteArray> OpenSmtpd::messages(int count, int waitMs) const {
     const QDir dir(m_dir.filePath(QStringLiteral("Maildir/new")));
     const QDeadlineTimer deadline(waitMs);
-    QStringList names;
+    QFileInfoList files;
     for (;;) {
-        names = dir.entryList(QDir::Files, QDir::Name);
-        if (names.size() >= count || deadline.hasExpired())
+        files = dir.entryInfoList(QDir::Files);
+        if (files.size() >= count || deadline.hasExpired())
             break;
         QThread::msleep(50);
     }
+    // Delivery order: maildir names begin with the second only.
+    std::stable_sort(files.begin(), files.end(), [](const QFileInfo& a, const QFileInfo& b) {
+        return a.lastModified() < b.lastModified();
+    });
     QList<QByteArray> mails;
-    for (const QString& name : names) {
-        QFile f(dir.filePath(name));
+    for (const QFileInfo& file : files) {
+        QFile f(file.filePath());
         if (f.open(QIODevice::ReadOnly))
             mails << f.readAll();
     }
