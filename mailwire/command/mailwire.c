@@ -228,23 +228,30 @@ static char* cp932ToUtf8(const char* in, size_t size) {
     return out;
 }
 
-/* The first line of a file, without its line end; NULL with a message. */
+/* The first line f holds, without its line end, "" when it holds none
+ * (*none is then set); NULL when memory runs out. */
+static char* firstLineOf(FILE* f, int* none) {
+    char* line = NULL;
+    size_t cap = 0;
+    *none = getline(&line, &cap, f) < 0;
+    if (*none) {
+        free(line);
+        return strdup("");
+    }
+    line[strcspn(line, "\r\n")] = '\0';
+    return line;
+}
+
+/* The first line of a file; NULL with a message. */
 static char* readFirstLine(const char* path) {
     FILE* f = fopen(path, "rb");
     if (!f) {
         fprintf(stderr, "mailwire: %s: %s\n", path, strerror(errno));
         return NULL;
     }
-    char* line = NULL;
-    size_t cap = 0;
-    const ssize_t n = getline(&line, &cap, f);
+    int none = 0;
+    char* line = firstLineOf(f, &none);
     fclose(f);
-    if (n < 0) {
-        free(line);
-        line = strdup("");
-    }
-    if (line)
-        line[strcspn(line, "\r\n")] = '\0';
     return line;
 }
 
@@ -264,24 +271,21 @@ static char* commandFirstLine(const char* command) {
         fprintf(stderr, "mailwire: %s: %s\n", command, strerror(errno));
         return NULL;
     }
-    char* line = NULL;
-    size_t cap = 0;
-    const ssize_t n = getline(&line, &cap, p);
+    int none = 0;
+    char* line = firstLineOf(p, &none);
     /* The rest is read so the command never dies of a closed pipe. */
     for (int c; (c = fgetc(p)) != EOF;)
         ;
-    const int rc = pclose(p);
-    if (n < 0 || rc != 0) {
+    if (pclose(p) != 0 || none || !line) {
         fprintf(stderr,
                 TEXT("mailwire: パスワードのコマンド %s が失敗しました\n",
                      "mailwire: the password command %s failed\n"),
                 command);
         if (line)
-            explicit_bzero(line, cap);
+            explicit_bzero(line, strlen(line));
         free(line);
         return NULL;
     }
-    line[strcspn(line, "\r\n")] = '\0';
     return line;
 }
 
