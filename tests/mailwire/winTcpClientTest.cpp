@@ -44,7 +44,7 @@ private:
             m_flood -= chunk.size();
         }
         if (m_socket && m_flood > 0)
-            QTimer::singleShot(1, [this] { pour(); });
+            QTimer::singleShot(1, m_socket.data(), [this] { pour(); });
     }
 
     void writeLater(int delay, const QByteArray& bytes) {
