@@ -132,8 +132,10 @@ QString EncodePhrase(const QString& name) {
         return QLatin1Char('"') + quoted + QLatin1Char('"');
     }
     // The whole name, its spaces and signs included, goes into the encoded
-    // words: readers join adjacent words and drop the space between them,
-    // and nothing of the name is left to be read as a comment or a list.
+    // words: nothing of it is left to be read as a comment or a list. One
+    // word holds 18 double-byte characters; a longer name is cut into
+    // several, which RFC 2047 readers join (Python's email keeps a space
+    // where the cut was).
     QStringList words;
     QString word;
     forEachCharacter(name, [&](const QString& ch) {

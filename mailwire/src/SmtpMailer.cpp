@@ -168,10 +168,11 @@ void SmtpMailer::ComposeMessage(const QDateTime& now, const QString& messageId) 
 // 〓 where ISO-2022-JP had none; the operator learns from the log which
 // character it was, once for each.
 void SmtpMailer::logCharactersNotSentAsThemselves(const QString& text) {
-    QSet<char32_t> named;
+    QSet<char32_t> seen;
     for (const char32_t code : text.toUcs4()) {
-        if (code < 0x80 || named.contains(code))
+        if (code < 0x80 || seen.contains(code))
             continue;
+        seen.insert(code);
         const QString c = QString::fromUcs4(&code, 1);
         QString sentAs;
         if (c.size() == 1 && (isJisRoman(c[0]) || kHalfWidthKana.contains(c[0])))
@@ -187,7 +188,6 @@ void SmtpMailer::logCharactersNotSentAsThemselves(const QString& text) {
             sentAs = QStringLiteral("has no place in ISO-2022-JP: sent as \u3013");
         else
             continue;
-        named.insert(code);
         AddErrorLog("SmtpMailer", "ComposeMessage", kNotSentAsItself,
                     QStringLiteral("U+%1 \"%2\" ")
                             .arg(QString::number(code, 16).toUpper().rightJustified(4, u'0'), c) +
