@@ -68,7 +68,7 @@ QString sendMail(const QString& libraryPath, const MailRelay& relay, const MailT
     mailer->setUserName(relay.user);
     mailer->setPassword(relay.password);
     mailer->setCaFile(relay.caFile);
-    mailer->setClientMailAddress(!relay.from.isEmpty()                 ? relay.from
+    mailer->setClientMailAddress(!relay.from.isEmpty()                   ? relay.from
                                  : relay.user.contains(QLatin1Char('@')) ? relay.user
                                                                          : mail.from);
     mailer->setClientRealName(mail.realName);

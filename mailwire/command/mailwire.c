@@ -25,11 +25,11 @@
 
 enum {
     kSent = MAILWIRE_EX_OK,
-    kUsage = MAILWIRE_EX_USAGE,         /* a wrong or missing option */
-    kDataError = MAILWIRE_EX_DATAERR,   /* a body that is not text in its encoding */
-    kNoInput = MAILWIRE_EX_NOINPUT,     /* a file that cannot be read */
-    kSoftware = 70,                     /* EX_SOFTWARE: the library failed us */
-    kConfig = 78                        /* EX_CONFIG: the password command failed */
+    kUsage = MAILWIRE_EX_USAGE,       /* a wrong or missing option */
+    kDataError = MAILWIRE_EX_DATAERR, /* a body that is not text in its encoding */
+    kNoInput = MAILWIRE_EX_NOINPUT,   /* a file that cannot be read */
+    kSoftware = 70,                   /* EX_SOFTWARE: the library failed us */
+    kConfig = 78                      /* EX_CONFIG: the password command failed */
 };
 
 /* A body larger than this is refused: a mail is not a file transfer, and a
@@ -345,19 +345,26 @@ static void printLog(const char* log) {
 
 int main(int argc, char** argv) {
     chooseLanguage();
-    static const struct option kOptions[] = {
-        {"server", required_argument, NULL, 'S'},   {"to", required_argument, NULL, 't'},
-        {"cc", required_argument, NULL, 'c'},       {"bcc", required_argument, NULL, 'b'},
-        {"from", required_argument, NULL, 'f'},     {"from-name", required_argument, NULL, 'n'},
-        {"subject", required_argument, NULL, 's'},  {"body-file", required_argument, NULL, 'F'},
-        {"encoding", required_argument, NULL, 'e'}, {"timeout", required_argument, NULL, 'T'},
-        {"verbose", no_argument, NULL, 'v'},        {"help", no_argument, NULL, 'h'},
-        {"version", no_argument, NULL, 'V'},        {"security", required_argument, NULL, 'E'},
-        {"user", required_argument, NULL, 'u'},     {"password-file", required_argument, NULL, 'p'},
-        {"ca-file", required_argument, NULL, 'C'},
-        {"password-command", required_argument, NULL, 'P'},
-        {"login-in-clear", no_argument, NULL, 'L'},
-        {NULL, 0, NULL, 0}};
+    static const struct option kOptions[] = {{"server", required_argument, NULL, 'S'},
+                                             {"to", required_argument, NULL, 't'},
+                                             {"cc", required_argument, NULL, 'c'},
+                                             {"bcc", required_argument, NULL, 'b'},
+                                             {"from", required_argument, NULL, 'f'},
+                                             {"from-name", required_argument, NULL, 'n'},
+                                             {"subject", required_argument, NULL, 's'},
+                                             {"body-file", required_argument, NULL, 'F'},
+                                             {"encoding", required_argument, NULL, 'e'},
+                                             {"timeout", required_argument, NULL, 'T'},
+                                             {"verbose", no_argument, NULL, 'v'},
+                                             {"help", no_argument, NULL, 'h'},
+                                             {"version", no_argument, NULL, 'V'},
+                                             {"security", required_argument, NULL, 'E'},
+                                             {"user", required_argument, NULL, 'u'},
+                                             {"password-file", required_argument, NULL, 'p'},
+                                             {"ca-file", required_argument, NULL, 'C'},
+                                             {"password-command", required_argument, NULL, 'P'},
+                                             {"login-in-clear", no_argument, NULL, 'L'},
+                                             {NULL, 0, NULL, 0}};
 
     mailwire_handle* m = mailwire_open("VBMailwire.SmtpMailer");
     if (!m) {
@@ -506,7 +513,7 @@ int main(int argc, char** argv) {
     }
     if (user && !password) {
         const char* fromEnvironment = getenv("MAILWIRE_PASSWORD");
-        char* secret = passwordCommand ? commandFirstLine(passwordCommand)
+        char* secret = passwordCommand   ? commandFirstLine(passwordCommand)
                        : fromEnvironment ? strdup(fromEnvironment)
                                          : NULL;
         if (passwordCommand && !secret) {

@@ -108,10 +108,10 @@ private:
     MailwireEndHook m_endHook = nullptr;
     void* m_endContext = nullptr;
     bool m_loginInClear = false;
-    bool m_dotSent = false;    // the message went out, its final dot too
-    bool m_accepted = false;   // the final dot got 250
-    QStringList m_lastReply;   // the lines of the last reply read
-    QString m_helo;            // what HELO/EHLO says on this connection
+    bool m_dotSent = false;  // the message went out, its final dot too
+    bool m_accepted = false; // the final dot got 250
+    QStringList m_lastReply; // the lines of the last reply read
+    QString m_helo;          // what HELO/EHLO says on this connection
 };
 
 /// True when text holds a CR or an LF.

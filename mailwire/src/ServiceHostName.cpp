@@ -32,8 +32,8 @@ QString fullyQualifiedName(const QString& host, const QString& hostsFile) {
         QString line = QString::fromLatin1(file.readLine(4096));
         if (const qsizetype hash = line.indexOf(QLatin1Char('#')); hash >= 0)
             line.truncate(hash);
-        const QStringList fields = line.split(QRegularExpression(QStringLiteral("\\s+")),
-                                              Qt::SkipEmptyParts);
+        const QStringList fields =
+            line.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
         if (!fields.mid(1).contains(host, Qt::CaseInsensitive))
             continue;
         for (const QString& name : fields.mid(1))

@@ -203,7 +203,8 @@ QString breakLongLines(const QString& jis, int maxOctets) {
         // and a switch into one brings at least one character along.
         const qsizetype need = size + (after != Mode::Ascii ? 3 : 0) +
                                (after != mode ? (after == Mode::Kanji ? 2 : 1) : 0);
-        if (length > 0 && length + need > maxOctets && !(mode != Mode::Ascii && after == Mode::Ascii)) {
+        if (length > 0 && length + need > maxOctets &&
+            !(mode != Mode::Ascii && after == Mode::Ascii)) {
             if (mode != Mode::Ascii)
                 out += toAscii;
             out += QStringLiteral("\r\n");

@@ -180,10 +180,10 @@ void SmtpMailer::logCharactersNotSentAsThemselves(const QString& text) {
         if (!platform::isAnsiRepresentable(c))
             sentAs = QStringLiteral("has no place in code page 932: sent as ?");
         else if (const QByteArray b = platform::toAnsi(c); b.size() == 1)
-            sentAs = static_cast<unsigned char>(b[0]) >= 0x80
-                         ? QStringLiteral("is a single 8-bit byte in code page 932: sent as .")
-                         : QStringLiteral("is ASCII in code page 932: sent as ") +
-                               QLatin1Char(b[0]);
+            sentAs =
+                static_cast<unsigned char>(b[0]) >= 0x80
+                    ? QStringLiteral("is a single 8-bit byte in code page 932: sent as .")
+                    : QStringLiteral("is ASCII in code page 932: sent as ") + QLatin1Char(b[0]);
         else if (!hasJisPlace(c))
             sentAs = QStringLiteral("has no place in ISO-2022-JP: sent as \u3013");
         else

@@ -270,8 +270,7 @@ MAILWIRE_C_API int mailwire_setTotalTimeoutMs(mailwire_handle* h, int ms) {
     });
 }
 
-MAILWIRE_C_API int mailwire_setEndHook(mailwire_handle* h, mailwire_end_hook hook,
-                                       void* context) {
+MAILWIRE_C_API int mailwire_setEndHook(mailwire_handle* h, mailwire_end_hook hook, void* context) {
     return guarded(h, [&]() -> int {
         h->endHook = hook;
         h->endContext = context;

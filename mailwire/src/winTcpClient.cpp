@@ -196,15 +196,14 @@ void winTcpClient::setStep(const QString& sending, const QString& awaiting) {
 
 QHostAddress winTcpClient::localAddress() const {
     return m_socket->state() == QAbstractSocket::ConnectedState ? m_socket->localAddress()
-                                                                 : QHostAddress();
+                                                                : QHostAddress();
 }
 
 void winTcpClient::SetErrorStatus(qint16 status, qint32 number, const QString& description) {
     // Whatever ends a handshake (a refused certificate, the end hook aside)
     // is a failed handshake to the caller: a closed connection, a time-out,
     // garbage.
-    if (m_handshaking && number != kCertificateRefused && number != kTlsFailed &&
-        number != kEnded)
+    if (m_handshaking && number != kCertificateRefused && number != kTlsFailed && number != kEnded)
         return SetErrorStatus(status, kTlsFailed,
                               QStringLiteral("TLS handshake failed: ") + description);
     m_errorStatus = status;
@@ -334,15 +333,17 @@ QList<QHostAddress> winTcpClient::lookUp(const QString& name, const QDeadlineTim
         return {literal};
     const QByteArray ace = QUrl::toAce(name);
     if (ace.isEmpty()) {
-        SetErrorStatus(1, kHostNotFound, QStringLiteral("Host %1 not found: not a host name").arg(name));
+        SetErrorStatus(1, kHostNotFound,
+                       QStringLiteral("Host %1 not found: not a host name").arg(name));
         return {};
     }
     auto lookup = std::make_shared<Lookup>();
     try {
         std::thread(resolve, lookup, ace).detach();
     } catch (const std::exception& e) {
-        SetErrorStatus(2, kHostNotFound, QStringLiteral("Host %1 not looked up: %2")
-                                             .arg(name, QString::fromLocal8Bit(e.what())));
+        SetErrorStatus(2, kHostNotFound,
+                       QStringLiteral("Host %1 not looked up: %2")
+                           .arg(name, QString::fromLocal8Bit(e.what())));
         return {};
     }
     const QString what = QStringLiteral("looking up ") + name;
@@ -366,16 +367,15 @@ QList<QHostAddress> winTcpClient::lookUp(const QString& name, const QDeadlineTim
         }
     }
     if (lookup->addresses.isEmpty())
-        SetErrorStatus(1, kHostNotFound,
-                       QStringLiteral("Host %1 not found: %2")
-                           .arg(name, lookup->error.isEmpty() ? QStringLiteral("no address")
-                                                              : lookup->error));
+        SetErrorStatus(
+            1, kHostNotFound,
+            QStringLiteral("Host %1 not found: %2")
+                .arg(name, lookup->error.isEmpty() ? QStringLiteral("no address") : lookup->error));
     return lookup->addresses;
 }
 
 int winTcpClient::connectTo(const QHostAddress& address, quint16 port,
-                            const QDeadlineTimer& deadline, qint32* number,
-                            QString* description) {
+                            const QDeadlineTimer& deadline, qint32* number, QString* description) {
     sockaddr_storage storage{};
     socklen_t length = 0;
     if (address.protocol() == QAbstractSocket::IPv4Protocol) {
@@ -469,8 +469,8 @@ void winTcpClient::Connect(const QString& strServerName, qint16 intServerPort, T
             }
             continue;
         }
-        const int fd =
-            connectTo(address, static_cast<quint16>(intServerPort), deadline, &number, &description);
+        const int fd = connectTo(address, static_cast<quint16>(intServerPort), deadline, &number,
+                                 &description);
         if (m_errorStatus != 0)
             return;
         if (fd < 0)
@@ -528,8 +528,8 @@ void winTcpClient::StartTls() {
 
 void winTcpClient::waitEncrypted() {
     m_handshaking = true;
-    waitFor([this] { return m_ssl->isEncrypted(); }, QStringLiteral("waiting for the TLS handshake"),
-            QDeadlineTimer(m_timeoutMs));
+    waitFor([this] { return m_ssl->isEncrypted(); },
+            QStringLiteral("waiting for the TLS handshake"), QDeadlineTimer(m_timeoutMs));
     m_handshaking = false;
 }
 
@@ -566,8 +566,9 @@ void winTcpClient::write(const QString& text, const QString& shown, bool now) {
     const QString what = QStringLiteral("sending ") + m_sending;
     if (m_errorStatus == 0 && m_socket->state() != QAbstractSocket::ConnectedState)
         SetErrorStatus(1, kConnectionReset,
-                       m_connected ? QStringLiteral("The server closed the connection while ") + what
-                                   : QStringLiteral("No connection to the server while ") + what);
+                       m_connected
+                           ? QStringLiteral("The server closed the connection while ") + what
+                           : QStringLiteral("No connection to the server while ") + what);
     if (!stopped(what, deadline)) {
         m_socket->write(platform::toAnsi(text));
         // A long message goes out in pieces rather than piling up in memory.

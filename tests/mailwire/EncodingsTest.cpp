@@ -217,9 +217,8 @@ TEST(HeaderText, AnIndependentDecoderReadsTheTextBack) {
         QStringLiteral("監視サーバー「ファイルサーバー」が応答しません。至急確認してください。"
                        "（漢字・ひらがな・カタカナ・¥‾） and ") +
         QString(1200, QLatin1Char('w')) + QStringLiteral(" end");
-    const QString body =
-        QStringLiteral("日本語の本文です。\r\nASCII line\r\n全角スペース「　」\r\n"
-                       "価格¥1,000 C:\\temp ¥¥‾\r\n");
+    const QString body = QStringLiteral("日本語の本文です。\r\nASCII line\r\n全角スペース「　」\r\n"
+                                        "価格¥1,000 C:\\temp ¥¥‾\r\n");
     const QString header =
         FoldHeader(EncodeHeaderText(QStringLiteral("Subject: ") + subject +
                                     QStringLiteral("\r\nFrom: a@b\r\nMIME-Version: 1.0\r\n"
@@ -249,7 +248,8 @@ TEST(HeaderText, DisplayNamesArePlainQuotedOrEncodedWhole) {
               QStringLiteral("\"say \\\"hi\\\" \\\\ ok\""));
     EXPECT_EQ(EncodePhrase(QStringLiteral("山田 (運用)")),
               EncodeWord(QStringLiteral("山田 (運用)")));
-    const QString longName = QString(30, QChar(0x5C71)) + QStringLiteral(", ") + QString(30, QChar(0x7530));
+    const QString longName =
+        QString(30, QChar(0x5C71)) + QStringLiteral(", ") + QString(30, QChar(0x7530));
     const QStringList words = EncodePhrase(longName).split(QLatin1Char(' '));
     ASSERT_GT(words.size(), 2);
     for (const QString& w : words) {

@@ -243,9 +243,11 @@ TEST_F(MailwireTest, AServerThatClosesMidDataIsATransportFailure) {
     t.start();
     smtp.Send();
     EXPECT_LT(t.elapsed(), 5000);
-    EXPECT_TRUE(smtp.ErrorMessage().startsWith(QStringLiteral("??? 10054 "))) << smtp.ErrorMessage();
+    EXPECT_TRUE(smtp.ErrorMessage().startsWith(QStringLiteral("??? 10054 ")))
+        << smtp.ErrorMessage();
     // The step that failed, not the connection that stood all along.
-    EXPECT_TRUE(smtp.ErrorMessage().contains(QStringLiteral(" the message"))) << smtp.ErrorMessage();
+    EXPECT_TRUE(smtp.ErrorMessage().contains(QStringLiteral(" the message")))
+        << smtp.ErrorMessage();
     EXPECT_FALSE(smtp.ErrorMessage().contains(QStringLiteral("for the connection")));
 }
 
@@ -560,13 +562,16 @@ TEST_F(MailwireTest, EachEndingHasItsOutcomeClass) {
         {"501 to HELO", [](ScriptedSmtp& s) { s.on("HELO", "501 no\r\n"); }, kMailwireProtocol},
         {"553 to MAIL FROM", [](ScriptedSmtp& s) { s.on("MAIL", "553 5.1.0 bad\r\n"); },
          kMailwireDataError},
-        {"450 to RCPT", [](ScriptedSmtp& s) { s.on("RCPT", "450 busy\r\n"); }, kMailwireUnavailable},
+        {"450 to RCPT", [](ScriptedSmtp& s) { s.on("RCPT", "450 busy\r\n"); },
+         kMailwireUnavailable},
         {"550 to RCPT", [](ScriptedSmtp& s) { s.on("RCPT", "550 no\r\n"); }, kMailwireDataError},
-        {"451 to DATA", [](ScriptedSmtp& s) { s.on("DATA", "451 later\r\n"); }, kMailwireUnavailable},
+        {"451 to DATA", [](ScriptedSmtp& s) { s.on("DATA", "451 later\r\n"); },
+         kMailwireUnavailable},
         {"554 after the data", [](ScriptedSmtp& s) { s.on(".", "554 spam\r\n"); },
          kMailwireUnavailable},
         {"closed in the data", [](ScriptedSmtp& s) { s.closeInData(1); }, kMailwireProtocol},
-        {"silent to RCPT", [](ScriptedSmtp& s) { s.on("RCPT", {.stall = true}); }, kMailwireIoError},
+        {"silent to RCPT", [](ScriptedSmtp& s) { s.on("RCPT", {.stall = true}); },
+         kMailwireIoError},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -592,7 +597,8 @@ TEST_F(MailwireTest, EachEndingHasItsOutcomeClass) {
     smtp.setServerName(QStringLiteral("no-such-relay.invalid"));
     smtp.Send();
     EXPECT_EQ(smtp.Outcome(), kMailwireNoHost) << smtp.ErrorMessage().toStdString();
-    EXPECT_TRUE(smtp.ErrorMessage().startsWith(QStringLiteral("??? 11001 Host no-such-relay.invalid")));
+    EXPECT_TRUE(
+        smtp.ErrorMessage().startsWith(QStringLiteral("??? 11001 Host no-such-relay.invalid")));
 }
 
 // A relay that takes the connection and never greets holds the send only
@@ -637,8 +643,9 @@ TEST_F(MailwireTest, AnEndAskedForDuringAWaitEndsTheSendAtOnce) {
     smtp.Send();
     ASSERT_TRUE(sinceEnd.isValid());
     EXPECT_LT(sinceEnd.elapsed(), 1000); // about 100 ms on an idle machine
-    EXPECT_EQ(smtp.ErrorMessage(),
-              QStringLiteral("??? 9013 Ended by the program while waiting for the reply to RCPT TO"));
+    EXPECT_EQ(
+        smtp.ErrorMessage(),
+        QStringLiteral("??? 9013 Ended by the program while waiting for the reply to RCPT TO"));
     EXPECT_EQ(smtp.Outcome(), kMailwireTempFail);
     EXPECT_EQ(verbs(), (Verbs{"HELO", "MAIL", "RCPT"}));
 }
@@ -653,7 +660,8 @@ TEST_F(MailwireTest, TheHeloNameIsAFullyQualifiedNameOrAnAddressLiteral) {
         {QStringLiteral("127.0.0.1"), QStringLiteral("HELO [127.0.0.1]")},
         {QStringLiteral("::1"), QStringLiteral("HELO [IPv6:::1]")},
         {QStringLiteral("pw.example.jp"), QStringLiteral("HELO pw.example.jp")},
-        {QString(), QStringLiteral("HELO ") + (fqdn.isEmpty() ? QStringLiteral("[127.0.0.1]") : fqdn)},
+        {QString(),
+         QStringLiteral("HELO ") + (fqdn.isEmpty() ? QStringLiteral("[127.0.0.1]") : fqdn)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.configured.toStdString());

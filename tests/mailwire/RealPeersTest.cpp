@@ -75,14 +75,16 @@ TEST(RealPeers, TheDefaultMailIsDeliveredThroughOpenSmtpdAndAStrictServer) {
         SmtpMailer m;
         prepare(m, smtpd.port(), sender(), name);
         m.SendMail();
-        ASSERT_EQ(m.ErrorMessage(), QString()) << m.Log().toStdString() << smtpd.log().toStdString();
+        ASSERT_EQ(m.ErrorMessage(), QString())
+            << m.Log().toStdString() << smtpd.log().toStdString();
         static int delivered = 0;
         const auto mails = smtpd.messages(++delivered);
         ASSERT_EQ(mails.size(), delivered) << smtpd.log().toStdString();
         const auto mine = std::find_if(mails.begin(), mails.end(), [&](const QByteArray& raw) {
             return testsupport::headerField(raw, "Message-ID") == composedId(m);
         });
-        ASSERT_NE(mine, mails.end()) << "no mail with the Message-ID " << composedId(m).toStdString();
+        ASSERT_NE(mine, mails.end())
+            << "no mail with the Message-ID " << composedId(m).toStdString();
         const QByteArray& raw = *mine;
         EXPECT_EQ(testsupport::headerField(raw, "Return-Path"), QLatin1Char('<') + sender() + '>');
         EXPECT_FALSE(testsupport::headerField(raw, "Date").isEmpty());

@@ -9,13 +9,13 @@
 #include "platform/Ending.h"
 #include "platform/MailLibrary.h"
 
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLibrary>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
-#include <QElapsedTimer>
 #include <QTemporaryFile>
 #include <QTimeZone>
 #include <QTimer>
@@ -194,15 +194,16 @@ TEST_F(ComposerTest, TheFromFieldIsOneAddressWithTheName) {
         {QStringLiteral("Pulsewatch"), QStringLiteral("Pulsewatch <watch@example.jp>")},
         {QStringLiteral("Yamada, Taro"), QStringLiteral("\"Yamada, Taro\" <watch@example.jp>")},
         {QString(), QStringLiteral("<watch@example.jp>")},
-        {QStringLiteral("山田 (運用)"),
-         mailwire::EncodeWord(QStringLiteral("山田 (運用)")) + QStringLiteral(" <watch@example.jp>")},
-        {QStringLiteral("ｻｰﾊﾞｰ"),
-         mailwire::EncodeWord(QStringLiteral("サーハ゛ー")) + QStringLiteral(" <watch@example.jp>")},
+        {QStringLiteral("山田 (運用)"), mailwire::EncodeWord(QStringLiteral("山田 (運用)")) +
+                                            QStringLiteral(" <watch@example.jp>")},
+        {QStringLiteral("ｻｰﾊﾞｰ"), mailwire::EncodeWord(QStringLiteral("サーハ゛ー")) +
+                                      QStringLiteral(" <watch@example.jp>")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name.toStdString());
         mailer.setClientRealName(c.name);
-        EXPECT_TRUE(composed().contains(QStringLiteral("\r\nFrom: ") + c.from + QStringLiteral("\r\n")))
+        EXPECT_TRUE(
+            composed().contains(QStringLiteral("\r\nFrom: ") + c.from + QStringLiteral("\r\n")))
             << composed().toStdString();
     }
 }
@@ -219,9 +220,8 @@ TEST_F(ComposerTest, CharactersThatCannotGoOutAsThemselvesAreNamedOnceEach) {
         const char* named;
         const char* sentAs;
     } cases[] = {
-        {"U+00E9 \"é\" ", "sent as ?"},     {"U+20AC \"€\" ", "sent as ?"},
-        {"U+1F600 ", "sent as ?"},          {"U+00B5 \"µ\" ", "sent as ?"},
-        {"U+E000 ", "sent as \u3013"},
+        {"U+00E9 \"é\" ", "sent as ?"}, {"U+20AC \"€\" ", "sent as ?"}, {"U+1F600 ", "sent as ?"},
+        {"U+00B5 \"µ\" ", "sent as ?"}, {"U+E000 ", "sent as \u3013"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.named);

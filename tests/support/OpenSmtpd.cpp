@@ -151,7 +151,8 @@ QList<QByteArray> OpenSmtpd::messages(int count, int waitMs) const {
 }
 
 QString headerField(const QByteArray& raw, const QByteArray& name) {
-    const qsizetype end = raw.indexOf("\r\n\r\n") >= 0 ? raw.indexOf("\r\n\r\n") : raw.indexOf("\n\n");
+    const qsizetype end =
+        raw.indexOf("\r\n\r\n") >= 0 ? raw.indexOf("\r\n\r\n") : raw.indexOf("\n\n");
     const QByteArray header = raw.left(end < 0 ? raw.size() : end);
     QByteArray value;
     bool inField = false;
