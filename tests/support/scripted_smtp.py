@@ -8,7 +8,8 @@ script and compare what they make of it.
         run(["mailwire", "-S", "127.0.0.1:%d" % server.port, ...])
 
 A reply of None never comes (the peer stalls); greeting=None stalls before
-the greeting. close_in_data closes the connection at the first data line;
+the greeting. close_in_data closes the connection (its sending half) at
+the first data line;
 flood streams bytes without a line end instead of a greeting, up to
 flood_bytes or until the client leaves.
 """
@@ -109,6 +110,12 @@ class ScriptedSmtp:
                 if in_data:
                     if line != ".":
                         if self.close_in_data:
+                            # Our side closes; the client's data is still
+                            # taken, so it meets a closed connection, not a
+                            # reset that depends on how fast it wrote.
+                            conn.shutdown(socket.SHUT_WR)
+                            for _ in self._lines(conn):
+                                pass
                             return
                         continue
                     in_data = False
