@@ -1,7 +1,10 @@
 // One complete SendMail to a local aiosmtpd against Python's smtplib sending
 // the same message to the same server from inside one long-running process,
 // alternating, median of 50 each. Target: SendMail at most 1.5 times
-// smtplib's time and under 5 ms.
+// smtplib's time and under 5 ms. Then, against a relay that takes the
+// connection and never greets, the time from an end asked for during the
+// wait to SendMail's return (target: under 100 ms), and how far a 500 ms
+// total bound is overrun.
 #include "BenchUtil.h"
 #include "SmtpMailer.h"
 
@@ -9,8 +12,10 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QTimer>
 
 namespace {
 
@@ -27,6 +32,10 @@ for _ in sys.stdin:
         s.sendmail('watch@example.jp', ['ops@example.jp'], message)
     print('%.4f' % ((time.perf_counter() - t) * 1000), flush=True)
 )";
+
+bool endAsked(void* flag) {
+    return *static_cast<bool*>(flag);
+}
 
 QByteArray readLine(QProcess& p) {
     while (!p.canReadLine() && p.waitForReadyRead(10000)) {
@@ -107,12 +116,45 @@ int main(int argc, char** argv) {
     server.closeWriteChannel();
     server.waitForFinished(5000);
 
-    const double a = median(ours), b = median(peer);
+    // A relay that accepts and never says a word.
+    QTcpServer silent;
+    silent.listen(QHostAddress::LocalHost);
+    std::vector<double> endings, overruns;
+    for (int r = 0; r < std::min(rounds, 20); ++r) {
+        mailwire::SmtpMailer m;
+        fill(m);
+        m.setServerPort(static_cast<qint16>(silent.serverPort()));
+        bool ended = false;
+        QElapsedTimer sinceEnd;
+        m.setEndHook(endAsked, &ended);
+        QTimer::singleShot(100, [&] {
+            ended = true;
+            sinceEnd.start();
+        });
+        m.SendMail();
+        endings.push_back(sinceEnd.nsecsElapsed() / 1e6);
+
+        mailwire::SmtpMailer bounded;
+        fill(bounded);
+        bounded.setServerPort(static_cast<qint16>(silent.serverPort()));
+        bounded.setTotalTimeoutMs(500);
+        QElapsedTimer t;
+        t.start();
+        bounded.SendMail();
+        overruns.push_back(t.nsecsElapsed() / 1e6 - 500);
+        while (QTcpSocket* s = silent.nextPendingConnection())
+            delete s;
+    }
+
+    const double a = median(ours), b = median(peer), e = median(endings), o = median(overruns);
     out << "rounds: " << rounds << "\n";
     out << "SendMail median " << QString::number(a, 'f', 2) << " ms\n";
     out << "smtplib  median " << QString::number(b, 'f', 2) << " ms\n";
     out << "ratio SendMail / smtplib: " << QString::number(a / b, 'f', 2) << "\n";
-    const bool met = a <= 1.5 * b && a < 5.0;
-    out << (met ? "target met" : "target missed") << " (at most 1.5 x smtplib, under 5 ms)\n";
+    out << "end asked -> SendMail returns, median " << QString::number(e, 'f', 2) << " ms\n";
+    out << "500 ms total bound overrun, median " << QString::number(o, 'f', 2) << " ms\n";
+    const bool met = a <= 1.5 * b && a < 5.0 && e < 100.0;
+    out << (met ? "target met" : "target missed")
+        << " (at most 1.5 x smtplib, under 5 ms; an end within 100 ms)\n";
     return met ? 0 : 1;
 }

@@ -1,5 +1,7 @@
 #include "platform/MailLibrary.h"
 
+#include "platform/Ending.h"
+
 #include "mailwire/mailwire.h"
 
 #include <QLibrary>
@@ -20,10 +22,16 @@ int portIn(const QString& text) {
     return ok && port > 0 && port <= 0xFFFF ? port : 0;
 }
 
+// The library asks this during its waits; the program's quit handler sets
+// the Ending it reads while the library yields to the event loop.
+bool programEnding(void* ending) {
+    return static_cast<const Ending*>(ending)->requested();
+}
+
 } // namespace
 
 QString sendMail(const QString& libraryPath, const MailRelay& relay, const MailText& mail,
-                 int timeoutMs) {
+                 int timeoutMs, int totalMs, const Ending* ending) {
     QLibrary library(libraryPath);
     const auto create = reinterpret_cast<MailwireCreateFn>(library.resolve(kMailwireCreateSymbol));
     const auto release =
@@ -39,6 +47,10 @@ QString sendMail(const QString& libraryPath, const MailRelay& relay, const MailT
     }
     if (timeoutMs > 0)
         mailer->setTimeoutMs(timeoutMs);
+    mailer->setTotalTimeoutMs(totalMs);
+    if (ending)
+        mailer->setEndHook(programEnding, const_cast<Ending*>(ending));
+    mailer->setLoginInClear(true);
     // "host:port" reaches a relay on a port of its own; a plain host (or an
     // IPv6 address, colons and all) takes the port setting, or the usual
     // port of the security mode.
@@ -56,7 +68,7 @@ QString sendMail(const QString& libraryPath, const MailRelay& relay, const MailT
     mailer->setUserName(relay.user);
     mailer->setPassword(relay.password);
     mailer->setCaFile(relay.caFile);
-    mailer->setClientMailAddress(!relay.from.isEmpty()                 ? relay.from
+    mailer->setClientMailAddress(!relay.from.isEmpty()                   ? relay.from
                                  : relay.user.contains(QLatin1Char('@')) ? relay.user
                                                                          : mail.from);
     mailer->setClientRealName(mail.realName);

@@ -3,8 +3,11 @@
  * library's C interface. Everything about the mail and SMTP is the
  * library's; this file only turns options and the body into calls.
  *
- * Exit status: 0 the server accepted the mail; 1 it was not sent (the
- * ErrorMessage on standard error); 2 a wrong option or an unreadable body.
+ * Exit status: the codes of sysexits.h, as msmtp gives them for the same
+ * server: 0 the server accepted the mail (whatever QUIT then got), the
+ * library's outcome class when it did not (the ErrorMessage on standard
+ * error), 64 to 66 and 78 for what went wrong before any server was asked.
+ * Nothing is printed after a mail that was sent: cron mails whatever is.
  */
 #define _POSIX_C_SOURCE 200809L
 #define _DEFAULT_SOURCE /* explicit_bzero */
@@ -20,7 +23,14 @@
 #include <string.h>
 #include <strings.h>
 
-enum { kSent = 0, kNotSent = 1, kUsage = 2 };
+enum {
+    kSent = MAILWIRE_EX_OK,
+    kUsage = MAILWIRE_EX_USAGE,       /* a wrong or missing option */
+    kDataError = MAILWIRE_EX_DATAERR, /* a body that is not text in its encoding */
+    kNoInput = MAILWIRE_EX_NOINPUT,   /* a file that cannot be read */
+    kSoftware = 70,                   /* EX_SOFTWARE: the library failed us */
+    kConfig = 78                      /* EX_CONFIG: the password command failed */
+};
 
 /* A body larger than this is refused: a mail is not a file transfer, and a
  * script that pipes the wrong thing in must not exhaust memory. */
@@ -62,14 +72,26 @@ static const char* const kHelpJa =
     "                            tls (最初から TLS。ポートの既定 465)\n"
     "  -u, --user=NAME           SMTP AUTH のユーザー名\n"
     "  -p, --password-file=FILE  SMTP AUTH のパスワードを書いたファイル (1行目)\n"
+    "      --password-command=CMD  パスワードを出すコマンド (出力の1行目。sh -c で実行)\n"
+    "                            どちらもなければ環境変数 MAILWIRE_PASSWORD\n"
+    "      --login-in-clear      -E none でもパスワードをこのマシン以外へ送ります\n"
+    "                            (既定では、暗号化なしのログインはこのマシンのサーバーだけ)\n"
     "  -C, --ca-file=FILE        サーバー証明書を確かめる CA 証明書 (PEM。既定はシステムの CA)\n"
     "  -v, --verbose             SMTP のやり取りを標準エラーに出します\n"
     "  -h, --help                この説明を出します\n"
     "  -V, --version             版を出します\n"
     "\n"
     "宛先は -t, -c, -b のどれかで1つ以上必要です。オプションの文字は UTF-8 です。\n"
-    "終了ステータス: 0 サーバーが受け付けた、1 送れなかった (理由を標準エラーに出します)、\n"
-    "2 オプションか本文の誤り。\n";
+    "\n"
+    "終了ステータス (sysexits.h。msmtp と同じ): 0 サーバーが受け付けた (QUIT の応答に\n"
+    "かかわらず)。送れなかったときは理由を標準エラーに出し、次のどれかで終わります:\n"
+    "  64 オプションの誤り           65 本文の誤り、または恒久的な拒否 (5xx)\n"
+    "  66 読めないファイル、CA なし   68 サーバー名が引けない\n"
+    "  69 一時的な拒否 (4xx)、本文の後の拒否、STARTTLS・ログイン方式なし、証明書の拒否、\n"
+    "     暗号化なしのログインの拒否\n"
+    "  74 サーバーが応答しない (時間切れ)   75 接続できない (あとで再試行)\n"
+    "  76 プロトコルの誤り (220 以外の挨拶、切断、TLS の失敗)\n"
+    "  77 ログインの拒否              78 パスワードのコマンドの失敗\n";
 
 static const char* const kHelpEn =
     "Usage: mailwire -S HOST[:PORT] -f ADDRESS -t ADDRESS [OPTION]... [< BODY]\n"
@@ -91,6 +113,10 @@ static const char* const kHelpEn =
     "                            default) or tls (TLS from the first byte; port 465)\n"
     "  -u, --user=NAME           user name for SMTP AUTH\n"
     "  -p, --password-file=FILE  file whose first line is the SMTP AUTH password\n"
+    "      --password-command=CMD  command (run by sh -c) whose first output line\n"
+    "                            is the password; with neither, MAILWIRE_PASSWORD\n"
+    "      --login-in-clear      send the password to another machine even with\n"
+    "                            -E none (by default only to a server on this one)\n"
     "  -C, --ca-file=FILE        PEM CA certificates for the server's certificate\n"
     "                            (default: the system's CA store)\n"
     "  -v, --verbose             print the SMTP transcript on standard error\n"
@@ -98,8 +124,16 @@ static const char* const kHelpEn =
     "  -V, --version             print the version\n"
     "\n"
     "At least one recipient (-t, -c or -b) is needed. Option texts are UTF-8.\n"
-    "Exit status: 0 the server accepted the mail; 1 it was not sent (the reason\n"
-    "on standard error); 2 a wrong option or body.\n";
+    "\n"
+    "Exit status (sysexits.h, as msmtp gives them): 0 the server accepted the\n"
+    "mail, whatever QUIT then got. Otherwise the reason is on standard error and:\n"
+    "  64 wrong option            65 bad body, or refused for good (5xx)\n"
+    "  66 unreadable file, no CA  68 unknown host\n"
+    "  69 refused for now (4xx), refused after the data, no STARTTLS or login\n"
+    "     mechanism, certificate refused, login in clear refused\n"
+    "  74 no answer (time-out)    75 no connection (try again later)\n"
+    "  76 protocol error (greeting not 220, connection closed, TLS failed)\n"
+    "  77 login refused           78 the password command failed\n";
 
 static int usage(const char* problem) {
     if (problem)
@@ -112,34 +146,43 @@ static int usage(const char* problem) {
     return kUsage;
 }
 
-/* Reads the whole body; NULL with a message on failure. */
-static char* readBody(const char* path, size_t* size) {
+/* Reads the whole body, at most MAX_BODY bytes; NULL with a message and
+ * *status set on failure. */
+static char* readBody(const char* path, size_t* size, int* status) {
     FILE* f = (!path || strcmp(path, "-") == 0) ? stdin : fopen(path, "rb");
     if (!f) {
         fprintf(stderr, "mailwire: %s: %s\n", path, strerror(errno));
+        *status = kNoInput;
         return NULL;
     }
+    /* One byte beyond the limit is read, so a body of exactly MAX_BODY
+     * bytes is told apart from a longer one. */
     size_t cap = 4096, n = 0;
     char* buf = malloc(cap + 1);
+    *status = buf ? kSent : kSoftware;
     while (buf) {
         if (n == cap) {
-            char* bigger = cap < MAX_BODY ? realloc(buf, cap * 2 + 1) : NULL;
+            const size_t next = cap * 2 > MAX_BODY + 1 ? MAX_BODY + 1 : cap * 2;
+            char* bigger = cap <= MAX_BODY ? realloc(buf, next + 1) : NULL;
             if (!bigger) {
-                fputs(TEXT("mailwire: 本文が大きすぎます (16 MiB まで)\n",
-                           "mailwire: the body is too large (16 MiB at most)\n"),
-                      stderr);
+                if (cap > MAX_BODY)
+                    fputs(TEXT("mailwire: 本文が大きすぎます (16 MiB まで)\n",
+                               "mailwire: the body is too large (16 MiB at most)\n"),
+                          stderr);
+                *status = cap > MAX_BODY ? kDataError : kSoftware;
                 free(buf);
                 buf = NULL;
                 break;
             }
             buf = bigger;
-            cap *= 2;
+            cap = next;
         }
         const size_t got = fread(buf + n, 1, cap - n, f);
         n += got;
         if (got == 0) {
             if (ferror(f)) {
                 fprintf(stderr, "mailwire: %s: %s\n", path ? path : "-", strerror(errno));
+                *status = kNoInput;
                 free(buf);
                 buf = NULL;
             }
@@ -156,6 +199,7 @@ static char* readBody(const char* path, size_t* size) {
                        "mailwire: the body holds a NUL byte\n"),
                   stderr);
             free(buf);
+            *status = kDataError;
             return NULL;
         }
     }
@@ -184,24 +228,73 @@ static char* cp932ToUtf8(const char* in, size_t size) {
     return out;
 }
 
-/* The first line of a file, without its line end; NULL with a message. */
+/* The first line f holds, without its line end, "" when it holds none
+ * (*none is then set); NULL when memory runs out. */
+static char* firstLineOf(FILE* f, int* none) {
+    char* line = NULL;
+    size_t cap = 0;
+    *none = getline(&line, &cap, f) < 0;
+    if (*none) {
+        free(line);
+        return strdup("");
+    }
+    line[strcspn(line, "\r\n")] = '\0';
+    return line;
+}
+
+/* The first line of a file; NULL with a message. */
 static char* readFirstLine(const char* path) {
     FILE* f = fopen(path, "rb");
     if (!f) {
         fprintf(stderr, "mailwire: %s: %s\n", path, strerror(errno));
         return NULL;
     }
-    char* line = NULL;
-    size_t cap = 0;
-    const ssize_t n = getline(&line, &cap, f);
+    int none = 0;
+    char* line = firstLineOf(f, &none);
     fclose(f);
-    if (n < 0) {
-        free(line);
-        line = strdup("");
-    }
-    if (line)
-        line[strcspn(line, "\r\n")] = '\0';
     return line;
+}
+
+/* The first line a command prints (run by the shell, like msmtp's
+ * passwordeval); NULL with a message when it fails or prints nothing. */
+static char* commandFirstLine(const char* command) {
+    /* Standard input holds the body: the command gets none of it. */
+    static const char kNoInput[] = "exec </dev/null\n";
+    char* script = malloc(sizeof kNoInput + strlen(command));
+    if (!script)
+        return NULL;
+    strcpy(script, kNoInput);
+    strcat(script, command);
+    FILE* p = popen(script, "r");
+    free(script);
+    if (!p) {
+        fprintf(stderr, "mailwire: %s: %s\n", command, strerror(errno));
+        return NULL;
+    }
+    int none = 0;
+    char* line = firstLineOf(p, &none);
+    /* The rest is read so the command never dies of a closed pipe. */
+    for (int c; (c = fgetc(p)) != EOF;)
+        ;
+    if (pclose(p) != 0 || none || !line) {
+        fprintf(stderr,
+                TEXT("mailwire: パスワードのコマンド %s が失敗しました\n",
+                     "mailwire: the password command %s failed\n"),
+                command);
+        if (line)
+            explicit_bzero(line, strlen(line));
+        free(line);
+        return NULL;
+    }
+    return line;
+}
+
+/* Hands a password to the library and wipes our copy. */
+static int setPassword(mailwire_handle* m, char* password) {
+    const int rc = mailwire_setPassword(m, password);
+    explicit_bzero(password, strlen(password));
+    free(password);
+    return rc;
 }
 
 /* "host", "host:port", "[v6]:port" or a bare IPv6 address; without a port,
@@ -252,25 +345,37 @@ static void printLog(const char* log) {
 
 int main(int argc, char** argv) {
     chooseLanguage();
-    static const struct option kOptions[] = {
-        {"server", required_argument, NULL, 'S'},   {"to", required_argument, NULL, 't'},
-        {"cc", required_argument, NULL, 'c'},       {"bcc", required_argument, NULL, 'b'},
-        {"from", required_argument, NULL, 'f'},     {"from-name", required_argument, NULL, 'n'},
-        {"subject", required_argument, NULL, 's'},  {"body-file", required_argument, NULL, 'F'},
-        {"encoding", required_argument, NULL, 'e'}, {"timeout", required_argument, NULL, 'T'},
-        {"verbose", no_argument, NULL, 'v'},        {"help", no_argument, NULL, 'h'},
-        {"version", no_argument, NULL, 'V'},        {"security", required_argument, NULL, 'E'},
-        {"user", required_argument, NULL, 'u'},     {"password-file", required_argument, NULL, 'p'},
-        {"ca-file", required_argument, NULL, 'C'},  {NULL, 0, NULL, 0}};
+    static const struct option kOptions[] = {{"server", required_argument, NULL, 'S'},
+                                             {"to", required_argument, NULL, 't'},
+                                             {"cc", required_argument, NULL, 'c'},
+                                             {"bcc", required_argument, NULL, 'b'},
+                                             {"from", required_argument, NULL, 'f'},
+                                             {"from-name", required_argument, NULL, 'n'},
+                                             {"subject", required_argument, NULL, 's'},
+                                             {"body-file", required_argument, NULL, 'F'},
+                                             {"encoding", required_argument, NULL, 'e'},
+                                             {"timeout", required_argument, NULL, 'T'},
+                                             {"verbose", no_argument, NULL, 'v'},
+                                             {"help", no_argument, NULL, 'h'},
+                                             {"version", no_argument, NULL, 'V'},
+                                             {"security", required_argument, NULL, 'E'},
+                                             {"user", required_argument, NULL, 'u'},
+                                             {"password-file", required_argument, NULL, 'p'},
+                                             {"ca-file", required_argument, NULL, 'C'},
+                                             {"password-command", required_argument, NULL, 'P'},
+                                             {"login-in-clear", no_argument, NULL, 'L'},
+                                             {NULL, 0, NULL, 0}};
 
     mailwire_handle* m = mailwire_open("VBMailwire.SmtpMailer");
     if (!m) {
         fputs("mailwire: the mail library cannot make VBMailwire.SmtpMailer\n", stderr);
-        return kNotSent;
+        return kSoftware;
     }
     const char* server = NULL;
     const char* bodyFile = NULL;
-    int cp932 = 0, verbose = 0, from = 0, recipients = 0, security = 0, status = kSent;
+    const char* passwordCommand = NULL;
+    int cp932 = 0, verbose = 0, from = 0, recipients = 0, security = 0, user = 0, password = 0;
+    int status = kSent;
     char problem[512] = "";
     int opt;
     opterr = 0; /* our own message, in the operator's language */
@@ -345,20 +450,26 @@ int main(int argc, char** argv) {
             break;
         case 'u':
             rc = mailwire_setUserName(m, optarg);
+            user = 1;
             break;
         case 'p': {
-            /* A file, never the command line, which every user can read in
-             * the process list. */
-            char* password = readFirstLine(optarg);
-            if (!password) {
+            /* A file, a command or the environment, never the command line,
+             * which every user can read in the process list. */
+            char* secret = readFirstLine(optarg);
+            if (!secret) {
                 mailwire_close(m);
-                return kUsage;
+                return kNoInput;
             }
-            rc = mailwire_setPassword(m, password);
-            explicit_bzero(password, strlen(password));
-            free(password);
+            rc = setPassword(m, secret);
+            password = 1;
             break;
         }
+        case 'P':
+            passwordCommand = optarg;
+            break;
+        case 'L':
+            rc = mailwire_setLoginInClear(m, 1);
+            break;
         case 'C':
             rc = mailwire_setCaFile(m, optarg);
             break;
@@ -400,13 +511,32 @@ int main(int argc, char** argv) {
         mailwire_close(m);
         return usage(problem);
     }
+    if (user && !password) {
+        const char* fromEnvironment = getenv("MAILWIRE_PASSWORD");
+        char* secret = passwordCommand   ? commandFirstLine(passwordCommand)
+                       : fromEnvironment ? strdup(fromEnvironment)
+                                         : NULL;
+        if (passwordCommand && !secret) {
+            mailwire_close(m);
+            return kConfig;
+        }
+        if (secret && setPassword(m, secret) != MAILWIRE_OK) {
+            fputs(TEXT("mailwire: パスワードが UTF-8 ではありません\n",
+                       "mailwire: the password is not UTF-8\n"),
+                  stderr);
+            mailwire_close(m);
+            return kDataError;
+        }
+    }
 
     size_t size = 0;
-    char* body = readBody(bodyFile, &size);
+    int bodyStatus = kSent;
+    char* body = readBody(bodyFile, &size, &bodyStatus);
     if (body && cp932) {
         char* utf8 = cp932ToUtf8(body, size);
         free(body);
         body = utf8;
+        bodyStatus = kDataError;
         if (!body)
             fputs(TEXT("mailwire: 本文が CP932 として読めません\n",
                        "mailwire: the body is not valid CP932\n"),
@@ -414,7 +544,7 @@ int main(int argc, char** argv) {
     }
     if (!body) {
         mailwire_close(m);
-        return kUsage;
+        return bodyStatus;
     }
     if (*body && mailwire_SetSentense(m, body) != MAILWIRE_OK) {
         fputs(TEXT("mailwire: 本文が UTF-8 ではありません (Shift_JIS なら --encoding cp932)\n",
@@ -422,17 +552,23 @@ int main(int argc, char** argv) {
               stderr);
         free(body);
         mailwire_close(m);
-        return kUsage;
+        return kDataError;
     }
     free(body);
 
-    if (mailwire_SendMail(m) != MAILWIRE_OK)
-        status = kNotSent;
+    const int rc = mailwire_SendMail(m);
+    status = rc == MAILWIRE_OK ? kSent : rc == MAILWIRE_NOT_SENT ? mailwire_Outcome(m) : kSoftware;
     if (verbose)
         printLog(mailwire_Log(m));
     if (status != kSent) {
         const char* why = mailwire_ErrorMessage(m);
         fprintf(stderr, "mailwire: %s\n", why ? why : "");
+        if (why && strstr(why, "login in clear"))
+            fputs(TEXT("mailwire: -E starttls か -E tls を使うか、信頼できるネットワークなら "
+                       "--login-in-clear を付けてください\n",
+                       "mailwire: use -E starttls or -E tls, or --login-in-clear on a network "
+                       "you trust\n"),
+                  stderr);
     }
     mailwire_close(m);
     return status;

@@ -18,6 +18,8 @@ public:
     static constexpr int kLoginRefused = 9012;
     /// A reply with more lines than this is a broken peer, not a reply.
     static constexpr int kMaxReplyLines = 1000;
+    /// Nor is one with more characters than this, however many lines.
+    static constexpr qsizetype kMaxReplyBytes = 4 * 1024 * 1024;
 
     Mailwire();
 
@@ -45,9 +47,15 @@ public:
     void setPassword(const QString& password) override { m_password = password; }
     QString CaFile() const override { return m_caFile; }
     void setCaFile(const QString& path) override { m_caFile = path; }
+    int Outcome() const override { return m_outcome; }
+    int TotalTimeoutMs() const override { return m_totalMs; }
+    void setTotalTimeoutMs(int ms) override { m_totalMs = ms > 0 ? ms : 0; }
+    void setEndHook(MailwireEndHook hook, void* context) override;
+    bool LoginInClear() const override { return m_loginInClear; }
+    void setLoginInClear(bool allowed) override { m_loginInClear = allowed; }
 
     /// Ends a Send before it connects; reason says what was refused.
-    void refuse(const QString& reason);
+    void refuse(const QString& reason, MailwireOutcome outcome = kMailwireDataError);
 
     /// Why the envelope or the data cannot go out as they stand: a line
     /// break in an envelope value, or a NUL or 8-bit character anywhere
@@ -67,15 +75,18 @@ private:
     void DisconnectServer();
     bool readReply(QString& code, QStringList* lines);
     // The opening of an extended dialogue: EHLO, STARTTLS, EHLO, AUTH.
-    bool greetExtended(QString& code, int& number, QString& description);
-    bool authenticate(const QStringList& ehlo, QString& code, int& number, QString& description);
+    struct Failure;
+    bool greetExtended(QString& code, Failure& failure);
+    bool authenticate(const QStringList& ehlo, QString& code, Failure& failure);
     // Why the relay settings cannot be used ("" when they can); loads the
     // CA file into the transport.
-    QString unusableRelaySettings();
+    QString unusableRelaySettings(MailwireOutcome* outcome);
     void SetErrorStatus(qint16 status, qint32 number, const QString& description);
     void ClearErrorStatus();
     void copyTransportError();
-    bool dialogue(int fromStep, QString& code, int& number, QString& description);
+    bool dialogue(int fromStep, QString& code, Failure& failure);
+    // The server's words in the last reply, when it refused something.
+    QString serverSaid(const QString& code) const;
 
     QString m_serverName;
     qint16 m_serverPort = 25;
@@ -92,6 +103,15 @@ private:
     qint16 m_errorStatus = 0;
     qint32 m_errorNumber = 0;
     QString m_errorDescription;
+    int m_outcome = kMailwireSent;
+    int m_totalMs = 0;
+    MailwireEndHook m_endHook = nullptr;
+    void* m_endContext = nullptr;
+    bool m_loginInClear = false;
+    bool m_dotSent = false;  // the message went out, its final dot too
+    bool m_accepted = false; // the final dot got 250
+    QStringList m_lastReply; // the lines of the last reply read
+    QString m_helo;          // what HELO/EHLO says on this connection
 };
 
 /// True when text holds a CR or an LF.

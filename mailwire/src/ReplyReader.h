@@ -9,8 +9,9 @@ namespace mailwire {
 /// LF does not, and text after the last CR LF waits for the next piece.
 class ReplyReader {
 public:
-    /// Lines longer than this (without CR LF) are a broken peer, not a reply.
-    static constexpr qsizetype kMaxLine = 8 * 1024 * 1024;
+    /// An unfinished line longer than this (without CR LF) is a broken peer,
+    /// not a reply.
+    static constexpr qsizetype kMaxLine = 2 * 1024 * 1024;
 
     void append(const QByteArray& bytes) { m_buffer.append(bytes); }
 
@@ -18,12 +19,17 @@ public:
     /// complete yet.
     bool takeLine(QString* line);
 
-    /// True when the unfinished line has grown beyond kMaxLine.
-    bool overlong() const { return m_buffer.size() - m_scanned > kMaxLine; }
+    /// True when no line is complete and the unfinished one has grown beyond
+    /// kMaxLine.
+    bool overlong();
 
     qsizetype pending() const { return m_buffer.size(); }
 
 private:
+    // Searches for the next CR LF from where the last search stopped; -1
+    // when there is none yet.
+    qsizetype lineEnd();
+
     QByteArray m_buffer;
     qsizetype m_scanned = 0; // bytes already searched for CR LF
 };

@@ -14,7 +14,7 @@ namespace mailwire {
 namespace {
 
 constexpr int kMaxLine = 75;
-constexpr int kMaxWordEstimate = 75;
+constexpr int kMaxWord = 75; // an encoded word's own limit (RFC 2047)
 constexpr size_t kMaxPlainWord = 997;
 constexpr int kAsciiPerWord = 42; // 56 Base64 characters: a 74-character word
 
@@ -45,6 +45,8 @@ QString EncodeHeaderText(const QString& text) {
     forEachCharacter(text, [&](const QString& ch) {
         if (ch.size() == 1 && ch[0].unicode() < 0x80)
             chars.push_back({ch, true});
+        else if (ch.size() == 1 && isJisRoman(ch[0]))
+            chars.push_back({ch, false}); // in an encoded word, as JIS-Roman
         else if (const QByteArray b = platform::toAnsi(ch); b.size() == 1 && b[0] > 0)
             chars.push_back({QString::fromLatin1(b), true}); // "?" for what code page 932 lacks
         else
@@ -90,8 +92,8 @@ QString EncodeHeaderText(const QString& text) {
             out += QLatin1Char(' ');
             inRun = true;
         }
-        // The length of the word so far, each double-byte character taking
-        // two bytes and the escapes eight; an ASCII word is cut into
+        // A word ends before the character that would take it past 75
+        // characters (18 double-byte characters); an ASCII word is cut into
         // pieces of the same encoded length.
         const bool ascii = longWord[i];
         if (runLength > 0 && ascii != runIsAscii) {
@@ -99,10 +101,8 @@ QString EncodeHeaderText(const QString& text) {
         } else if (ascii) {
             if (runLength == kAsciiPerWord)
                 endWord();
-        } else {
-            const int h = 2 * runLength + 8;
-            if (4 * ((h + 2) / 3) + 16 + 2 >= kMaxWordEstimate)
-                endWord();
+        } else if (runLength > 0 && EncodeWord(run + ch).size() > kMaxWord) {
+            endWord();
         }
         runIsAscii = ascii;
         run += ch;
@@ -111,6 +111,42 @@ QString EncodeHeaderText(const QString& text) {
     if (inRun)
         endWord();
     return out;
+}
+
+QString EncodePhrase(const QString& name) {
+    if (name.isEmpty())
+        return name;
+    // RFC 5322 atext: what a phrase may hold without quotes.
+    static const QString kAtextSigns = QStringLiteral("!#$%&'*+-/=?^_`{|}~ ");
+    bool ascii = true, plain = true;
+    for (QChar c : name) {
+        ascii = ascii && c.unicode() < 0x80;
+        plain = plain && c.unicode() < 0x80 && (c.isLetterOrNumber() || kAtextSigns.contains(c));
+    }
+    if (plain)
+        return name;
+    if (ascii) {
+        QString quoted = name;
+        quoted.replace(QLatin1Char('\\'), QStringLiteral("\\\\"))
+            .replace(QLatin1Char('"'), QStringLiteral("\\\""));
+        return QLatin1Char('"') + quoted + QLatin1Char('"');
+    }
+    // The whole name, its spaces and signs included, goes into the encoded
+    // words: nothing of it is left to be read as a comment or a list. One
+    // word holds 18 double-byte characters; a longer name is cut into
+    // several, which RFC 2047 readers join (Python's email keeps a space
+    // where the cut was).
+    QStringList words;
+    QString word;
+    forEachCharacter(name, [&](const QString& ch) {
+        if (!word.isEmpty() && EncodeWord(word + ch).size() > kMaxWord) {
+            words << EncodeWord(word);
+            word.clear();
+        }
+        word += ch;
+    });
+    words << EncodeWord(word);
+    return words.join(QLatin1Char(' '));
 }
 
 QString FoldHeader(const QString& text) {

@@ -22,15 +22,20 @@ bool hasJisPlace(const QString& character);
 /// out of the result).
 bool sjisBytesToJis(const QByteArray& sjis, QByteArray* jis);
 
-/// Text to ISO-2022-JP, one character per byte. Characters code page 932
-/// lacks arrive as "?". ok (when given) is false when the text held
-/// half-width katakana or NUL; the composer replaces those first.
+/// Text to ISO-2022-JP, one character per byte. ¥ and ‾ go out in JIS-Roman
+/// (ESC "(J" 0x5C and 0x7E, RFC 1468), not as the backslash and tilde code
+/// page 932 makes of them. Characters code page 932 lacks arrive as "?". ok
+/// (when given) is false when the text held half-width katakana or NUL; the
+/// composer replaces those first.
 QString SjisToJis(const QString& text, bool* ok = nullptr);
+
+/// True for ¥ (U+00A5) and ‾ (U+203E), which go out in JIS-Roman.
+bool isJisRoman(QChar c);
 
 /// Breaks every line (ended by CR LF, CR or LF) of ISO-2022-JP text that is
 /// longer than maxOctets: RFC 5322 caps a line at 998. A break inside a JIS
-/// run closes it before the CR LF and opens it again after, so each line
-/// decodes on its own.
+/// (or JIS-Roman) run closes it before the CR LF and opens it again after,
+/// so each line decodes on its own.
 QString breakLongLines(const QString& jis, int maxOctets = 998);
 
 } // namespace mailwire

@@ -1,11 +1,13 @@
 #include "SmtpMailer.h"
 
 #include "ServiceCharCode.h"
+#include "ServiceHostName.h"
 #include "ServiceJisSjis.h"
 #include "ServiceLog.h"
 
 #include "platform/AnsiText.h"
 
+#include <QRandomGenerator>
 #include <QSet>
 
 namespace mailwire {
@@ -36,6 +38,10 @@ bool NormalizeKana(QString& text) {
             continue;
         if (c.isSurrogate())
             continue; // outside code page 932: it goes out as "?"
+        if (isJisRoman(c)) {
+            japanese = true; // JIS-Roman is ISO-2022-JP
+            continue;
+        }
         const qsizetype kana = kHalfWidthKana.indexOf(c);
         if (kana >= 0) {
             text[i] = kFullWidthKana[kana];
@@ -72,6 +78,22 @@ QString rfc5322Date(const QDateTime& t) {
         .arg(std::abs(offset) % 60, 2, 10, QLatin1Char('0'));
 }
 
+QString newMessageId(const QDateTime& now, const QString& sender) {
+    // The sender's domain where it is one, so the ID says whose it is;
+    // else this machine's name (RFC 5322 section 3.6.4).
+    QString domain = sender.mid(sender.lastIndexOf(QLatin1Char('@')) + 1);
+    if (!sender.contains(QLatin1Char('@')) || !isMailDomain(domain))
+        domain = fullyQualifiedName();
+    if (domain.isEmpty())
+        domain = shortHostName();
+    if (!isMailDomain(domain))
+        domain = QStringLiteral("localhost");
+    const quint64 random = QRandomGenerator::system()->generate64();
+    return QLatin1Char('<') + now.toUTC().toString(QStringLiteral("yyyyMMddHHmmss")) +
+           QLatin1Char('.') + QString::number(random, 16).rightJustified(16, QLatin1Char('0')) +
+           QLatin1Char('@') + domain + QLatin1Char('>');
+}
+
 SmtpMailer::SmtpMailer() {
     mailwire::LogClear();
 }
@@ -88,6 +110,7 @@ void SmtpMailer::Clear() {
     m_bcc.clear();
     m_subject.clear();
     m_body.clear();
+    m_messageId.clear();
 }
 
 QString SmtpMailer::Log() const {
@@ -95,9 +118,23 @@ QString SmtpMailer::Log() const {
 }
 
 void SmtpMailer::ComposeMessage(const QDateTime& now) {
+    // A message sent again is the same message: it keeps its ID, so readers
+    // can tell the copies apart from news. Clear starts a new one.
+    if (m_messageId.isEmpty())
+        m_messageId = newMessageId(now, m_clientMailAddress);
+    ComposeMessage(now, m_messageId);
+}
+
+void SmtpMailer::ComposeMessage(const QDateTime& now, const QString& messageId) {
+    // The display name is written so that every reader sees one address
+    // with that name: a comma in it would make two addresses of it, a
+    // parenthesis a comment that readers drop.
+    QString name = m_clientRealName;
+    NormalizeKana(name);
+    const QString phrase = EncodePhrase(name);
     QString h = QStringLiteral("Subject: ") + m_subject + kCrLf;
-    h += QStringLiteral("From: ") + m_clientRealName + QStringLiteral(" <") + m_clientMailAddress +
-         QLatin1Char('>') + kCrLf;
+    h += QStringLiteral("From: ") + (phrase.isEmpty() ? phrase : phrase + QLatin1Char(' ')) +
+         QLatin1Char('<') + m_clientMailAddress + QLatin1Char('>') + kCrLf;
     if (!m_to.isEmpty())
         h += QStringLiteral("To: ") + GetMultiAddressString(m_to) + kCrLf;
     if (!m_cc.isEmpty())
@@ -106,6 +143,7 @@ void SmtpMailer::ComposeMessage(const QDateTime& now) {
     // A Date field is required (RFC 5322) and its absence makes filters
     // score the alert as spam; MIME-Version gives the charset its meaning.
     h += QStringLiteral("Date: ") + rfc5322Date(now) + kCrLf;
+    h += QStringLiteral("Message-ID: ") + messageId + kCrLf;
     h += QStringLiteral("MIME-Version: 1.0") + kCrLf;
     NormalizeKana(h);
     QString body = m_body;
@@ -113,7 +151,8 @@ void SmtpMailer::ComposeMessage(const QDateTime& now) {
     h += japanese ? QStringLiteral("Content-Type: text/plain; charset=iso-2022-jp")
                   : QStringLiteral("Content-Type: text/plain; charset=us-ascii");
     h += kCrLf;
-    logCharactersSentAsGeta(h + body);
+    logCharactersNotSentAsThemselves(m_subject + m_clientRealName + m_clientMailAddress +
+                                     m_to.join(QString()) + m_cc.join(QString()) + m_body);
     h = FoldHeader(EncodeHeaderText(h));
     h += kCrLf;
     if (!body.endsWith(kCrLf))
@@ -125,19 +164,34 @@ void SmtpMailer::ComposeMessage(const QDateTime& now) {
                     QStringLiteral("Invalid procedure call or argument"));
 }
 
-// The reader sees 〓 where a character had no place in ISO-2022-JP; the
-// operator learns from the log which character it was, once for each.
-void SmtpMailer::logCharactersSentAsGeta(const QString& text) {
-    QSet<char16_t> named;
-    for (QChar c : text) {
-        if (c.unicode() < 0x80 || c.isSurrogate() || named.contains(c.unicode()) ||
-            hasJisPlace(QString(c)))
+// The reader sees "?" where code page 932 had no place for a character and
+// 〓 where ISO-2022-JP had none; the operator learns from the log which
+// character it was, once for each.
+void SmtpMailer::logCharactersNotSentAsThemselves(const QString& text) {
+    QSet<char32_t> seen;
+    for (const char32_t code : text.toUcs4()) {
+        if (code < 0x80 || seen.contains(code))
             continue;
-        named.insert(c.unicode());
-        AddErrorLog("SmtpMailer", "ComposeMessage", kSentAsGeta,
-                    QStringLiteral("U+%1 \"%2\" has no place in ISO-2022-JP: sent as \u3013")
-                        .arg(QString::number(c.unicode(), 16).toUpper().rightJustified(4, u'0'))
-                        .arg(c));
+        seen.insert(code);
+        const QString c = QString::fromUcs4(&code, 1);
+        QString sentAs;
+        if (c.size() == 1 && (isJisRoman(c[0]) || kHalfWidthKana.contains(c[0])))
+            continue; // they arrive as themselves, the kana in full width
+        if (!platform::isAnsiRepresentable(c))
+            sentAs = QStringLiteral("has no place in code page 932: sent as ?");
+        else if (const QByteArray b = platform::toAnsi(c); b.size() == 1)
+            sentAs =
+                static_cast<unsigned char>(b[0]) >= 0x80
+                    ? QStringLiteral("is a single 8-bit byte in code page 932: sent as .")
+                    : QStringLiteral("is ASCII in code page 932: sent as ") + QLatin1Char(b[0]);
+        else if (!hasJisPlace(c))
+            sentAs = QStringLiteral("has no place in ISO-2022-JP: sent as \u3013");
+        else
+            continue;
+        AddErrorLog("SmtpMailer", "ComposeMessage", kNotSentAsItself,
+                    QStringLiteral("U+%1 \"%2\" ")
+                            .arg(QString::number(code, 16).toUpper().rightJustified(4, u'0'), c) +
+                        sentAs);
     }
 }
 

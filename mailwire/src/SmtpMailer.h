@@ -13,8 +13,9 @@ namespace mailwire {
 /// the body in JIS, handed to its own Mailwire for delivery.
 class SmtpMailer : public _SmtpMailer, public MailwireObject {
 public:
-    /// Logged for each character that went out as 〓.
-    static constexpr int kSentAsGeta = 9008;
+    /// Logged once for each character that went out as something else ("?",
+    /// "." or 〓).
+    static constexpr int kNotSentAsItself = 9008;
 
     SmtpMailer();
 
@@ -49,16 +50,26 @@ public:
     void setPassword(const QString& password) override { m_smtp.setPassword(password); }
     QString CaFile() const override { return m_smtp.CaFile(); }
     void setCaFile(const QString& path) override { m_smtp.setCaFile(path); }
+    int Outcome() const override { return m_smtp.Outcome(); }
+    int TotalTimeoutMs() const override { return m_smtp.TotalTimeoutMs(); }
+    void setTotalTimeoutMs(int ms) override { m_smtp.setTotalTimeoutMs(ms); }
+    void setEndHook(MailwireEndHook hook, void* context) override {
+        m_smtp.setEndHook(hook, context);
+    }
+    bool LoginInClear() const override { return m_smtp.LoginInClear(); }
+    void setLoginInClear(bool allowed) override { m_smtp.setLoginInClear(allowed); }
 
     /// Builds the whole message from what the caller set; now is the Date
-    /// field's time.
+    /// field's time; the Message-ID is made on the first call after Clear.
     void ComposeMessage(const QDateTime& now);
+    /// The same with a given Message-ID ("<...@...>").
+    void ComposeMessage(const QDateTime& now, const QString& messageId);
     /// The message ComposeMessage built last.
     QString message() const { return m_message; }
 
 private:
     QString unsafeHeaderValue() const;
-    void logCharactersSentAsGeta(const QString& text);
+    void logCharactersNotSentAsThemselves(const QString& text);
 
     Mailwire m_smtp;
     QString m_clientMailAddress;
@@ -69,6 +80,7 @@ private:
     QString m_subject;
     QString m_body;
     QString m_message;
+    QString m_messageId;
 };
 
 /// Half-width katakana to full-width, one character at a time; other single
@@ -81,5 +93,9 @@ QString GetMultiAddressString(const QStringList& list);
 /// An RFC 5322 date: "Mon, 07 Dec 2026 10:15:30 +0900", English names
 /// whatever the locale.
 QString rfc5322Date(const QDateTime& t);
+
+/// A Message-ID unique to this message: time, 64 random bits, and the
+/// sender's domain (else this machine's name).
+QString newMessageId(const QDateTime& now, const QString& sender);
 
 } // namespace mailwire

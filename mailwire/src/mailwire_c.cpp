@@ -34,6 +34,8 @@ struct mailwire_handle {
     _Mailwire* mw = nullptr;
     std::thread::id owner = std::this_thread::get_id();
     QByteArray texts[kTextSlots];
+    mailwire_end_hook endHook = nullptr;
+    void* endContext = nullptr;
 };
 
 namespace {
@@ -124,8 +126,21 @@ int setText(mailwire_handle* h, const char* utf8, SmtpSetter s, MwSetter m, bool
     });
 }
 
-int sent(const QString& errorMessage) {
-    return errorMessage.isEmpty() ? MAILWIRE_OK : MAILWIRE_NOT_SENT;
+// Accepted is sent, even when the goodbye after it failed: a script that
+// sends again would deliver the mail twice.
+int sent(int outcome) {
+    return outcome == kMailwireSent ? MAILWIRE_OK : MAILWIRE_NOT_SENT;
+}
+
+// The C hook answers int; the objects ask for bool.
+bool askEndHook(void* handle) {
+    auto* h = static_cast<mailwire_handle*>(handle);
+    return h->endHook && h->endHook(h->endContext) != 0;
+}
+
+// An int member of both classes through s or m.
+template <typename S, typename M> int intOf(mailwire_handle* h, S s, M m) {
+    return guarded(h, [&]() -> int { return h->smtp ? (h->smtp->*s)() : (h->mw->*m)(); });
 }
 
 } // namespace
@@ -192,7 +207,7 @@ MAILWIRE_C_API int mailwire_setClientName(mailwire_handle* h, const char* name) 
 }
 
 MAILWIRE_C_API int mailwire_TimeoutMs(mailwire_handle* h) {
-    return guarded(h, [&]() -> int { return h->smtp ? h->smtp->TimeoutMs() : h->mw->TimeoutMs(); });
+    return intOf(h, &_SmtpMailer::TimeoutMs, &_Mailwire::TimeoutMs);
 }
 
 MAILWIRE_C_API int mailwire_setTimeoutMs(mailwire_handle* h, int ms) {
@@ -204,8 +219,7 @@ MAILWIRE_C_API int mailwire_setTimeoutMs(mailwire_handle* h, int ms) {
 }
 
 MAILWIRE_C_API int mailwire_SecurityMode(mailwire_handle* h) {
-    return guarded(
-        h, [&]() -> int { return h->smtp ? h->smtp->SecurityMode() : h->mw->SecurityMode(); });
+    return intOf(h, &_SmtpMailer::SecurityMode, &_Mailwire::SecurityMode);
 }
 
 MAILWIRE_C_API int mailwire_setSecurityMode(mailwire_handle* h, int mode) {
@@ -239,6 +253,44 @@ MAILWIRE_C_API int mailwire_setCaFile(mailwire_handle* h, const char* path) {
 
 MAILWIRE_C_API const char* mailwire_ErrorMessage(mailwire_handle* h) {
     return textOf(h, kErrorMessage, &_SmtpMailer::ErrorMessage, &_Mailwire::ErrorMessage);
+}
+
+MAILWIRE_C_API int mailwire_Outcome(mailwire_handle* h) {
+    return intOf(h, &_SmtpMailer::Outcome, &_Mailwire::Outcome);
+}
+
+MAILWIRE_C_API int mailwire_TotalTimeoutMs(mailwire_handle* h) {
+    return intOf(h, &_SmtpMailer::TotalTimeoutMs, &_Mailwire::TotalTimeoutMs);
+}
+
+MAILWIRE_C_API int mailwire_setTotalTimeoutMs(mailwire_handle* h, int ms) {
+    return guarded(h, [&]() -> int {
+        h->smtp ? h->smtp->setTotalTimeoutMs(ms) : h->mw->setTotalTimeoutMs(ms);
+        return MAILWIRE_OK;
+    });
+}
+
+MAILWIRE_C_API int mailwire_setEndHook(mailwire_handle* h, mailwire_end_hook hook, void* context) {
+    return guarded(h, [&]() -> int {
+        h->endHook = hook;
+        h->endContext = context;
+        const MailwireEndHook ask = hook ? askEndHook : nullptr;
+        h->smtp ? h->smtp->setEndHook(ask, h) : h->mw->setEndHook(ask, h);
+        return MAILWIRE_OK;
+    });
+}
+
+MAILWIRE_C_API int mailwire_LoginInClear(mailwire_handle* h) {
+    return guarded(h, [&]() -> int {
+        return (h->smtp ? h->smtp->LoginInClear() : h->mw->LoginInClear()) ? 1 : 0;
+    });
+}
+
+MAILWIRE_C_API int mailwire_setLoginInClear(mailwire_handle* h, int allowed) {
+    return guarded(h, [&]() -> int {
+        h->smtp ? h->smtp->setLoginInClear(allowed != 0) : h->mw->setLoginInClear(allowed != 0);
+        return MAILWIRE_OK;
+    });
 }
 
 MAILWIRE_C_API const char* mailwire_Log(mailwire_handle* h) {
@@ -302,7 +354,7 @@ MAILWIRE_C_API int mailwire_SendMail(mailwire_handle* h) {
         if (!h->smtp)
             return MAILWIRE_E_MEMBER;
         h->smtp->SendMail();
-        return sent(h->smtp->ErrorMessage());
+        return sent(h->smtp->Outcome());
     });
 }
 
@@ -323,7 +375,7 @@ MAILWIRE_C_API int mailwire_Send(mailwire_handle* h) {
         if (!h->mw)
             return MAILWIRE_E_MEMBER;
         h->mw->Send();
-        return sent(h->mw->ErrorMessage());
+        return sent(h->mw->Outcome());
     });
 }
 

@@ -69,6 +69,10 @@ TEST(SjisToJis, RunsAreWrappedInOneEscapePairEach) {
     EXPECT_EQ(bytes(SjisToJis(QStringLiteral("①"))), QByteArray("\x1B$B-!\x1B(B"));
     // A character code page 932 lacks goes out as "?".
     EXPECT_EQ(bytes(SjisToJis(QStringLiteral("é"))), QByteArray("?"));
+    // ¥ and ‾ in JIS-Roman: code page 932 would make a backslash and a tilde
+    // of them (RFC 1468).
+    EXPECT_EQ(bytes(SjisToJis(QStringLiteral("価格¥100‾\\"))),
+              QByteArray("\x1B$B2A3J\x1B(J\\\x1B(B100\x1B(J~\x1B(B\\"));
 }
 
 TEST(SjisToJis, NoNulAndNo8BitByteEverLeaves) {
@@ -117,6 +121,7 @@ TEST(SjisToJis, LongLinesAreBrokenAt998Octets) {
         {"ASCII", ascii, 3},
         {"Japanese", kanji, 2},
         {"mixed", ascii.left(990) + kanji.left(10) + QStringLiteral("\nz"), 3},
+        {"JIS-Roman", QString(1500, QChar(0x00A5)), 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -126,11 +131,14 @@ TEST(SjisToJis, LongLinesAreBrokenAt998Octets) {
         EXPECT_EQ(lines.size(), c.lines);
         for (const QString& line : lines) {
             EXPECT_LE(line.size(), 998);
-            EXPECT_EQ(line.count(QStringLiteral("\x1B$B")), line.count(QStringLiteral("\x1B(B")));
+            EXPECT_EQ(line.count(QStringLiteral("\x1B$B")) + line.count(QStringLiteral("\x1B(J")),
+                      line.count(QStringLiteral("\x1B(B")));
         }
         // Nothing but line breaks (and the escapes around them) was added.
         auto flat = [](QString t) {
-            return t.remove(QStringLiteral("\r\n")).remove(QStringLiteral("\x1B(B\x1B$B"));
+            return t.remove(QStringLiteral("\r\n"))
+                .remove(QStringLiteral("\x1B(B\x1B$B"))
+                .remove(QStringLiteral("\x1B(B\x1B(J"));
         };
         EXPECT_EQ(flat(broken), flat(jis));
     }
@@ -207,10 +215,10 @@ TEST(HeaderText, FoldingAt75Characters) {
 TEST(HeaderText, AnIndependentDecoderReadsTheTextBack) {
     const QString subject =
         QStringLiteral("監視サーバー「ファイルサーバー」が応答しません。至急確認してください。"
-                       "（漢字・ひらがな・カタカナ） and ") +
+                       "（漢字・ひらがな・カタカナ・¥‾） and ") +
         QString(1200, QLatin1Char('w')) + QStringLiteral(" end");
-    const QString body =
-        QStringLiteral("日本語の本文です。\r\nASCII line\r\n全角スペース「　」\r\n");
+    const QString body = QStringLiteral("日本語の本文です。\r\nASCII line\r\n全角スペース「　」\r\n"
+                                        "価格¥1,000 C:\\temp ¥¥‾\r\n");
     const QString header =
         FoldHeader(EncodeHeaderText(QStringLiteral("Subject: ") + subject +
                                     QStringLiteral("\r\nFrom: a@b\r\nMIME-Version: 1.0\r\n"
@@ -225,4 +233,27 @@ TEST(HeaderText, AnIndependentDecoderReadsTheTextBack) {
     EXPECT_EQ(decoded.charset, QStringLiteral("iso-2022-jp"));
     EXPECT_EQ(QString(decoded.body).replace(QStringLiteral("\r\n"), QStringLiteral("\n")),
               QString(body).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+}
+
+// A display name is one name to every reader: plain words as they are,
+// ASCII specials in a quoted string, anything else whole in encoded words.
+TEST(HeaderText, DisplayNamesArePlainQuotedOrEncodedWhole) {
+    EXPECT_EQ(EncodePhrase(QStringLiteral("Pulsewatch")), QStringLiteral("Pulsewatch"));
+    EXPECT_EQ(EncodePhrase(QStringLiteral("Ops Team #2")), QStringLiteral("Ops Team #2"));
+    EXPECT_EQ(EncodePhrase(QString()), QString());
+    EXPECT_EQ(EncodePhrase(QStringLiteral("Yamada, Taro")), QStringLiteral("\"Yamada, Taro\""));
+    EXPECT_EQ(EncodePhrase(QStringLiteral("P/L/W(Pulsewatch)")),
+              QStringLiteral("\"P/L/W(Pulsewatch)\""));
+    EXPECT_EQ(EncodePhrase(QStringLiteral("say \"hi\" \\ ok")),
+              QStringLiteral("\"say \\\"hi\\\" \\\\ ok\""));
+    EXPECT_EQ(EncodePhrase(QStringLiteral("山田 (運用)")),
+              EncodeWord(QStringLiteral("山田 (運用)")));
+    const QString longName =
+        QString(30, QChar(0x5C71)) + QStringLiteral(", ") + QString(30, QChar(0x7530));
+    const QStringList words = EncodePhrase(longName).split(QLatin1Char(' '));
+    ASSERT_GT(words.size(), 2);
+    for (const QString& w : words) {
+        EXPECT_LE(w.size(), 75);
+        EXPECT_TRUE(w.startsWith(QStringLiteral("=?ISO-2022-JP?B?"))) << w.toStdString();
+    }
 }

@@ -1,11 +1,14 @@
 #include "Mailwire.h"
+#include "ServiceHostName.h"
 #include "ServiceLog.h"
+#include "support/QtMessages.h"
 #include "support/ScriptedSmtp.h"
 #include "support/SmtpSink.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTcpServer>
+#include <QTemporaryFile>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -36,8 +39,12 @@ double cpuMs() {
 
 class MailwireTest : public ::testing::Test {
 protected:
+    testsupport::QtMessages qtMessages;
     ScriptedSmtp server;
     Mailwire smtp;
+
+    // Whatever a test does, the library prints nothing of its own.
+    void TearDown() override { EXPECT_EQ(qtMessages.text(), QString()); }
 
     void SetUp() override {
         mailwire::LogClear();
@@ -111,7 +118,8 @@ TEST_F(MailwireTest, Recipients25xAreAcceptedAndTheFirstRefusalEndsTheList) {
 
     smtp.Send();
 
-    EXPECT_EQ(smtp.ErrorMessage(), QStringLiteral("550 SMTP Defined Error: 9004"));
+    EXPECT_EQ(smtp.ErrorMessage(),
+              QStringLiteral("550 SMTP Defined Error: 9004 (server said: 550 no such user)"));
     EXPECT_EQ(verbs(), (Verbs{"HELO", "MAIL", "RCPT", "RCPT", "RCPT", "RCPT", "QUIT"}));
     EXPECT_EQ(mailwire::LogText(),
               QStringLiteral("--Mailwire Send -- Error:9004 SMTP CODE NOT 25x to RCPT TO:\r\n"));
@@ -126,19 +134,19 @@ TEST_F(MailwireTest, EachRefusedStepHasItsNumberAndStillQuits) {
     const Case cases[] = {
         {"HELO",
          "501 bad name\r\n",
-         QStringLiteral("501 SMTP Defined Error: 9002"),
+         QStringLiteral("501 SMTP Defined Error: 9002 (server said: 501 bad name)"),
          {"HELO", "QUIT"}},
         {"MAIL",
          "553 bad sender\r\n",
-         QStringLiteral("553 SMTP Defined Error: 9003"),
+         QStringLiteral("553 SMTP Defined Error: 9003 (server said: 553 bad sender)"),
          {"HELO", "MAIL", "QUIT"}},
         {"DATA",
          "554 no data for you\r\n",
-         QStringLiteral("554 SMTP Defined Error: 9005"),
+         QStringLiteral("554 SMTP Defined Error: 9005 (server said: 554 no data for you)"),
          {"HELO", "MAIL", "RCPT", "DATA", "QUIT"}},
         {".",
          "552 too big\r\n",
-         QStringLiteral("552 SMTP Defined Error: 9005"),
+         QStringLiteral("552 SMTP Defined Error: 9005 (server said: 552 too big)"),
          {"HELO", "MAIL", "RCPT", "DATA", ".", "QUIT"}},
     };
     for (const Case& c : cases) {
@@ -160,7 +168,8 @@ TEST_F(MailwireTest, EachRefusedStepHasItsNumberAndStillQuits) {
 TEST_F(MailwireTest, AGreetingOtherThan220IsRefusedAndQuit) {
     server.greeting("554 go away\r\n");
     smtp.Send();
-    EXPECT_EQ(smtp.ErrorMessage(), QStringLiteral("554 SMTP Defined Error: 9001"));
+    EXPECT_EQ(smtp.ErrorMessage(),
+              QStringLiteral("554 SMTP Defined Error: 9001 (server said: 554 go away)"));
     EXPECT_EQ(verbs(), (Verbs{"QUIT"}));
 }
 
@@ -168,8 +177,8 @@ TEST_F(MailwireTest, AQuitNot221IsSentTwiceAndThenNamedAFailure) {
     server.on("QUIT", "500 what\r\n");
     smtp.SetForwardPath(QStringLiteral("r@x"));
     smtp.Send();
-    EXPECT_EQ(smtp.ErrorMessage(),
-              QStringLiteral("QUIT & Disconnect Failure / 500 SMTP Defined Error: 9006"));
+    EXPECT_EQ(smtp.ErrorMessage(), QStringLiteral("QUIT & Disconnect Failure / 500 SMTP Defined "
+                                                  "Error: 9006 (server said: 500 what)"));
     EXPECT_EQ(verbs(), (Verbs{"HELO", "MAIL", "RCPT", "DATA", ".", "QUIT", "QUIT"}));
     EXPECT_EQ(mailwire::LogText(),
               QStringLiteral("--Mailwire Send -- Error:9006 SMTP CODE NOT 221 to QUIT\r\n"
@@ -179,7 +188,8 @@ TEST_F(MailwireTest, AQuitNot221IsSentTwiceAndThenNamedAFailure) {
 TEST_F(MailwireTest, ASecondQuitThatSucceedsLeavesTheFirstRefusal) {
     server.onNth("QUIT", 0, "451 later\r\n");
     smtp.Send();
-    EXPECT_EQ(smtp.ErrorMessage(), QStringLiteral("451 SMTP Defined Error: 9006"));
+    EXPECT_EQ(smtp.ErrorMessage(),
+              QStringLiteral("451 SMTP Defined Error: 9006 (server said: 451 later)"));
 }
 
 TEST_F(MailwireTest, ARefusedConnectionIsATransportFailure) {
@@ -212,8 +222,16 @@ TEST_F(MailwireTest, AServerThatStallsMidLineTimesOut) {
     EXPECT_LT(t.elapsed(), 5000);
     EXPECT_TRUE(smtp.ErrorMessage().startsWith(QStringLiteral("??? 10060 ")))
         << smtp.ErrorMessage();
+    EXPECT_TRUE(smtp.ErrorMessage().endsWith(QStringLiteral("the reply to MAIL FROM")))
+        << smtp.ErrorMessage();
     // The stall poisons the rest of the dialogue: nothing after MAIL FROM.
     EXPECT_EQ(verbs(), (Verbs{"HELO", "MAIL"}));
+
+    // The same object sends again to a server that answers.
+    ScriptedSmtp next;
+    aim(smtp, next);
+    smtp.Send();
+    EXPECT_EQ(smtp.ErrorMessage(), QString());
 }
 
 TEST_F(MailwireTest, AServerThatClosesMidDataIsATransportFailure) {
@@ -225,7 +243,37 @@ TEST_F(MailwireTest, AServerThatClosesMidDataIsATransportFailure) {
     t.start();
     smtp.Send();
     EXPECT_LT(t.elapsed(), 5000);
-    EXPECT_TRUE(smtp.ErrorMessage().startsWith(QStringLiteral("??? "))) << smtp.ErrorMessage();
+    EXPECT_TRUE(smtp.ErrorMessage().startsWith(QStringLiteral("??? 10054 ")))
+        << smtp.ErrorMessage();
+    // The step that failed, not the connection that stood all along.
+    EXPECT_TRUE(smtp.ErrorMessage().contains(QStringLiteral(" the message")))
+        << smtp.ErrorMessage();
+    EXPECT_FALSE(smtp.ErrorMessage().contains(QStringLiteral("for the connection")));
+}
+
+// Host names go through the library's own lookup, addresses of both
+// families straight to the connection.
+TEST_F(MailwireTest, NamesAndAddressesOfEitherFamilyAreReached) {
+    const struct {
+        const char* name;
+        QHostAddress listen;
+    } cases[] = {
+        {"localhost", QHostAddress(QHostAddress::LocalHost)},
+        {"127.0.0.1", QHostAddress(QHostAddress::LocalHost)},
+        {"::1", QHostAddress(QHostAddress::LocalHostIPv6)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedSmtp s(c.listen);
+        ASSERT_NE(s.port(), 0);
+        Mailwire m;
+        aim(m, s);
+        m.setServerName(QLatin1String(c.name));
+        m.setTimeoutMs(5000);
+        m.Send();
+        EXPECT_EQ(m.ErrorMessage(), QString());
+        EXPECT_EQ(s.commands().value(0).left(4), "HELO");
+    }
 }
 
 TEST_F(MailwireTest, RepliesInPiecesAndMegabyteLinesAreRead) {
@@ -481,7 +529,7 @@ TEST_F(MailwireTest, DefaultsAndTheSharedLogPerThread) {
     Mailwire fresh;
     EXPECT_EQ(fresh.ServerName(), QStringLiteral("domain.name"));
     EXPECT_EQ(fresh.ServerPort(), 25);
-    EXPECT_EQ(fresh.ClientName(), QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(fresh.ClientName(), QString()); // this machine's name, found when sending
     EXPECT_EQ(fresh.SecurityMode(), 0);
     EXPECT_EQ(fresh.UserName(), QString());
     EXPECT_EQ(fresh.CaFile(), QString());
@@ -496,4 +544,172 @@ TEST_F(MailwireTest, DefaultsAndTheSharedLogPerThread) {
     EXPECT_EQ(mailwire::LogText(), QStringLiteral("x\r\n"));
     fresh.LogClear();
     EXPECT_EQ(mailwire::LogText(), QString());
+}
+
+// Each way a send can end has its class, the one mail tools give the same
+// server, so a script can tell "try again later" from "fix the settings".
+TEST_F(MailwireTest, EachEndingHasItsOutcomeClass) {
+    using Script = std::function<void(ScriptedSmtp&)>;
+    const struct {
+        const char* name;
+        Script script;
+        int outcome;
+    } cases[] = {
+        {"sent", [](ScriptedSmtp&) {}, kMailwireSent},
+        {"421 to QUIT after the message", [](ScriptedSmtp& s) { s.on("QUIT", "421 closing\r\n"); },
+         kMailwireSent},
+        {"421 greeting", [](ScriptedSmtp& s) { s.greeting("421 busy\r\n"); }, kMailwireProtocol},
+        {"501 to HELO", [](ScriptedSmtp& s) { s.on("HELO", "501 no\r\n"); }, kMailwireProtocol},
+        {"553 to MAIL FROM", [](ScriptedSmtp& s) { s.on("MAIL", "553 5.1.0 bad\r\n"); },
+         kMailwireDataError},
+        {"450 to RCPT", [](ScriptedSmtp& s) { s.on("RCPT", "450 busy\r\n"); },
+         kMailwireUnavailable},
+        {"550 to RCPT", [](ScriptedSmtp& s) { s.on("RCPT", "550 no\r\n"); }, kMailwireDataError},
+        {"451 to DATA", [](ScriptedSmtp& s) { s.on("DATA", "451 later\r\n"); },
+         kMailwireUnavailable},
+        {"554 after the data", [](ScriptedSmtp& s) { s.on(".", "554 spam\r\n"); },
+         kMailwireUnavailable},
+        {"closed in the data", [](ScriptedSmtp& s) { s.closeInData(1); }, kMailwireProtocol},
+        {"silent to RCPT", [](ScriptedSmtp& s) { s.on("RCPT", {.stall = true}); },
+         kMailwireIoError},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedSmtp s;
+        c.script(s);
+        Mailwire m;
+        aim(m, s);
+        m.setTimeoutMs(500);
+        m.SetForwardPath(QStringLiteral("r@x"));
+        m.Send();
+        EXPECT_EQ(m.Outcome(), c.outcome) << m.ErrorMessage().toStdString();
+    }
+    quint16 closedPort;
+    {
+        QTcpServer s;
+        s.listen(QHostAddress::LocalHost);
+        closedPort = s.serverPort();
+    }
+    smtp.setServerPort(static_cast<qint16>(closedPort));
+    smtp.Send();
+    EXPECT_EQ(smtp.Outcome(), kMailwireTempFail);
+    // RFC 6761: no DNS server knows .invalid.
+    smtp.setServerName(QStringLiteral("no-such-relay.invalid"));
+    smtp.Send();
+    EXPECT_EQ(smtp.Outcome(), kMailwireNoHost) << smtp.ErrorMessage().toStdString();
+    EXPECT_TRUE(
+        smtp.ErrorMessage().startsWith(QStringLiteral("??? 11001 Host no-such-relay.invalid")));
+}
+
+// A relay that takes the connection and never greets holds the send only
+// as long as its total bound, whatever the wait for each reply.
+TEST_F(MailwireTest, TheTotalBoundEndsASendThatNeverGetsAGreeting) {
+    server.greeting({.stall = true});
+    smtp.setTimeoutMs(60000);
+    smtp.setTotalTimeoutMs(2000);
+    EXPECT_EQ(smtp.TotalTimeoutMs(), 2000);
+    QElapsedTimer t;
+    t.start();
+    smtp.Send();
+    EXPECT_GE(t.elapsed(), 1900);
+    EXPECT_LT(t.elapsed(), 6000);
+    EXPECT_TRUE(smtp.ErrorMessage().startsWith(
+        QStringLiteral("??? 10060 The send took its whole bound of 2000 ms; it ended while "
+                       "waiting for the greeting")))
+        << smtp.ErrorMessage();
+    EXPECT_EQ(smtp.Outcome(), kMailwireIoError);
+    smtp.setTotalTimeoutMs(-5);
+    EXPECT_EQ(smtp.TotalTimeoutMs(), 0);
+}
+
+namespace {
+bool endAsked(void* flag) {
+    return *static_cast<bool*>(flag);
+}
+} // namespace
+
+// The program's quit handler runs inside the waits' yields: an end asked
+// for there ends the send at once, and nothing more goes to the server.
+TEST_F(MailwireTest, AnEndAskedForDuringAWaitEndsTheSendAtOnce) {
+    server.on("RCPT", {.stall = true});
+    smtp.SetForwardPath(QStringLiteral("r@x"));
+    bool ended = false;
+    smtp.setEndHook(endAsked, &ended);
+    QElapsedTimer sinceEnd;
+    QTimer::singleShot(300, [&] {
+        ended = true;
+        sinceEnd.start();
+    });
+    smtp.Send();
+    ASSERT_TRUE(sinceEnd.isValid());
+    EXPECT_LT(sinceEnd.elapsed(), 1000); // about 100 ms on an idle machine
+    EXPECT_EQ(
+        smtp.ErrorMessage(),
+        QStringLiteral("??? 9013 Ended by the program while waiting for the reply to RCPT TO"));
+    EXPECT_EQ(smtp.Outcome(), kMailwireTempFail);
+    EXPECT_EQ(verbs(), (Verbs{"HELO", "MAIL", "RCPT"}));
+}
+
+// RFC 5321 section 4.1.3: an address goes in brackets; with no name set,
+// this machine's fully qualified name, else the connection's own address.
+TEST_F(MailwireTest, TheHeloNameIsAFullyQualifiedNameOrAnAddressLiteral) {
+    const QString fqdn = mailwire::fullyQualifiedName();
+    const struct {
+        QString configured, sent;
+    } cases[] = {
+        {QStringLiteral("127.0.0.1"), QStringLiteral("HELO [127.0.0.1]")},
+        {QStringLiteral("::1"), QStringLiteral("HELO [IPv6:::1]")},
+        {QStringLiteral("pw.example.jp"), QStringLiteral("HELO pw.example.jp")},
+        {QString(),
+         QStringLiteral("HELO ") + (fqdn.isEmpty() ? QStringLiteral("[127.0.0.1]") : fqdn)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.configured.toStdString());
+        ScriptedSmtp s;
+        Mailwire m;
+        aim(m, s);
+        m.setClientName(c.configured);
+        m.Send();
+        EXPECT_EQ(QString::fromLatin1(s.commands().value(0)), c.sent);
+    }
+
+    QTemporaryFile hosts;
+    ASSERT_TRUE(hosts.open());
+    hosts.write("127.0.0.1 localhost localhost.localdomain\n"
+                "127.0.1.1 box.example.jp box # the installer's line\n"
+                "10.0.0.5 other.example.jp other\n");
+    hosts.flush();
+    EXPECT_EQ(mailwire::fullyQualifiedName(QStringLiteral("box"), hosts.fileName()),
+              QStringLiteral("box.example.jp"));
+    EXPECT_EQ(mailwire::fullyQualifiedName(QStringLiteral("localhost"), hosts.fileName()),
+              QStringLiteral("localhost.localdomain"));
+    EXPECT_EQ(mailwire::fullyQualifiedName(QStringLiteral("vm"), hosts.fileName()), QString());
+    EXPECT_EQ(mailwire::fullyQualifiedName(QStringLiteral("w.example.jp"), hosts.fileName()),
+              QStringLiteral("w.example.jp"));
+}
+
+// Over plain SMTP a login sends the password in clear: to this machine
+// only, unless the caller says otherwise.
+TEST_F(MailwireTest, APasswordGoesInClearOnlyToThisMachine) {
+    smtp.setUserName(QStringLiteral("alerts"));
+    smtp.setPassword(QStringLiteral("pw"));
+    smtp.Send();
+    EXPECT_EQ(smtp.ErrorMessage(), QString());
+    EXPECT_TRUE(smtp.Log().contains(QStringLiteral("< AUTH PLAIN ****")));
+
+    Mailwire far; // TEST-NET-1 (RFC 5737): refused before any packet leaves
+    far.setServerName(QStringLiteral("192.0.2.25"));
+    far.setUserName(QStringLiteral("alerts"));
+    far.setPassword(QStringLiteral("pw"));
+    EXPECT_FALSE(far.LoginInClear());
+    QElapsedTimer t;
+    t.start();
+    far.Send();
+    EXPECT_LT(t.elapsed(), 1000);
+    EXPECT_TRUE(far.ErrorMessage().startsWith(QStringLiteral(
+        "+++ 9007 A login in clear (no TLS) is refused: the password would cross the network "
+        "to 192.0.2.25")))
+        << far.ErrorMessage();
+    EXPECT_EQ(far.Outcome(), kMailwireUnavailable);
+    EXPECT_FALSE(far.Log().contains(QStringLiteral("< ")));
 }

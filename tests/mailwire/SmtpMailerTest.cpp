@@ -1,11 +1,15 @@
 #include "SmtpMailer.h"
 #include "ServiceCharCode.h"
+#include "ServiceHostName.h"
 #include "ServiceLog.h"
 #include "support/ScriptedSmtp.h"
 #include "support/SmtpSink.h"
 
 #include "platform/AnsiText.h"
+#include "platform/Ending.h"
+#include "platform/MailLibrary.h"
 
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLibrary>
@@ -14,6 +18,7 @@
 #include <QStandardPaths>
 #include <QTemporaryFile>
 #include <QTimeZone>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using mailwire::SmtpMailer;
@@ -96,7 +101,7 @@ protected:
         mailer.setClientRealName(QStringLiteral("Pulsewatch"));
     }
     QString composed() {
-        mailer.ComposeMessage(kMorning);
+        mailer.ComposeMessage(kMorning, QStringLiteral("<1@example.jp>"));
         return mailer.message();
     }
 };
@@ -116,6 +121,7 @@ TEST_F(ComposerTest, AnAsciiMessageHasTheFixedHeaderOrder) {
                                          "To: ops1@example.jp, ops2@example.jp\r\n"
                                          "cc: boss@example.jp\r\n"
                                          "Date: Mon, 07 Dec 2026 10:15:30 +0900\r\n"
+                                         "Message-ID: <1@example.jp>\r\n"
                                          "MIME-Version: 1.0\r\n"
                                          "Content-Type: text/plain; charset=us-ascii\r\n"
                                          "\r\n"
@@ -179,6 +185,80 @@ TEST_F(ComposerTest, ALongToFieldIsFoldedAfterAComma) {
     EXPECT_TRUE(match.captured(0).contains(QStringLiteral(",\r\n operator")));
 }
 
+// One address with the name, whatever the name holds: a comma must not
+// make two addresses of it, nor a parenthesis a comment readers drop.
+TEST_F(ComposerTest, TheFromFieldIsOneAddressWithTheName) {
+    const struct {
+        QString name, from;
+    } cases[] = {
+        {QStringLiteral("Pulsewatch"), QStringLiteral("Pulsewatch <watch@example.jp>")},
+        {QStringLiteral("Yamada, Taro"), QStringLiteral("\"Yamada, Taro\" <watch@example.jp>")},
+        {QString(), QStringLiteral("<watch@example.jp>")},
+        {QStringLiteral("山田 (運用)"), mailwire::EncodeWord(QStringLiteral("山田 (運用)")) +
+                                            QStringLiteral(" <watch@example.jp>")},
+        {QStringLiteral("ｻｰﾊﾞｰ"), mailwire::EncodeWord(QStringLiteral("サーハ゛ー")) +
+                                      QStringLiteral(" <watch@example.jp>")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name.toStdString());
+        mailer.setClientRealName(c.name);
+        EXPECT_TRUE(
+            composed().contains(QStringLiteral("\r\nFrom: ") + c.from + QStringLiteral("\r\n")))
+            << composed().toStdString();
+    }
+}
+
+// A character that cannot go out as itself leaves one line naming it; ¥,
+// ‾ and half-width kana arrive as themselves (the kana in full width).
+TEST_F(ComposerTest, CharactersThatCannotGoOutAsThemselvesAreNamedOnceEach) {
+    mailer.SetSubject(QStringLiteral("café € ") + QString::fromUcs4(U"\U0001F600"));
+    mailer.setClientRealName(QStringLiteral("µ-team é"));
+    mailer.SetSentense(QStringLiteral("é again, ¥100 ‾ ｱ ") + QChar(0xE000));
+    composed();
+    const QString log = mailwire::LogText();
+    const struct {
+        const char* named;
+        const char* sentAs;
+    } cases[] = {
+        {"U+00E9 \"é\" ", "sent as ?"}, {"U+20AC \"€\" ", "sent as ?"}, {"U+1F600 ", "sent as ?"},
+        {"U+00B5 \"µ\" ", "sent as ?"}, {"U+E000 ", "sent as \u3013"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.named);
+        EXPECT_EQ(log.count(QString::fromUtf8(c.named)), 1) << log.toStdString();
+        EXPECT_TRUE(log.contains(QRegularExpression(
+            QRegularExpression::escape(QString::fromUtf8(c.named)) + QStringLiteral("[^\r]*") +
+            QRegularExpression::escape(QString::fromUtf8(c.sentAs)))));
+    }
+    EXPECT_EQ(log.count(QStringLiteral("--SmtpMailer ComposeMessage -- Error:9008 ")), 5);
+    EXPECT_TRUE(mailer.message().contains(QStringLiteral("\x1B(J\\\x1B(B100 \x1B(J~\x1B(B")));
+    EXPECT_TRUE(mailer.message().contains(QStringLiteral("charset=iso-2022-jp")));
+}
+
+// RFC 5322 wants a Message-ID; relays add one or score its absence. A
+// message sent again keeps its own.
+TEST_F(ComposerTest, EveryMessageHasAMessageIdOfItsOwn) {
+    const QRegularExpression field(
+        QStringLiteral("\r\nMessage-ID: <[0-9]{14}\\.[0-9a-f]{16}@([^>]+)>\r\n"));
+    auto idOf = [&](SmtpMailer& m) {
+        m.ComposeMessage(kMorning);
+        return field.match(m.message());
+    };
+    const auto first = idOf(mailer);
+    ASSERT_TRUE(first.hasMatch()) << mailer.message().toStdString();
+    EXPECT_EQ(first.captured(1), QStringLiteral("example.jp"));
+    EXPECT_EQ(idOf(mailer).captured(0), first.captured(0));
+
+    SmtpMailer other;
+    other.setClientMailAddress(QStringLiteral("P/L/W(Pulsewatch)"));
+    const auto second = idOf(other);
+    ASSERT_TRUE(second.hasMatch());
+    const QString fqdn = mailwire::fullyQualifiedName();
+    EXPECT_EQ(second.captured(1), fqdn.isEmpty() ? mailwire::shortHostName() : fqdn);
+    mailer.Clear();
+    EXPECT_NE(idOf(mailer).captured(0), first.captured(0));
+}
+
 TEST_F(ComposerTest, ClearEmptiesListsSubjectAndBody) {
     mailer.SetTo(QStringLiteral("a@x"));
     mailer.SetSubject(QStringLiteral("s"));
@@ -186,6 +266,7 @@ TEST_F(ComposerTest, ClearEmptiesListsSubjectAndBody) {
     mailer.Clear();
     EXPECT_EQ(composed(), QStringLiteral("Subject: \r\nFrom: Pulsewatch <watch@example.jp>\r\n"
                                          "Date: Mon, 07 Dec 2026 10:15:30 +0900\r\n"
+                                         "Message-ID: <1@example.jp>\r\n"
                                          "MIME-Version: 1.0\r\n"
                                          "Content-Type: text/plain; charset=us-ascii\r\n\r\n\r\n"));
 }
@@ -457,4 +538,36 @@ TEST(SmtpMailerSend, ThroughSubmissionRelaysOrNotAtAll) {
         for (const QString& secret : secrets)
             EXPECT_FALSE((m.Log() + mailwire::LogText() + m.ErrorMessage()).contains(secret));
     }
+}
+
+// The program's loader: the alert mail of two recipients gets 15 s in all
+// from a relay that takes the connection and never greets, and the
+// program's end ends a send at once.
+TEST(SmtpMailerSend, TheLoaderBoundsTheWholeSendAndEndsItWithTheProgram) {
+    testsupport::ScriptedSmtp silent;
+    silent.greeting({.stall = true});
+    platform::MailRelay relay;
+    relay.server = QStringLiteral("127.0.0.1:%1").arg(silent.port());
+    const platform::MailText mail{QStringLiteral("s"), QStringLiteral("ops@example.jp"),
+                                  QStringLiteral("Pulsewatch"), QStringLiteral("body"),
+                                  QStringLiteral("pulsewatch@example.jp")};
+    QElapsedTimer t;
+    t.start();
+    QString error = platform::sendMail(QStringLiteral(MAILWIRE_LIBRARY), relay, mail, 60000, 1500);
+    EXPECT_GE(t.elapsed(), 1400);
+    EXPECT_LT(t.elapsed(), 5000);
+    EXPECT_TRUE(error.startsWith(QStringLiteral("??? 10060 The send took its whole bound of 1500")))
+        << error.toStdString();
+
+    platform::Ending ending;
+    QElapsedTimer sinceEnd;
+    QTimer::singleShot(300, [&] {
+        ending.request();
+        sinceEnd.start();
+    });
+    error = platform::sendMail(QStringLiteral(MAILWIRE_LIBRARY), relay, mail, 60000, 0, &ending);
+    EXPECT_LT(sinceEnd.elapsed(), 1000); // about 100 ms on an idle machine
+    EXPECT_TRUE(error.startsWith(QStringLiteral("??? 9013 Ended by the program while waiting for "
+                                                "the greeting")))
+        << error.toStdString();
 }

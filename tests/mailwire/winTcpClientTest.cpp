@@ -23,15 +23,30 @@ public:
                              [this] { m_received += m_socket->readAll(); });
             for (const auto& [delay, bytes] : m_script)
                 writeLater(delay, bytes);
+            if (m_flood > 0)
+                pour();
         });
     }
     qint16 port() const { return static_cast<qint16>(m_server.serverPort()); }
     // Bytes to write delay ms after the client connects.
     void script(int delay, QByteArray bytes) { m_script.push_back({delay, std::move(bytes)}); }
     void closeLater(int delay) { m_script.push_back({delay, QByteArray("\0close", 6)}); }
+    // Streams bytes as fast as the client takes them, up to total bytes.
+    void flood(qint64 total) { m_flood = total; }
     QByteArray received() const { return m_received; }
 
 private:
+    // Keeps about 1 MiB queued, so the peer's own memory stays small.
+    void pour() {
+        static const QByteArray chunk(64 * 1024, 'x');
+        while (m_socket && m_flood > 0 && m_socket->bytesToWrite() < 1024 * 1024) {
+            m_socket->write(chunk);
+            m_flood -= chunk.size();
+        }
+        if (m_socket && m_flood > 0)
+            QTimer::singleShot(1, m_socket.data(), [this] { pour(); });
+    }
+
     void writeLater(int delay, const QByteArray& bytes) {
         QPointer<QTcpSocket> s = m_socket;
         QTimer::singleShot(delay, [s, bytes] {
@@ -48,6 +63,7 @@ private:
     QPointer<QTcpSocket> m_socket;
     std::vector<std::pair<int, QByteArray>> m_script;
     QByteArray m_received;
+    qint64 m_flood = 0;
 };
 
 class TcpClientTest : public ::testing::Test {
@@ -183,4 +199,37 @@ TEST_F(TcpClientTest, AMegabyteReplyLineArrivesWhole) {
     tcp.GetResponseOneLine(b);
     EXPECT_EQ(a.size(), big.size());
     EXPECT_EQ(b, QStringLiteral("250 OK"));
+}
+
+// A reply line that never ends is cut off once it passes the cap, however
+// fast it comes: the reader neither waits for the time-out nor keeps it all.
+TEST_F(TcpClientTest, AnEndlessReplyLineEndsWithLineTooLong) {
+    peer.flood(qint64(256) * 1024 * 1024);
+    tcp.setTimeoutMs(20000);
+    tcp.Connect(QStringLiteral("127.0.0.1"), peer.port());
+    QString line = QStringLiteral("unchanged");
+    QElapsedTimer t;
+    t.start();
+    tcp.GetResponseOneLine(line);
+    EXPECT_LT(t.elapsed(), 15000);
+    EXPECT_EQ(line, QStringLiteral("unchanged"));
+    EXPECT_EQ(tcp.ErrorNumber(), winTcpClient::kLineTooLong) << tcp.ErrorDescription();
+}
+
+// What a stalled server left unread belongs to that connection only.
+TEST_F(TcpClientTest, ANewConnectionStartsWithNothingOfTheLastOne) {
+    peer.script(0, "250 sen");
+    tcp.setTimeoutMs(300);
+    tcp.Connect(QStringLiteral("127.0.0.1"), peer.port());
+    QString line;
+    tcp.GetResponseOneLine(line);
+    ASSERT_EQ(tcp.ErrorNumber(), winTcpClient::kTimedOut);
+    tcp.DisConnect();
+
+    RawPeer next;
+    next.script(0, "220 fresh\r\n");
+    tcp.Connect(QStringLiteral("127.0.0.1"), next.port());
+    tcp.GetResponseOneLine(line);
+    EXPECT_EQ(tcp.ErrorStatus(), 0) << tcp.ErrorDescription();
+    EXPECT_EQ(line, QStringLiteral("220 fresh"));
 }

@@ -3,7 +3,7 @@
  * kind): the calling contract, then two real mails to the SMTP server on
  * 127.0.0.1:PORT, which the test driver reads back.
  *
- * Usage: c_send PORT [CLOSED_PORT]
+ * Usage: c_send PORT CLOSED_PORT STALL_PORT
  */
 #include <mailwire/mailwire_c.h>
 
@@ -41,7 +41,7 @@ struct Property {
 
 static const struct Property kProperties[] = {
     {"ServerName", mailwire_ServerName, mailwire_setServerName, "domain.name", 0},
-    {"ClientName", mailwire_ClientName, mailwire_setClientName, "127.0.0.1", 0},
+    {"ClientName", mailwire_ClientName, mailwire_setClientName, "", 0},
     {"UserName", mailwire_UserName, mailwire_setUserName, "", 0},
     {"CaFile", mailwire_CaFile, mailwire_setCaFile, "", 0},
     {"ClientMailAddress", mailwire_ClientMailAddress, mailwire_setClientMailAddress, "", 1},
@@ -120,6 +120,14 @@ static void contract(void) {
         CHECK(mailwire_TimeoutMs(h) == 60000);
         CHECK(mailwire_setTimeoutMs(h, 1500) == MAILWIRE_OK && mailwire_TimeoutMs(h) == 1500);
         CHECK(mailwire_setTimeoutMs(h, 0) == MAILWIRE_OK && mailwire_TimeoutMs(h) == 60000);
+        CHECK(mailwire_TotalTimeoutMs(h) == 0);
+        CHECK(mailwire_setTotalTimeoutMs(h, 15000) == MAILWIRE_OK &&
+              mailwire_TotalTimeoutMs(h) == 15000);
+        CHECK(mailwire_setTotalTimeoutMs(h, -1) == MAILWIRE_OK && mailwire_TotalTimeoutMs(h) == 0);
+        CHECK(mailwire_LoginInClear(h) == 0);
+        CHECK(mailwire_setLoginInClear(h, 1) == MAILWIRE_OK && mailwire_LoginInClear(h) == 1);
+        CHECK(mailwire_setLoginInClear(h, 0) == MAILWIRE_OK);
+        CHECK(mailwire_Outcome(h) == MAILWIRE_EX_OK);
         CHECK(same(mailwire_ErrorMessage(h), ""));
         CHECK(mailwire_Log(h) != NULL);
         CHECK(mailwire_LogClear(h) == MAILWIRE_OK);
@@ -151,6 +159,8 @@ static void contract(void) {
     CHECK(mailwire_SetTo(NULL, "a@example.jp") == MAILWIRE_E_HANDLE);
     CHECK(mailwire_ServerPort(NULL) == MAILWIRE_E_HANDLE);
     CHECK(mailwire_ErrorMessage(NULL) == NULL);
+    CHECK(mailwire_Outcome(NULL) == MAILWIRE_E_HANDLE);
+    CHECK(mailwire_setEndHook(NULL, NULL, NULL) == MAILWIRE_E_HANDLE);
     mailwire_close(NULL);
     CHECK(mailwire_version() && strchr(mailwire_version(), '.'));
 }
@@ -183,8 +193,15 @@ static void sendJapanese(int port) {
     mailwire_close(m);
 }
 
-/* The bare dialogue: ready-made 7-bit text, and a server that is not there. */
-static void sendRaw(int port, int closedPort) {
+static int endAtOnce(void* calls) {
+    ++*(int*)calls;
+    return 1;
+}
+
+/* The bare dialogue: ready-made 7-bit text, a server that is not there, one
+ * that stalls, and an end asked for by the caller; the handle sends again
+ * after each. */
+static void sendRaw(int port, int closedPort, int stallPort) {
     mailwire_handle* w = mailwire_open("VBMailwire.Mailwire");
     CHECK(w != NULL);
     if (!w)
@@ -204,17 +221,36 @@ static void sendRaw(int port, int closedPort) {
     const char* log = mailwire_Log(w);
     CHECK(why && strncmp(why, "??? ", 4) == 0);
     CHECK(log && strstr(log, "? ") != NULL);
+    CHECK(mailwire_Outcome(w) == MAILWIRE_EX_TEMPFAIL);
+
+    CHECK(mailwire_setServerPort(w, stallPort) == MAILWIRE_OK);
+    CHECK(mailwire_setTimeoutMs(w, 500) == MAILWIRE_OK);
+    CHECK(mailwire_Send(w) == MAILWIRE_NOT_SENT);
+    CHECK(mailwire_Outcome(w) == MAILWIRE_EX_IOERR);
+
+    int calls = 0;
+    CHECK(mailwire_setServerPort(w, port) == MAILWIRE_OK);
+    CHECK(mailwire_setEndHook(w, endAtOnce, &calls) == MAILWIRE_OK);
+    CHECK(mailwire_Send(w) == MAILWIRE_NOT_SENT);
+    why = mailwire_ErrorMessage(w);
+    CHECK(why && strncmp(why, "??? 9013 Ended by the program", 29) == 0);
+    CHECK(mailwire_Outcome(w) == MAILWIRE_EX_TEMPFAIL);
+    CHECK(calls > 0);
+
+    CHECK(mailwire_setEndHook(w, NULL, NULL) == MAILWIRE_OK);
+    CHECK(mailwire_Send(w) == MAILWIRE_OK);
+    CHECK(same(mailwire_ErrorMessage(w), ""));
     mailwire_close(w);
 }
 
 int main(int argc, char** argv) {
-    if (argc < 3) {
-        fprintf(stderr, "usage: c_send PORT CLOSED_PORT\n");
+    if (argc < 4) {
+        fprintf(stderr, "usage: c_send PORT CLOSED_PORT STALL_PORT\n");
         return 2;
     }
     contract();
     sendJapanese(atoi(argv[1]));
-    sendRaw(atoi(argv[1]), atoi(argv[2]));
+    sendRaw(atoi(argv[1]), atoi(argv[2]), atoi(argv[3]));
     if (failures)
         fprintf(stderr, "%d check(s) failed\n", failures);
     return failures ? 1 : 0;

@@ -45,8 +45,8 @@ public:
         int every = 0;       // when > 0: write the reply again every that many ms, 100 times
     };
 
-    ScriptedSmtp() {
-        m_server.listen(QHostAddress::LocalHost);
+    explicit ScriptedSmtp(const QHostAddress& address = QHostAddress(QHostAddress::LocalHost)) {
+        m_server.listen(address);
         QObject::connect(&m_server, &QTcpServer::newConnection, [this] { accept(); });
         on("HELO", "250 hello\r\n");
         on("EHLO", "250-scripted\r\n250-STARTTLS\r\n250 AUTH PLAIN LOGIN\r\n");

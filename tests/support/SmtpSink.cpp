@@ -57,12 +57,12 @@ QList<QJsonObject> jsonLines(const QString& path) {
 
 } // namespace
 
-SmtpSink::SmtpSink(const QStringList& prefix) {
-    const QByteArray port =
-        startServer(m_process,
-                    prefix + QStringList{kPython, kSupport + QStringLiteral("/smtp_sink.py"),
-                                         m_dir.filePath(QStringLiteral("mail.jsonl"))},
-                    QStringLiteral("aiosmtpd"), &m_failure);
+SmtpSink::SmtpSink(const QStringList& prefix, Checks checks) {
+    QStringList command = prefix + QStringList{kPython, kSupport + QStringLiteral("/smtp_sink.py")};
+    if (checks == Checks::PostfixHeloAndSender)
+        command << QStringLiteral("--postfix-checks");
+    command << m_dir.filePath(QStringLiteral("mail.jsonl"));
+    const QByteArray port = startServer(m_process, command, QStringLiteral("aiosmtpd"), &m_failure);
     m_port = static_cast<quint16>(port.toUInt());
 }
 
@@ -158,6 +158,10 @@ DecodedMail decodeWithPython(const QByteArray& raw) {
     d.bcc = o.value(QStringLiteral("bcc")).toString();
     d.charset = o.value(QStringLiteral("charset")).toString();
     d.body = o.value(QStringLiteral("body")).toString();
+    for (const auto& n : o.value(QStringLiteral("from_names")).toArray())
+        d.fromNames << n.toString();
+    d.messageId = o.value(QStringLiteral("message_id")).toString();
+    d.date = o.value(QStringLiteral("date")).toString();
     return d;
 }
 

@@ -22,9 +22,20 @@ public:
         QByteArray data;
     };
 
+    /// What the server refuses besides nothing at all.
+    enum class Checks {
+        None,
+        /// Postfix's reject_invalid_helo_hostname, reject_non_fqdn_helo_hostname
+        /// and reject_non_fqdn_sender, applied at RCPT TO as Postfix does
+        /// ("504 5.5.2 <127.0.0.1>: Helo command rejected: need
+        /// fully-qualified hostname").
+        PostfixHeloAndSender,
+    };
+
     /// prefix runs the server through another command, such as
     /// {"ip", "netns", "exec", NS} to put it in a namespace.
-    explicit SmtpSink(const QStringList& prefix = {});
+    explicit SmtpSink(const QStringList& prefix = {}, Checks checks = Checks::None);
+    explicit SmtpSink(Checks checks) : SmtpSink(QStringList(), checks) {}
     ~SmtpSink();
     /// Why the server could not start ("" when it runs).
     QString failure() const { return m_failure; }
@@ -76,9 +87,12 @@ QString testCertificates();
 QSslConfiguration serverTls();
 
 /// Python's email package's reading of a raw message: subject, from, to,
-/// cc, bcc, charset and body, decoded. Empty on failure.
+/// cc, bcc, charset and body, decoded; the From field's display names,
+/// Message-ID and Date as they stand. Empty on failure.
 struct DecodedMail {
     QString subject, from, to, cc, bcc, charset, body;
+    QStringList fromNames;
+    QString messageId, date;
     QString error;
 };
 DecodedMail decodeWithPython(const QByteArray& raw);

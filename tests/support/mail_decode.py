@@ -18,4 +18,7 @@ print(json.dumps({
     "bcc": str(msg["bcc"] or ""),
     "charset": msg.get_content_charset() or "",
     "body": msg.get_content(),
+    "from_names": [a.display_name for a in msg["from"].addresses] if msg["from"] else [],
+    "message_id": str(msg["message-id"] or ""),
+    "date": str(msg["date"] or ""),
 }, ensure_ascii=False))

@@ -11,7 +11,9 @@
 // What leaves the library is 7-bit: no NUL and no byte above 0x7F, and no
 // line over 998 octets from the composer. Every wait for the server lets
 // the calling thread's event loop run (or, with no event loop, blocks on
-// the socket) and is bounded by TimeoutMs.
+// the socket in slices of at most 100 ms), is bounded by TimeoutMs and by
+// TotalTimeoutMs, and ends when the end hook says so. Nothing is printed:
+// what went wrong is in ErrorMessage, Outcome and Log.
 
 #include <QString>
 #include <QtGlobal>
@@ -24,6 +26,51 @@
 
 class _SmtpMailer;
 class _Mailwire;
+
+/// What the last Send (or SendMail) came to, as the exit codes of
+/// sysexits.h that mail tools give for the same situation, so a script can
+/// tell "try again later" from "fix the settings".
+enum MailwireOutcome : int {
+    /// The server accepted the message after its final dot, whatever QUIT
+    /// then got (ErrorMessage may still tell of a failed goodbye).
+    kMailwireSent = 0,
+    /// Settings that cannot work: an unknown security mode, a NUL in the
+    /// login.
+    kMailwireUsage = 64,
+    /// Refused for good (a 5xx reply) to the sender, a recipient or DATA, or
+    /// a message that cannot go out as it stands (a line break in a header
+    /// value, an 8-bit character in the envelope or the data).
+    kMailwireDataError = 65,
+    /// The CA file holds no certificate.
+    kMailwireNoInput = 66,
+    /// The server's name cannot be looked up.
+    kMailwireNoHost = 68,
+    /// Refused for now (a 4xx reply) to the sender, a recipient or DATA;
+    /// any refusal of the message after its data; STARTTLS or a login
+    /// mechanism not offered; a certificate refused; a login in clear to a
+    /// server not on this machine refused (see LoginInClear).
+    kMailwireUnavailable = 69,
+    /// The server stopped answering on an open connection (a time-out, the
+    /// end of TotalTimeoutMs included), or the network failed under it.
+    kMailwireIoError = 74,
+    /// No connection: refused, unreachable, not made in time; or the send
+    /// was ended by the end hook.
+    kMailwireTempFail = 75,
+    /// The server broke the dialogue: a greeting other than 220, HELO or
+    /// EHLO refused, the connection closed in the middle, a line or reply
+    /// too long, STARTTLS refused, a failed TLS handshake.
+    kMailwireProtocol = 76,
+    /// The login was refused.
+    kMailwireNoPermission = 77,
+};
+
+/// Asked during every wait of a send (at least every 100 ms, and after each
+/// event the wait lets the host handle); returning true ends the send at
+/// once: nothing more is sent, the connection is cut, Send returns with
+/// ErrorMessage "??? 9013 Ended by the program while ..." and Outcome
+/// kMailwireTempFail (kMailwireSent when the message was accepted already).
+/// Called on the thread that sends, with the context it was set with.
+using MailwireEndHook = bool (*)(void* context);
 
 /// What mailwire_create hands out; ask it for the interface you need.
 class MailwireObject {
@@ -55,10 +102,18 @@ public:
     virtual void setServerName(const QString& name) = 0;
     virtual qint16 ServerPort() const = 0;
     virtual void setServerPort(qint16 port) = 0;
-    /// The name sent with HELO.
+    /// The name sent with HELO (and EHLO). "" (the default) means this
+    /// machine's fully qualified name, found without DNS (the host name, or
+    /// its line of /etc/hosts), else the address literal of the connection's
+    /// local end ("[192.0.2.1]"). A dotted address goes out as an address
+    /// literal (RFC 5321 section 4.1.3).
     virtual QString ClientName() const = 0;
     virtual void setClientName(const QString& name) = 0;
-    /// "" after a successful Send, otherwise what went wrong.
+    /// "" after a successful Send, otherwise what went wrong. A refusal
+    /// gives the reply code, "SMTP Defined Error: " and the number, then the
+    /// server's own words: "553 SMTP Defined Error: 9003 (server said: 553
+    /// 5.1.0 Sender address syntax error)". A transport failure names the
+    /// step it happened in ("... while waiting for the reply to RCPT TO").
     virtual QString ErrorMessage() const = 0;
     /// Transcript of the last connection.
     virtual QString Log() const = 0;
@@ -86,6 +141,7 @@ public:
     //   9010 the server's certificate was refused "??? 9010 ..."
     //   9011 STARTTLS not offered or refused      "<code> SMTP Defined Error: 9011 ..."
     //   9012 the login was refused or impossible  "<code> SMTP Defined Error: 9012 ..."
+    //   9013 ended by the end hook                "??? 9013 Ended by the program ..."
     // Nothing of the message is sent when any of them happens; QUIT is still
     // sent after 9011 and 9012. The password shows in no log: the
     // transcript has "****" in its place.
@@ -106,6 +162,27 @@ public:
     virtual QString CaFile() const = 0;
     virtual void setCaFile(const QString& path) = 0;
 
+    /// What the last Send came to (see MailwireOutcome).
+    virtual int Outcome() const = 0;
+    /// A bound on the whole Send, in milliseconds: looking the server up,
+    /// connecting, TLS, the login, every reply, QUIT and closing. When it
+    /// runs out the send ends at once as a time-out ("??? 10060 The send
+    /// took its whole bound of N ms; ..."; Outcome kMailwireIoError, or
+    /// kMailwireTempFail before a connection stood). Zero or less (the
+    /// default) sets no bound beyond TimeoutMs per wait.
+    virtual int TotalTimeoutMs() const = 0;
+    virtual void setTotalTimeoutMs(int ms) = 0;
+    /// The end hook of every later Send (see MailwireEndHook); a null hook
+    /// (the default) never ends one.
+    virtual void setEndHook(MailwireEndHook hook, void* context) = 0;
+    /// A login (UserName) over plain SMTP (SecurityMode 0) sends the
+    /// password in clear: it goes only to a server on this machine (a
+    /// loopback address) unless this is true. Any other server is refused
+    /// before connecting ("+++ 9007 ...", Outcome kMailwireUnavailable).
+    /// Default false.
+    virtual bool LoginInClear() const = 0;
+    virtual void setLoginInClear(bool allowed) = 0;
+
 protected:
     virtual ~_Mailwire() = default;
 };
@@ -123,13 +200,20 @@ public:
     virtual void SetSentense(const QString& strSentense) = 0;
     /// Empties the recipient lists, the subject and the body.
     virtual void Clear() = 0;
-    /// Composes and sends; the outcome is in ErrorMessage. A line break in
-    /// an address, the display name, the subject or the client name is
-    /// refused before connecting. A character ISO-2022-JP has no place for
-    /// (the user-defined area) goes out as 〓 with a line in the log naming
-    /// it; lines over 998 octets are broken. The recipients, subject and text
-    /// stay: a second SendMail sends the same message again (with whatever
-    /// was added since); Clear starts a new one.
+    /// Composes and sends; the outcome is in ErrorMessage and Outcome. A
+    /// line break in an address, the display name, the subject or the client
+    /// name is refused before connecting. The display name goes out so that
+    /// readers see one address with that name: as it is when it is plain
+    /// words, as a quoted string when it holds ASCII specials (",", "(",
+    /// ...), as encoded words (each at most 75 characters) when it holds
+    /// anything else. ¥ and ‾ go out in JIS-Roman (RFC 1468). A character
+    /// that code page 932 cannot hold goes out as "?", one ISO-2022-JP has no
+    /// place for (the user-defined area) as 〓; each such character leaves
+    /// one line naming it in the log. Lines over 998 octets are broken. The
+    /// message carries Date and a Message-ID of its own (its domain from the
+    /// sender address, else this machine's name). The recipients, subject
+    /// and text stay: a second SendMail sends the same message again (with
+    /// whatever was added since); Clear starts a new one.
     virtual void SendMail() = 0;
     /// The shared error log + CR LF + the transcript of the last connection.
     virtual QString Log() const = 0;
@@ -156,6 +240,13 @@ public:
     virtual void setPassword(const QString& password) = 0;
     virtual QString CaFile() const = 0;
     virtual void setCaFile(const QString& path) = 0;
+    /// See _Mailwire::Outcome and the members after it.
+    virtual int Outcome() const = 0;
+    virtual int TotalTimeoutMs() const = 0;
+    virtual void setTotalTimeoutMs(int ms) = 0;
+    virtual void setEndHook(MailwireEndHook hook, void* context) = 0;
+    virtual bool LoginInClear() const = 0;
+    virtual void setLoginInClear(bool allowed) = 0;
 
 protected:
     virtual ~_SmtpMailer() = default;

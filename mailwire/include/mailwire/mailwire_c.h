@@ -27,7 +27,8 @@
  * Results: functions that return int give MAILWIRE_OK (0) or one of the
  * negative MAILWIRE_E_* codes; mailwire_SendMail and mailwire_Send give
  * MAILWIRE_NOT_SENT when the server did not accept the mail, and
- * mailwire_ErrorMessage says why. Functions that return text give NULL on
+ * mailwire_ErrorMessage says why, mailwire_Outcome what kind of failure it
+ * was (MAILWIRE_EX_*). Functions that return text give NULL on
  * a fault of the call (a null handle, a member the handle's class does not
  * have, another thread). No function raises an error or aborts.
  *
@@ -36,9 +37,10 @@
  * handles may be used on different threads at the same time.
  *
  * The library needs no application object of the host: a plain C program,
- * a script or a Qt program can use it alike. Sending blocks the calling
- * thread until the dialogue ends; each wait for the server is bounded by
- * TimeoutMs.
+ * a script or a Qt program can use it alike, and it prints nothing. Sending
+ * blocks the calling thread until the dialogue ends; each wait for the
+ * server is bounded by TimeoutMs, the whole send by TotalTimeoutMs, and the
+ * end hook can end it at any wait.
  *
  * Compatibility: functions are only ever added to this interface (new
  * members are appended, as new functions); the ones here keep their names,
@@ -81,7 +83,8 @@ MAILWIRE_C_API const char* mailwire_version(void);
  * Opens an object by its programmatic identifier ("VBMailwire.SmtpMailer"
  * or "VBMailwire.Mailwire"). NULL for an unknown identifier or when memory
  * runs out. Defaults: ServerName "domain.name", ServerPort 25, ClientName
- * "127.0.0.1", TimeoutMs 60000, everything else empty.
+ * "" (this machine's name), TimeoutMs 60000, TotalTimeoutMs 0 (none),
+ * everything else empty.
  */
 MAILWIRE_C_API mailwire_handle* mailwire_open(const char* prog_id);
 
@@ -96,7 +99,12 @@ MAILWIRE_C_API int mailwire_setServerName(mailwire_handle* handle, const char* n
 /** SMTP server port, 1 to 65535. */
 MAILWIRE_C_API int mailwire_ServerPort(mailwire_handle* handle);
 MAILWIRE_C_API int mailwire_setServerPort(mailwire_handle* handle, int port);
-/** The name sent with HELO. */
+/**
+ * The name sent with HELO (and EHLO). "" (the default) means this machine's
+ * fully qualified name, found without DNS, else the address literal of the
+ * connection's local end ("[192.0.2.1]"); a dotted address is sent as an
+ * address literal.
+ */
 MAILWIRE_C_API const char* mailwire_ClientName(mailwire_handle* handle);
 MAILWIRE_C_API int mailwire_setClientName(mailwire_handle* handle, const char* name);
 /**
@@ -106,8 +114,66 @@ MAILWIRE_C_API int mailwire_setClientName(mailwire_handle* handle, const char* n
  */
 MAILWIRE_C_API int mailwire_TimeoutMs(mailwire_handle* handle);
 MAILWIRE_C_API int mailwire_setTimeoutMs(mailwire_handle* handle, int ms);
-/** "" after an accepted mail, otherwise what went wrong. */
+/**
+ * "" after an accepted mail, otherwise what went wrong: a refusal as
+ * "<code> SMTP Defined Error: <number>" and the server's own words
+ * ("(server said: 553 5.1.0 Sender address syntax error)"), a transport
+ * failure with the step it happened in. After a message the server
+ * accepted, it may still tell of a failed QUIT (mailwire_Outcome is then
+ * MAILWIRE_EX_OK).
+ */
 MAILWIRE_C_API const char* mailwire_ErrorMessage(mailwire_handle* handle);
+
+/*
+ * What the last send came to, as the exit codes of sysexits.h that mail
+ * tools (msmtp) give for the same server, so a script can tell "try again
+ * later" from "fix the settings":
+ */
+enum {
+    /** The server accepted the message after its final dot, whatever QUIT got. */
+    MAILWIRE_EX_OK = 0,
+    /** Settings that cannot work (an unknown security mode, a NUL in the login). */
+    MAILWIRE_EX_USAGE = 64,
+    /** Sender, a recipient or DATA refused for good (5xx); a message that cannot go out. */
+    MAILWIRE_EX_DATAERR = 65,
+    /** The CA file holds no certificate. */
+    MAILWIRE_EX_NOINPUT = 66,
+    /** The server's name cannot be looked up. */
+    MAILWIRE_EX_NOHOST = 68,
+    /** Refused for now (4xx), or after the data; STARTTLS or a login not offered;
+     * a certificate refused; a login in clear to another machine refused. */
+    MAILWIRE_EX_UNAVAILABLE = 69,
+    /** The server stopped answering on an open connection (a time-out). */
+    MAILWIRE_EX_IOERR = 74,
+    /** No connection (refused, unreachable, not made in time), or ended by the end hook. */
+    MAILWIRE_EX_TEMPFAIL = 75,
+    /** The server broke the dialogue: no 220 greeting, HELO refused, closed midway, TLS failed. */
+    MAILWIRE_EX_PROTOCOL = 76,
+    /** The login was refused. */
+    MAILWIRE_EX_NOPERM = 77
+};
+/** One of MAILWIRE_EX_*, for the last mailwire_SendMail or mailwire_Send. */
+MAILWIRE_C_API int mailwire_Outcome(mailwire_handle* handle);
+
+/**
+ * A bound on the whole send in milliseconds (lookup, connection, TLS,
+ * login, every reply, QUIT); 0 or less (the default) for none. When it runs
+ * out the send ends at once as a time-out ("??? 10060 The send took its
+ * whole bound ...").
+ */
+MAILWIRE_C_API int mailwire_TotalTimeoutMs(mailwire_handle* handle);
+MAILWIRE_C_API int mailwire_setTotalTimeoutMs(mailwire_handle* handle, int ms);
+
+/**
+ * Asked during every wait of a send, at least every 100 ms, on the thread
+ * that sends: a non-zero answer ends the send at once (nothing more is
+ * sent, the connection is cut; ErrorMessage "??? 9013 Ended by the program
+ * while ...", Outcome MAILWIRE_EX_TEMPFAIL). A signal handler that sets a
+ * flag the hook reads is enough. NULL (the default) removes the hook.
+ */
+typedef int (*mailwire_end_hook)(void* context);
+MAILWIRE_C_API int mailwire_setEndHook(mailwire_handle* handle, mailwire_end_hook hook,
+                                       void* context);
 /**
  * SmtpMailer: the thread's error log, a line break, then the transcript of
  * the last connection. Mailwire: the transcript alone. Sent lines begin
@@ -144,6 +210,14 @@ MAILWIRE_C_API const char* mailwire_UserName(mailwire_handle* handle);
 MAILWIRE_C_API int mailwire_setUserName(mailwire_handle* handle, const char* name);
 /** The password of that login. Write-only: no function hands it back. */
 MAILWIRE_C_API int mailwire_setPassword(mailwire_handle* handle, const char* password);
+/**
+ * With MAILWIRE_SECURITY_NONE a login sends the password in clear: it goes
+ * only to a loopback address unless this is non-zero; any other server is
+ * refused before connecting ("+++ 9007 ...", MAILWIRE_EX_UNAVAILABLE).
+ * Default 0.
+ */
+MAILWIRE_C_API int mailwire_LoginInClear(mailwire_handle* handle);
+MAILWIRE_C_API int mailwire_setLoginInClear(mailwire_handle* handle, int allowed);
 /** A PEM file of CA certificates used instead of the system's store; "" for the store. */
 MAILWIRE_C_API const char* mailwire_CaFile(mailwire_handle* handle);
 MAILWIRE_C_API int mailwire_setCaFile(mailwire_handle* handle, const char* path);
@@ -170,8 +244,11 @@ MAILWIRE_C_API int mailwire_Clear(mailwire_handle* handle);
 /**
  * Composes the mail and sends it: MAILWIRE_OK when the server accepted it,
  * MAILWIRE_NOT_SENT otherwise. A line break in an address, the display
- * name, the subject or the client name is refused before connecting. A
- * composer sends one mail: the body holds the composed message afterwards.
+ * name, the subject or the client name is refused before connecting. The
+ * display name is quoted or encoded so that readers see one address with
+ * that name; the message has a Message-ID of its own. A character that
+ * cannot go out as itself leaves a line naming it in mailwire_Log. The
+ * handle can send again after any failure.
  */
 MAILWIRE_C_API int mailwire_SendMail(mailwire_handle* handle);
 
