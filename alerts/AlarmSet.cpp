@@ -6,7 +6,9 @@ AlarmSet::AlarmSet(AppState& state, platform::Services& services, events::EventL
                    dialup::RemoteAccessService& ras)
     : m_state(state), m_services(services), m_log(log), m_ras(ras), m_mail(state, services.clock),
       m_phone(log, services.sleeper, services.ending),
-      m_notices(state, log, services.ending) {}
+      m_notices(state, log, services.ending) {
+    m_mail.setEnding(&services.ending);
+}
 
 // The window's sound and its log are ours: it must not outlive them.
 AlarmSet::~AlarmSet() {

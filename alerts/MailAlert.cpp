@@ -90,12 +90,11 @@ bool MailAlert::send(const QString& server, const MailText& mail, const QDeadlin
         m_lastError = QStringLiteral("メールに使える時間が残っていないため、送信しませんでした。");
         return false;
     }
-    // Each wait of the library gets no more than the time left.
-    int timeoutMs = m_timeoutMs > 0 ? m_timeoutMs : kLibraryTimeoutMs;
-    if (!until.isForever())
-        timeoutMs = static_cast<int>(std::min<qint64>(timeoutMs, until.remainingTime()));
+    // The whole send, every step of it, gets no more than the time left.
+    const int totalMs =
+        until.isForever() ? 0 : static_cast<int>(std::max<qint64>(until.remainingTime(), 1));
     m_lastError = platform::sendMail(m_libraryPath, relayFromSettings(m_state, server), mail,
-                                     std::max(timeoutMs, 1));
+                                     m_timeoutMs, totalMs, m_ending);
     return m_lastError.isEmpty();
 }
 

@@ -45,12 +45,11 @@ public:
     /// diagnostics.
     QString lastError() const { return m_lastError; }
 
-    /// The library's own wait for the server at each step.
-    static constexpr int kLibraryTimeoutMs = 60000;
-
     /// How long the library waits for the server at each step, in ms
     /// (0: the library's own default).
     void setTimeoutMs(int ms) { m_timeoutMs = ms; }
+    /// A mail under way ends at once when the program is told to end.
+    void setEnding(const platform::Ending* ending) { m_ending = ending; }
 
     /// The report: title, time block, one block per watched server that is
     /// down, the closing separator and the closing text (no final line end).
@@ -70,6 +69,7 @@ private:
     QString m_libraryPath;
     QString m_lastError;
     int m_timeoutMs = 0;
+    const platform::Ending* m_ending = nullptr;
 };
 
 } // namespace alerts

@@ -5,9 +5,21 @@
 #include "mailwire/mailwire.h"
 
 #include <QLibrary>
+#include <QRegularExpression>
 #include <QStringList>
 
 namespace platform {
+
+namespace {
+
+// Servers want a domain in fully qualified form; a machine with none is
+// given the one Debian's installer writes when none is given.
+QString senderDomain(const _SmtpMailer& mailer) {
+    const QString name = mailer.MachineName();
+    return name.contains(QLatin1Char('.')) ? name : name + QStringLiteral(".localdomain");
+}
+
+} // namespace
 
 QString mailLibraryIn(const QString& folder) {
     return folder + QStringLiteral("libmailwire.so");
@@ -68,9 +80,14 @@ QString sendMail(const QString& libraryPath, const MailRelay& relay, const MailT
     mailer->setUserName(relay.user);
     mailer->setPassword(relay.password);
     mailer->setCaFile(relay.caFile);
-    mailer->setClientMailAddress(!relay.from.isEmpty()                   ? relay.from
-                                 : relay.user.contains(QLatin1Char('@')) ? relay.user
-                                                                         : mail.from);
+    // Mail servers refuse a sender that is no address (the alarm's own
+    // "P/L/W(Pulsewatch)"): pulsewatch@ this machine stands in for it.
+    static const QRegularExpression address(QStringLiteral("^[^@\\s<>()\\[\\],;:\"]+@[^@\\s]+$"));
+    mailer->setClientMailAddress(
+        !relay.from.isEmpty()                   ? relay.from
+        : relay.user.contains(QLatin1Char('@')) ? relay.user
+        : address.match(mail.from).hasMatch()   ? mail.from
+                                                : QStringLiteral("pulsewatch@") + senderDomain(*mailer));
     mailer->setClientRealName(mail.realName);
     mailer->SetTo(mail.to);
     mailer->SetSubject(mail.subject);

@@ -36,7 +36,8 @@ class Ending;
 /// time: "" when the server accepted it, otherwise the library's
 /// ErrorMessage (or why the library could not be used). The sender is the
 /// relay's from, else a login that is a mail address (submission servers
-/// refuse other senders), else the mail's from. timeoutMs > 0 sets the
+/// refuse other senders), else the mail's from when it is an address, else
+/// pulsewatch@ this machine's fully qualified name. timeoutMs > 0 sets the
 /// library's wait per step; totalMs > 0 bounds the whole send, lookup,
 /// connection, TLS, login and QUIT included (a relay that never answers
 /// costs at most that). With ending, the send ends within about 100 ms of

@@ -229,4 +229,9 @@ void SmtpMailer::SendMail() {
     m_smtp.Send();
 }
 
+QString SmtpMailer::MachineName() const {
+    const QString fqdn = fullyQualifiedName();
+    return fqdn.isEmpty() ? shortHostName() : fqdn;
+}
+
 } // namespace mailwire

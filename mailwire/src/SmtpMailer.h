@@ -58,6 +58,7 @@ public:
     }
     bool LoginInClear() const override { return m_smtp.LoginInClear(); }
     void setLoginInClear(bool allowed) override { m_smtp.setLoginInClear(allowed); }
+    QString MachineName() const override;
 
     /// Builds the whole message from what the caller set; now is the Date
     /// field's time; the Message-ID is made on the first call after Clear.

@@ -5,6 +5,9 @@
 
 #include <QDir>
 #include <QTcpServer>
+#include "support/OpenSmtpd.h"
+
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 using alerts::MailAlert;
@@ -72,7 +75,9 @@ TEST_F(MailAlertTest, TheMailArrivesThroughTheLoadedLibrary) {
 
     const auto messages = sink.messages();
     ASSERT_EQ(messages.size(), 1);
-    EXPECT_EQ(messages[0].rawMailFrom, QStringLiteral("FROM:<P/L/W(Pulsewatch)>"));
+    // "P/L/W(Pulsewatch)" is no address mail servers take.
+    const QRegularExpression sender(QStringLiteral("^FROM:<pulsewatch@[A-Za-z0-9-]+(\\.[A-Za-z0-9-]+)+>$"));
+    EXPECT_TRUE(sender.match(messages[0].rawMailFrom).hasMatch()) << messages[0].rawMailFrom;
     EXPECT_EQ(messages[0].rcptTos, QStringList{QStringLiteral("ops@example.jp")});
     const auto decoded = testsupport::decodeWithPython(messages[0].data);
     ASSERT_EQ(decoded.error, QString());
@@ -82,7 +87,36 @@ TEST_F(MailAlertTest, TheMailArrivesThroughTheLoadedLibrary) {
         return t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     };
     EXPECT_EQ(lf(decoded.body), lf(MailAlert::reportBody(state, clock.now(), kClosing)) + "\n");
-    EXPECT_TRUE(messages[0].data.contains("\r\nFrom: Pulsewatch <P/L/W(Pulsewatch)>\r\n"));
+    EXPECT_TRUE(messages[0].data.contains("\r\nFrom: Pulsewatch <pulsewatch@"));
+}
+
+// The alarm mail as it goes without a login or a sender of its own is
+// taken by a real MTA and by a server with Postfix's strict HELO and sender
+// rules, with its Date, Message-ID and sender.
+TEST_F(MailAlertTest, TheDefaultAlarmMailIsTakenByStrictServers) {
+    testsupport::SmtpSink strict(testsupport::SmtpSink::Checks::PostfixHeloAndSender);
+    ASSERT_EQ(strict.failure(), QString());
+    MailAlert mail(state, clock, QStringLiteral(MAILWIRE_LIBRARY));
+    EXPECT_TRUE(mail.SendEmail(QStringLiteral("127.0.0.1:%1").arg(strict.port()), kSubject,
+                               QStringLiteral("ops@example.jp"), QStringLiteral("Pulsewatch"),
+                               kClosing, kFrom))
+        << mail.lastError();
+    ASSERT_EQ(strict.messages().size(), 1);
+    for (const char* field : {"\r\nDate: ", "\r\nMessage-ID: <"})
+        EXPECT_TRUE(strict.messages()[0].data.contains(field)) << field;
+
+    testsupport::OpenSmtpd mta;
+    if (!mta.failure().isEmpty())
+        GTEST_SKIP() << mta.failure().toStdString();
+    EXPECT_TRUE(mail.SendEmail(QStringLiteral("127.0.0.1:%1").arg(mta.port()), kSubject,
+                               QStringLiteral("ops@example.jp"), QStringLiteral("Pulsewatch"),
+                               kClosing, kFrom))
+        << mail.lastError();
+    const QList<QByteArray> delivered = mta.messages(1);
+    ASSERT_EQ(delivered.size(), 1) << mta.log().toStdString();
+    EXPECT_FALSE(testsupport::headerField(delivered[0], "Message-ID").isEmpty());
+    EXPECT_FALSE(testsupport::headerField(delivered[0], "Date").isEmpty());
+    EXPECT_TRUE(testsupport::headerField(delivered[0], "From").contains(QStringLiteral("<pulsewatch@")));
 }
 
 TEST_F(MailAlertTest, AnUnreachableServerOrAMissingLibraryIsFalse) {

@@ -247,6 +247,10 @@ public:
     virtual void setEndHook(MailwireEndHook hook, void* context) = 0;
     virtual bool LoginInClear() const = 0;
     virtual void setLoginInClear(bool allowed) = 0;
+    /// This machine's name as the mail gives it (the default client name and
+    /// Message-ID domain): its fully qualified name, found without DNS, else
+    /// the host name as the kernel has it.
+    virtual QString MachineName() const = 0;
 
 protected:
     virtual ~_SmtpMailer() = default;
