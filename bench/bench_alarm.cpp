@@ -32,11 +32,16 @@ struct Peers {
     bool relaySilent = false; // it never greets
     QByteArray modem;         // the modem's answer to a dial; "" for no telephone
     bool dialup = false;      // USED_LAN 0 with a link that connects at once
+    bool deadDns = false;     // the server named, and the DNS server drops every query
 };
 
 class Run {
 public:
-    Run(const QString& ns, const Peers& peers) {
+    Run(Netns& netns, const QString& ns, const Peers& peers) {
+        if (peers.deadDns) {
+            netns.setResolvConf(ns, "nameserver 127.0.0.53\n");
+            Netns::startDns(m_dns, ns, QStringLiteral("127.0.0.53"), false, {});
+        }
         {
             EnterNetns in(ns);
             m_relay = std::make_unique<ScriptedSmtp>();
@@ -50,8 +55,10 @@ public:
         QFile::setPermissions(m_folder.path(QStringLiteral("program_run")),
                               QFile::ReadOwner | QFile::ExeOwner);
         QFile::copy(QStringLiteral(MAILWIRE_LIBRARY), m_folder.path(QStringLiteral("libmailwire.so")));
-        m_folder.write(QStringLiteral("ServerList"), "[Pulsewatch]\r\nSERVER_CNT=1\r\n"
-                                                     "SERVER_NAME1=10.200.0.1\r\nSERVER_CHECK1=1\r\n");
+        m_folder.write(QStringLiteral("ServerList"),
+                       "[Pulsewatch]\r\nSERVER_CNT=1\r\nSERVER_NAME1=" +
+                           QByteArray(peers.deadDns ? "srv.pulsewatch.test" : "10.200.0.1") +
+                           "\r\nSERVER_CHECK1=1\r\n");
         QByteArray general = "[Pulsewatch]\r\nmINTERVAL=1\r\nRETRY=0\r\nCOMSETTING=9600,N,8,1\r\n";
         if (peers.relay)
             general += "EMARGE_SERVER=127.0.0.1:" + QByteArray::number(m_relay->port()) +
@@ -74,6 +81,8 @@ public:
     ~Run() {
         m_program.kill();
         m_program.waitForFinished(5000);
+        m_dns.kill();
+        m_dns.waitForFinished(5000);
     }
     qint64 at(const char* what) const {
         const auto m = QRegularExpression(QLatin1String(what) + QStringLiteral(" (\\d+)"))
@@ -98,6 +107,7 @@ private:
     std::unique_ptr<ScriptedSmtp> m_relay;
     std::unique_ptr<VirtualModem> m_modem;
     QProcess m_program;
+    QProcess m_dns;
     QByteArray m_out;
 };
 
@@ -125,12 +135,13 @@ int main(int argc, char** argv) {
         {"healthy modem (two calls held 10 s each)", {true, false, "\r\nOK\r\n", false}},
         {"modem answering BUSY", {true, false, "\r\nBUSY\r\n", false}},
         {"relay that never greets + BUSY modem", {true, true, "\r\nBUSY\r\n", false}},
+        {"server by name, DNS server dead", {true, false, {}, false, true}},
     };
     out << "tick to emergency window (median of " << rounds << "):\n";
     for (const auto& w : windows) {
         std::vector<double> ms;
         for (int r = 0; r < rounds; ++r) {
-            Run run(ns, w.peers);
+            Run run(netns, ns, w.peers);
             if (!run.waitFor([&] { return run.at("sound") > 0; }, 60000)) {
                 out << "  " << w.label << ": no window (" << run.said() << ")\n";
                 return 1;
@@ -152,12 +163,14 @@ int main(int argc, char** argv) {
         {"modem holding the line", {false, false, "\r\nOK\r\n", false},
          [](Run& r) { return r.modem().received().contains("ATDT"); }},
         {"pause after hang-up", {false, false, {}, true}, [](Run& r) { return r.at("hangup") > 0; }},
+        {"name lookup, DNS server dead", {false, false, {}, false, true},
+         [](Run& r) { return r.at("tick") > 0; }},
     };
     out << "SIGTERM to exit (median of " << std::max(rounds, 5) << "):\n";
     for (const auto& q : quits) {
         std::vector<double> ms;
         for (int r = 0; r < std::max(rounds, 5); ++r) {
-            Run run(ns, q.peers);
+            Run run(netns, ns, q.peers);
             if (!run.waitFor([&] { return q.inState(run); }, 30000)) {
                 out << "  " << q.label << ": never got there\n";
                 return 1;

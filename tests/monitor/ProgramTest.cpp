@@ -292,3 +292,24 @@ TEST_F(ProgramRun, RowsWaitingOnAFullDiskSurviveTheQuit) {
         EXPECT_TRUE(rows[i].contains(QStringLiteral("|127.0.0.1|Reply from 127.0.0.1:")));
     }
 }
+
+// SIGTERM while the cycle waits on a DNS server that drops every query:
+// the program ends within the bound and the abandoned cycle leaves no row.
+TEST_F(ProgramRun, AQuitSignalEndsALookupOnADeadDnsServer) {
+    ASSERT_TRUE(netns.setResolvConf(ns, "nameserver 127.0.0.53\n"));
+    QProcess dns;
+    ASSERT_TRUE(Netns::startDns(dns, ns, QStringLiteral("127.0.0.53"), false, {}));
+    folder.write(QStringLiteral("ServerList"), "[Pulsewatch]\r\nSERVER_CNT=1\r\n"
+                                               "SERVER_NAME1=srv.pulsewatch.test\r\nSERVER_CHECK1=1\r\n");
+    settings("USED_LAN=1\r\n");
+    start(300);
+    ASSERT_TRUE(waitUntil([&] { return said("tick") > 0; }, 10000)) << out.constData();
+    QTest::qWait(300); // into the lookup
+    const qint64 ms = endWithSignal();
+    EXPECT_GE(ms, 0);
+    EXPECT_LE(ms, PW_END_LIMIT_MS);
+    EXPECT_EQ(program.exitCode(), 0);
+    EXPECT_EQ(eventRows(folder.path(QStringLiteral("PLW"))), QStringList());
+    dns.kill();
+    dns.waitForFinished(3000);
+}
