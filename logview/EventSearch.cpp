@@ -8,15 +8,6 @@
 namespace logview {
 namespace {
 
-constexpr int kBusyTimeoutMs = 2000;
-
-QString dayStart(const QDate& d) {
-    return d.toString(QStringLiteral("yyyy-MM-dd 00:00:00"));
-}
-QString dayEnd(const QDate& d) {
-    return d.toString(QStringLiteral("yyyy-MM-dd 23:59:59"));
-}
-
 // An IME in full-width mode types "２０２６": a digit of any width is a digit.
 int number(const QString& typed, bool* ok) {
     QString ascii = typed.trimmed();
@@ -26,39 +17,47 @@ int number(const QString& typed, bool* ok) {
     return ascii.toInt(ok);
 }
 
-} // namespace
-
-QString searchStatement(const SearchCriteria& c) {
+// Comparisons and placeholders only: both SQLite and PostgreSQL run them,
+// and the indexes on AddDate and on ServerName, AddDate serve every one.
+QString conditions(const SearchCriteria& c, bool after) {
     QStringList where;
     if (c.error)
         where << QStringLiteral("Error=:error");
     if (!c.server.isEmpty())
         where << QStringLiteral("ServerName=:server");
-    if (c.from && c.to)
-        where << QStringLiteral("AddDate BETWEEN :from AND :to");
-    else if (c.from)
+    // A later page starts at the last row read: that bound, not the first
+    // day's, is what lets the index skip the rows already shown.
+    if (c.from || after)
         where << QStringLiteral("AddDate>=:from");
-    else if (c.to)
+    if (c.to)
         where << QStringLiteral("AddDate<=:to");
-    QString sql = QStringLiteral("SELECT AddDate,ServerName,Message,Error FROM Pulsewatch");
-    if (!where.isEmpty())
-        sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
-    return sql + QStringLiteral(" ORDER BY ID");
+    if (after)
+        where << QStringLiteral("(AddDate>:lastDate OR ID>:lastId)");
+    return where.isEmpty() ? QString()
+                           : QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
 }
 
-SearchResult search(const QString& databasePath, const SearchCriteria& c, EventListModel& model) {
-    SearchResult r;
-    monitor::EventDatabase database(databasePath, kBusyTimeoutMs, true);
-    if (!database.isOpen()) {
-        r.failure = database.error();
-        return r;
-    }
-    QSqlQuery q(database.db());
-    q.setForwardOnly(true);
-    if (!q.prepare(searchStatement(c))) {
-        r.failure = q.lastError().text();
-        return r;
-    }
+} // namespace
+
+SearchCriteria SearchCriteria::datesOnly() const {
+    SearchCriteria dates;
+    dates.from = from;
+    dates.to = to;
+    return dates;
+}
+
+QString dayStart(const QDate& d) {
+    return d.toString(QStringLiteral("yyyy-MM-dd 00:00:00"));
+}
+QString dayEnd(const QDate& d) {
+    return d.toString(QStringLiteral("yyyy-MM-dd 23:59:59"));
+}
+
+QString whereClause(const SearchCriteria& c) {
+    return conditions(c, false);
+}
+
+void bindCriteria(QSqlQuery& q, const SearchCriteria& c) {
     if (c.error)
         q.bindValue(QStringLiteral(":error"), static_cast<int>(*c.error));
     if (!c.server.isEmpty())
@@ -67,26 +66,82 @@ SearchResult search(const QString& databasePath, const SearchCriteria& c, EventL
         q.bindValue(QStringLiteral(":from"), dayStart(*c.from));
     if (c.to)
         q.bindValue(QStringLiteral(":to"), dayEnd(*c.to));
+}
+
+QString pageStatement(const SearchCriteria& c, bool after, int limit) {
+    return QStringLiteral("SELECT ID,AddDate,ServerName,Message,Error FROM Pulsewatch") +
+           conditions(c, after) + QStringLiteral(" ORDER BY AddDate,ID LIMIT %1").arg(limit);
+}
+
+EventPages::EventPages(QString databasePath, SearchCriteria c)
+    : m_path(std::move(databasePath)), m_criteria(std::move(c)) {}
+
+bool EventPages::next(int n, EventListModel& model, QString* failure) {
+    monitor::EventDatabase database(m_path, kBusyTimeoutMs, true);
+    if (!database.isOpen()) {
+        *failure = database.error();
+        return false;
+    }
+    QSqlQuery q(database.db());
+    q.setForwardOnly(true);
+    if (!q.prepare(pageStatement(m_criteria, m_started, n))) {
+        *failure = q.lastError().text();
+        return false;
+    }
+    bindCriteria(q, m_criteria);
+    if (m_started) {
+        q.bindValue(QStringLiteral(":from"), m_lastDate);
+        q.bindValue(QStringLiteral(":lastDate"), m_lastDate);
+        q.bindValue(QStringLiteral(":lastId"), m_lastId);
+    }
     if (!q.exec()) {
-        r.failure = q.lastError().text();
-        return r;
+        *failure = q.lastError().text();
+        return false;
     }
-    model.clear();
-    model.beginFill();
-    int normal = 0, errors = 0;
+    if (!m_started)
+        model.clear();
+    m_started = true;
+    int read = 0;
     while (q.next()) {
-        const qint16 error = static_cast<qint16>(q.value(3).toInt());
-        model.append(q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), error);
-        (error == 1 ? normal : errors)++;
+        m_lastId = q.value(0).toLongLong();
+        m_lastDate = q.value(1);
+        model.append(m_lastDate.toString(), q.value(2).toString(), q.value(3).toString(),
+                     static_cast<qint16>(q.value(4).toInt()));
+        ++read;
     }
-    model.endFill();
     if (q.lastError().isValid()) {
+        *failure = q.lastError().text();
+        return false;
+    }
+    m_atEnd = read < n;
+    return true;
+}
+
+SearchCounts countRows(const QString& databasePath, const SearchCriteria& c) {
+    SearchCounts r;
+    monitor::EventDatabase database(databasePath, kBusyTimeoutMs, true);
+    if (!database.isOpen()) {
+        r.failure = database.error();
+        return r;
+    }
+    QSqlQuery q(database.db());
+    q.setForwardOnly(true);
+    if (!q.prepare(QStringLiteral(
+                       "SELECT COUNT(*),SUM(CASE WHEN Error=1 THEN 1 ELSE 0 END) FROM Pulsewatch") +
+                   whereClause(c))) {
         r.failure = q.lastError().text();
         return r;
     }
+    bindCriteria(q, c);
+    if (!q.exec() || !q.next()) {
+        r.failure = q.lastError().text();
+        return r;
+    }
+    // SUM over no rows is NULL, which reads as 0.
+    const qint64 total = q.value(0).toLongLong();
+    r.normal = q.value(1).toLongLong();
+    r.errors = total - r.normal;
     r.ok = true;
-    r.normal = normal;
-    r.errors = errors;
     return r;
 }
 

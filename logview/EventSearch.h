@@ -4,8 +4,11 @@
 
 #include <QDate>
 #include <QString>
+#include <QVariant>
 
 #include <optional>
+
+class QSqlQuery;
 
 namespace logview {
 
@@ -16,21 +19,53 @@ struct SearchCriteria {
     std::optional<qint16> error; ///< -1 errors only, 1 successes only
     QString server;              ///< "" for every server
     std::optional<QDate> from, to;
+
+    /// The same dates without the kind and the server: what the chart shows.
+    SearchCriteria datesOnly() const;
 };
 
-struct SearchResult {
+/// The conditions of criteria as " WHERE ..." (or "" for none), with a
+/// ":name" placeholder for every value, in SQL that SQLite and PostgreSQL
+/// both run; bindCriteria gives the values.
+QString whereClause(const SearchCriteria& c);
+void bindCriteria(QSqlQuery& q, const SearchCriteria& c);
+
+/// The statement of one page of a search: rows in time order (AddDate, then
+/// insertion order), at most limit of them; with after, only those after
+/// the row named by ":lastDate" and ":lastId".
+QString pageStatement(const SearchCriteria& c, bool after, int limit);
+
+/// The rows of a search a page at a time. Each page is a statement of its
+/// own that starts after the last row read, so nothing holds the database
+/// between pages and the millionth row comes as fast as the first.
+class EventPages {
+public:
+    EventPages(QString databasePath, SearchCriteria c);
+
+    /// Appends up to n rows to model (call endFill after it); the first
+    /// call empties model once its statement has run, so a failure leaves
+    /// the list as it was. False with the reason when the database failed.
+    bool next(int n, EventListModel& model, QString* failure);
+    bool atEnd() const { return m_atEnd; }
+
+private:
+    QString m_path;
+    SearchCriteria m_criteria;
+    bool m_started = false;
+    bool m_atEnd = false;
+    QVariant m_lastDate; // as read, so a server's finer timestamp loses nothing
+    qint64 m_lastId = 0;
+};
+
+struct SearchCounts {
     bool ok = false;
     QString failure; ///< the database's reason, for diagnostics
-    int normal = 0;
-    int errors = 0;
+    qint64 normal = 0;
+    qint64 errors = 0; ///< every row whose Error is not 1
 };
 
-/// The statement for criteria, with ":name" placeholders for every value.
-QString searchStatement(const SearchCriteria& c);
-
-/// Runs the search on the database file and fills model with the rows in
-/// insertion order. Rows read before a failure stay in the model.
-SearchResult search(const QString& databasePath, const SearchCriteria& c, EventListModel& model);
+/// Counts the rows of the criteria in the database itself.
+SearchCounts countRows(const QString& databasePath, const SearchCriteria& c);
 
 /// Deletes the rows recorded before the day 60 days before today.
 bool purgeOlderThan60Days(const QString& databasePath, const QDate& today, QString* failure);
@@ -39,5 +74,12 @@ bool purgeOlderThan60Days(const QString& databasePath, const QDate& today, QStri
 /// nullopt when the three do not make a date (letters, month 13, 30
 /// February).
 std::optional<QDate> typedDate(const QString& y, const QString& m, const QString& d);
+
+/// The bounds of a day as AddDate holds them.
+QString dayStart(const QDate& d);
+QString dayEnd(const QDate& d);
+
+/// How long a statement of the viewer waits for a writer holding the file.
+constexpr int kBusyTimeoutMs = 2000;
 
 } // namespace logview
