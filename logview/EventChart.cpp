@@ -107,7 +107,7 @@ QSize EventChart::sizeHint() const {
 
 QSize EventChart::minimumSizeHint() const {
     const QFontMetrics fm = fontMetrics();
-    return QSize(widest(fm, QStringLiteral("0000/00/00")) * 3, fm.height() * 8);
+    return QSize(widest(fm, QStringLiteral("0000/00/00")) * 3, fm.height() * 6);
 }
 
 void EventChart::resizeEvent(QResizeEvent* event) {
@@ -146,32 +146,42 @@ const EventChart::Layout& EventChart::layout() const {
     for (const ServerChart& s : m_data.servers)
         if (serverShown(s.name))
             maxRtt = std::max(maxRtt, s.maxRtt);
-    const qint32 step = niceStep(std::max(1.0, maxRtt / 4.0));
-    const qint32 yMax = static_cast<qint32>(std::min<qint64>(
-        qint64(step) * std::max<qint64>(1, (qint64(maxRtt) + step - 1) / step), 1 << 30));
-    layoutAxes(l, yMax);
+    layoutAxes(l, maxRtt);
     if (l.plot.width() < 2 || l.plot.height() < 2)
         return l;
     for (int s = 0; s < static_cast<int>(m_data.servers.size()); ++s)
         if (serverShown(m_data.servers[static_cast<size_t>(s)].name))
-            layoutServer(l, s, yMax);
+            layoutServer(l, s, l.yMax);
     return l;
 }
 
-void EventChart::layoutAxes(Layout& l, qint32 yMax) const {
+void EventChart::layoutAxes(Layout& l, qint32 maxRtt) const {
     const QFontMetrics fm = fontMetrics();
     const int lh = fm.height();
     const QString title = QStringLiteral("RTT (ms)");
     l.labels.push_back({title, QRect(kMargin, kMargin, fm.horizontalAdvance(title) + 1, lh),
                         Qt::AlignLeft | Qt::AlignVCenter});
-    const qint32 step = niceStep(std::max(1.0, yMax / 4.0));
+    // About four steps, fewer where the plot has no room for their labels.
+    const int half = lh / 2 + 2;
+    const int plotHeight = height() - 2 * kMargin - 3 * lh - 2 * half;
+    qint32 step = niceStep(std::max(1.0, maxRtt / 4.0));
+    const auto topOf = [&maxRtt](qint32 s) {
+        return std::min<qint64>(qint64(s) * std::max<qint64>(1, (qint64(maxRtt) + s - 1) / s),
+                                1 << 30);
+    };
+    while (step < (1 << 30) && plotHeight * double(step) / topOf(step) < lh + 2)
+        step = niceStep(step + 1.0);
+    const qint32 yMax = static_cast<qint32>(topOf(step));
+    l.yMax = yMax;
     int yLabels = 0;
     for (qint64 v = 0; v <= yMax; v += step)
         yLabels = std::max(yLabels, fm.horizontalAdvance(QString::number(v)));
     const int clockWidth = widest(fm, QStringLiteral("00:00"));
     const int dayWidth = widest(fm, QStringLiteral("0000/00/00"));
-    l.plot = QRect(QPoint(kMargin + yLabels + 6, kMargin + lh + 6),
-                   QPoint(width() - 1 - kMargin - dayWidth / 2, height() - 1 - kMargin - 2 * lh - 4));
+    // The RTT labels stand centred on their lines, half a line above the
+    // plot's top and below its bottom: clear of the title and time labels.
+    l.plot = QRect(QPoint(kMargin + yLabels + 6, kMargin + lh + half),
+                   QPoint(width() - 1 - kMargin - dayWidth / 2, height() - 1 - kMargin - 2 * lh - half));
     if (l.plot.width() < 2 || l.plot.height() < 2)
         return;
     const QRect& p = l.plot;
@@ -194,7 +204,7 @@ void EventChart::layoutAxes(Layout& l, qint32 yMax) const {
             break;
         }
     const bool clock = stepX < 86400;
-    const int top = p.bottom() + 4;
+    const int top = p.bottom() + half;
     QRect lastDay;
     qint64 lastDate = -1;
     const auto place = [&](const QString& text, double x, int y) {

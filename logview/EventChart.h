@@ -70,6 +70,7 @@ private:
     };
     struct Layout {
         QRect plot;
+        qint32 yMax = 1;
         std::vector<Label> labels;
         std::vector<double> gridY;
         std::vector<double> ticksX;
@@ -80,7 +81,7 @@ private:
 
     const Layout& layout() const;
     int nearestMark(const QPoint& pos) const; // -1 when none is near enough
-    void layoutAxes(Layout& l, qint32 yMax) const;
+    void layoutAxes(Layout& l, qint32 maxRtt) const;
     void layoutServer(Layout& l, int server, qint32 yMax) const;
     void invalidate();
 

@@ -22,25 +22,27 @@ QLayoutItem* FlowLayout::takeAt(int index) {
     return index >= 0 && index < m_items.size() ? m_items.takeAt(index) : nullptr;
 }
 
-int FlowLayout::heightForWidth(int width) const {
-    return place(QRect(0, 0, width, 0), false);
-}
-
 QSize FlowLayout::minimumSize() const {
     // The widest item alone on a line.
     QSize size;
     for (const QLayoutItem* item : m_items)
-        size = size.expandedTo(item->minimumSize());
+        if (!item->isEmpty())
+            size = size.expandedTo(item->sizeHint());
     const QMargins m = contentsMargins();
-    return size + QSize(m.left() + m.right(), m.top() + m.bottom());
+    return QSize(size.width() + m.left() + m.right(),
+                 std::max(size.height() + m.top() + m.bottom(), m_height));
 }
 
 void FlowLayout::setGeometry(const QRect& rect) {
     QLayout::setGeometry(rect);
-    place(rect, true);
+    const int height = place(rect);
+    if (height != m_height) {
+        m_height = height;
+        invalidate(); // the window lays itself out again with the new height
+    }
 }
 
-int FlowLayout::place(const QRect& rect, bool apply) const {
+int FlowLayout::place(const QRect& rect) const {
     const QRect area = rect.marginsRemoved(contentsMargins());
     const int gap = spacing() >= 0 ? spacing() : 6;
     int x = area.x(), y = area.y(), lineHeight = 0;
@@ -53,8 +55,7 @@ int FlowLayout::place(const QRect& rect, bool apply) const {
             y += lineHeight + gap;
             lineHeight = 0;
         }
-        if (apply)
-            item->setGeometry(QRect(QPoint(x, y), size));
+        item->setGeometry(QRect(QPoint(x, y), size));
         x += size.width() + gap;
         lineHeight = std::max(lineHeight, size.height());
     }

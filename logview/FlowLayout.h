@@ -18,16 +18,18 @@ public:
     QLayoutItem* itemAt(int index) const override { return m_items.value(index); }
     QLayoutItem* takeAt(int index) override;
     Qt::Orientations expandingDirections() const override { return {}; }
-    bool hasHeightForWidth() const override { return true; }
-    int heightForWidth(int width) const override;
     QSize sizeHint() const override { return minimumSize(); }
     QSize minimumSize() const override;
     void setGeometry(const QRect& rect) override;
 
 private:
-    int place(const QRect& rect, bool apply) const;
+    int place(const QRect& rect) const; // the height the lines take
 
     QList<QLayoutItem*> m_items;
+    // The height the lines took at the last width laid out. Given as the
+    // minimum rather than through height-for-width, which would make a
+    // scroll area around the window take every layout's preferred height.
+    int m_height = 0;
 };
 
 } // namespace logview

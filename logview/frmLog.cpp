@@ -217,7 +217,21 @@ void frmLog::fitScreen() {
     QSize size = kPreferredSize;
     if (screen)
         size = size.boundedTo(screen->availableGeometry().size() - kFrameAllowance);
-    resize(size);
+    // A fixed size: window managers then offer no maximize box (openbox
+    // ignores the hint that asks for none on a resizable window).
+    setFixedSize(size);
+}
+
+void frmLog::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    // Openbox gives every dialog a minimize box whatever it asks for. A
+    // minimized viewer could not be found again without a taskbar, and
+    // monitoring waits for it to close: it comes straight back.
+    if (event->type() == QEvent::WindowStateChange && isMinimized())
+        QTimer::singleShot(0, this, [this] {
+            if (isMinimized())
+                showNormal();
+        });
 }
 
 int frmLog::cellWidth(const QString& text) const {
@@ -308,15 +322,20 @@ bool frmLog::moreRows(int n) {
 
 void frmLog::showChart() {
     logview::ChartLoad load = m_loader.takeResult();
-    if (!load.ok) {
+    if (load.ok) {
+        setChartData(std::move(load.data));
+    } else {
         m_chart->setState(logview::EventChart::State::Failed);
-        return;
+        fillLegend();
     }
+}
+
+void frmLog::setChartData(logview::ChartData data) {
     QStringList order;
     for (int i = 1; i <= m_state.serverCount(); ++i)
         order << m_state.Servers[i].Name;
-    load.data.orderServers(order);
-    m_chart->setData(std::move(load.data));
+    data.orderServers(order);
+    m_chart->setData(std::move(data));
     fillLegend();
 }
 

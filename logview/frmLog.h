@@ -37,8 +37,14 @@ public:
     void Command2_Click(); // LOG CLEAR
     /// The chart's "画像を保存": the chart and its legend as a PNG file.
     void saveChart();
+    /// Shows chart data with its legend, the servers in the list's order.
+    void setChartData(logview::ChartData data);
     void done(int result) override;
 
+protected:
+    void changeEvent(QEvent* event) override;
+
+public:
     logview::EventListModel& model() { return m_model; }
     logview::EventChart& chart() { return *m_chart; }
     /// Says loaded() when the chart of the latest search is in.

@@ -15,7 +15,8 @@ xvfb_need() {
 }
 
 # Starts Xvfb on a free display and, unless the second argument is
-# "no-tray", trayer on it; exports DISPLAY.
+# "no-tray", trayer on it; exports DISPLAY. XVFB_SCREEN sets the screen
+# (640x480x24 unless set).
 xvfb_start() {
     local work=$1 i
     mkdir -p "$work/xdg" && chmod 700 "$work/xdg"
@@ -25,7 +26,7 @@ xvfb_start() {
     # so tests run side by side never share one. -noreset: without it the
     # server resets whenever its last client leaves, and drops every client
     # still connecting; the xdotool polls below leave while trayer connects.
-    Xvfb -displayfd 9 -noreset -screen 0 640x480x24 -nolisten tcp 9>"$work/display" \
+    Xvfb -displayfd 9 -noreset -screen 0 "${XVFB_SCREEN:-640x480x24}" -nolisten tcp 9>"$work/display" \
         2>"$work/xvfb.log" &
     xvfb_pids+=($!)
     for i in $(seq 50); do
