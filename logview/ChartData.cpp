@@ -26,13 +26,19 @@ qint64 secondsOf(const QVariant& addDate) {
 
 std::optional<qint32> rttOfOutcome(QStringView line) {
     // The answered form only: "Reply from ADDR:HOST: Bytes = n RTT = n ms
-    // TTL = n". Host names hold no blanks, so the last " RTT = " is the one.
+    // TTL = n". Host names hold no blanks, so the last " RTT = " is the one,
+    // and the byte count stands right before it.
     static const QString rttTag = QStringLiteral(" RTT = ");
-    if (!line.startsWith(QLatin1String("Reply from ")) ||
-        !line.contains(QLatin1String(": Bytes = ")))
+    static const QString bytesTag = QStringLiteral(": Bytes = ");
+    if (!line.startsWith(QLatin1String("Reply from ")))
         return std::nullopt;
     const qsizetype at = line.lastIndexOf(rttTag);
     if (at < 0)
+        return std::nullopt;
+    qsizetype bytes = at;
+    while (bytes > 0 && line[bytes - 1] >= u'0' && line[bytes - 1] <= u'9')
+        --bytes;
+    if (bytes == at || !line.first(bytes).endsWith(bytesTag))
         return std::nullopt;
     qsizetype i = at + rttTag.size();
     qint64 value = 0;
@@ -43,6 +49,28 @@ std::optional<qint32> rttOfOutcome(QStringView line) {
         !line.mid(i).startsWith(QLatin1String(" ms TTL = ")))
         return std::nullopt;
     return static_cast<qint32>(value);
+}
+
+std::vector<ServerChart::Column> ServerChart::columns(int width) const {
+    std::vector<Column> out;
+    const qint64 count = static_cast<qint64>(slices.size());
+    for (qint64 i = 0; i < count; ++i) {
+        const Slice& slice = slices[static_cast<size_t>(i)];
+        if (!slice.answered && !slice.down)
+            continue;
+        const qint64 column = i * width / count;
+        if (out.empty() || out.back().index != column)
+            out.push_back({column, nullptr, nullptr, false});
+        Column& c = out.back();
+        c.down = c.down || slice.down;
+        if (slice.answered) {
+            if (!c.low || slice.low.rtt < c.low->rtt)
+                c.low = &slice.low;
+            if (!c.high || slice.high.rtt > c.high->rtt)
+                c.high = &slice.high;
+        }
+    }
+    return out;
 }
 
 void ChartData::orderServers(const QStringList& order) {

@@ -41,10 +41,23 @@ struct ServerChart {
         bool answered = false;
         bool down = false;
     };
+    /// A pixel column: its lowest and highest point, and whether a failure
+    /// fell in it.
+    struct Column {
+        qint64 index = 0;
+        const ChartPoint* low = nullptr; ///< null when nothing answered
+        const ChartPoint* high = nullptr;
+        bool down = false;
+    };
     QString name;
     std::vector<Slice> slices;
     std::vector<DownPeriod> down;
     qint32 maxRtt = 0;
+
+    /// The slices merged into width columns, in order; a column where
+    /// nothing answered or failed is left out. What a chart of that width
+    /// draws: at most two points per column.
+    std::vector<Column> columns(int width) const;
 };
 
 struct ChartData {

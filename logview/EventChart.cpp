@@ -256,52 +256,26 @@ void EventChart::layoutServer(Layout& l, int server, qint32 yMax) const {
         }
     }
 
-    // Slices that fall in one pixel column merge into its lowest and
-    // highest point; a failure in the column breaks the line there.
+    // A failure in a column breaks the line there.
     std::vector<QPolygonF>& lines = l.lines[static_cast<size_t>(server)];
     QPolygonF line;
-    const ChartPoint* low = nullptr;
-    const ChartPoint* high = nullptr;
-    bool down = false;
-    qint64 column = -1;
-    const auto flushColumn = [&] {
-        if (down && !line.isEmpty()) {
+    for (const ServerChart::Column& column : s.columns(p.width())) {
+        if (column.down && !line.isEmpty()) {
             lines.push_back(std::move(line));
             line.clear();
         }
-        if (low) {
-            const ChartPoint* first = low->time <= high->time ? low : high;
-            const ChartPoint* second = first == low ? high : low;
-            for (const ChartPoint* pt : {first, second}) {
-                if (pt == second && pt == first)
-                    break;
-                const QPointF at(xOf(pt->time), yOf(pt->rtt));
-                line << at;
-                l.marks.push_back({at, server, pt});
-            }
-        }
-        low = high = nullptr;
-        down = false;
-    };
-    const int slices = static_cast<int>(s.slices.size());
-    for (int i = 0; i < slices; ++i) {
-        const ServerChart::Slice& slice = s.slices[static_cast<size_t>(i)];
-        if (!slice.answered && !slice.down)
+        if (!column.low)
             continue;
-        const qint64 c = qint64(i) * p.width() / slices;
-        if (c != column) {
-            flushColumn();
-            column = c;
-        }
-        down = down || slice.down;
-        if (slice.answered) {
-            if (!low || slice.low.rtt < low->rtt)
-                low = &slice.low;
-            if (!high || slice.high.rtt > high->rtt)
-                high = &slice.high;
+        const ChartPoint* first = column.low->time <= column.high->time ? column.low : column.high;
+        const ChartPoint* second = first == column.low ? column.high : column.low;
+        for (const ChartPoint* pt : {first, second}) {
+            if (pt == second && second == first)
+                break;
+            const QPointF at(xOf(pt->time), yOf(pt->rtt));
+            line << at;
+            l.marks.push_back({at, server, pt});
         }
     }
-    flushColumn();
     if (!line.isEmpty())
         lines.push_back(std::move(line));
 }
