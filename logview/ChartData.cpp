@@ -1,10 +1,6 @@
 #include "logview/ChartData.h"
 
 #include "logview/EventTime.h"
-#include "monitor/EventDatabase.h"
-
-#include <QSqlError>
-#include <QSqlQuery>
 
 #include <algorithm>
 #include <limits>
@@ -154,27 +150,19 @@ ChartLoad loadChart(const QString& databasePath, const SearchCriteria& c,
                     const std::atomic<bool>* cancel) {
     ChartLoad r;
     const SearchCriteria dates = c.datesOnly();
-    monitor::EventDatabase database(databasePath, kBusyTimeoutMs, true);
-    if (!database.isOpen()) {
-        r.failure = database.error();
-        return r;
-    }
-    QSqlQuery q(database.db());
-    q.setForwardOnly(true);
-    const auto failed = [&r, &q] {
-        r.failure = q.lastError().text();
-        return r;
-    };
+    ViewerStatement s(databasePath);
+    QSqlQuery& q = s.query();
     qint64 from = dates.from ? civilSeconds(packedTime(dayStart(*dates.from))) : 0;
     qint64 to = dates.to ? civilSeconds(packedTime(dayEnd(*dates.to))) : from;
     if (!dates.from || !dates.to) {
         // An open end is the first or the last row: both come from the index.
-        if (!q.prepare(QStringLiteral("SELECT MIN(AddDate),MAX(AddDate) FROM Pulsewatch") +
-                       whereClause(dates)))
-            return failed();
-        bindCriteria(q, dates);
-        if (!q.exec() || !q.next())
-            return failed();
+        if (!s.prepare(QStringLiteral("SELECT MIN(AddDate),MAX(AddDate) FROM Pulsewatch") +
+                           whereClause(dates),
+                       dates) ||
+            !s.exec() || !s.next()) {
+            r.failure = s.ok() ? QStringLiteral("no range") : s.failure();
+            return r;
+        }
         if (q.value(0).isNull()) {
             r.ok = true; // no rows: an empty chart
             r.data = ChartBuilder(from, to).finish();
@@ -184,16 +172,13 @@ ChartLoad loadChart(const QString& databasePath, const SearchCriteria& c,
             from = secondsOf(q.value(0));
         if (!dates.to)
             to = secondsOf(q.value(1));
-        q.finish();
     }
     ChartBuilder chart(from, to);
-    if (!q.prepare(QStringLiteral("SELECT AddDate,ServerName,Message,Error FROM Pulsewatch") +
-                   whereClause(dates) + QStringLiteral(" ORDER BY AddDate,ID")))
-        return failed();
-    bindCriteria(q, dates);
-    if (!q.exec())
-        return failed();
-    for (qint64 n = 0; q.next(); ++n) {
+    s.prepare(QStringLiteral("SELECT AddDate,ServerName,Message,Error FROM Pulsewatch") +
+                  whereClause(dates) + QStringLiteral(" ORDER BY AddDate,ID"),
+              dates);
+    s.exec();
+    for (qint64 n = 0; s.next(); ++n) {
         if (cancel && n % kCancelCheckRows == 0 && cancel->load(std::memory_order_relaxed)) {
             r.cancelled = true;
             return r;
@@ -201,8 +186,10 @@ ChartLoad loadChart(const QString& databasePath, const SearchCriteria& c,
         chart.add(secondsOf(q.value(0)), q.value(1).toString(), q.value(2).toString(),
                   static_cast<qint16>(q.value(3).toInt()));
     }
-    if (q.lastError().isValid())
-        return failed();
+    if (!s.ok()) {
+        r.failure = s.failure();
+        return r;
+    }
     r.ok = true;
     r.data = chart.finish();
     return r;

@@ -1,9 +1,6 @@
 #include "logview/EventSearch.h"
 
-#include "monitor/EventDatabase.h"
-
 #include <QSqlError>
-#include <QSqlQuery>
 
 namespace logview {
 namespace {
@@ -73,44 +70,72 @@ QString pageStatement(const SearchCriteria& c, bool after, int limit) {
            conditions(c, after) + QStringLiteral(" ORDER BY AddDate,ID LIMIT %1").arg(limit);
 }
 
+ViewerStatement::ViewerStatement(const QString& databasePath, bool readOnly)
+    : m_database(databasePath, kBusyTimeoutMs, readOnly), m_query(m_database.db()) {
+    if (!m_database.isOpen())
+        m_failure = m_database.error();
+    m_query.setForwardOnly(true);
+}
+
+bool ViewerStatement::failed() {
+    m_failure = m_query.lastError().text();
+    if (m_failure.isEmpty())
+        m_failure = QStringLiteral("?");
+    return false;
+}
+
+bool ViewerStatement::prepare(const QString& sql, const SearchCriteria& c) {
+    if (!ok())
+        return false;
+    m_query.finish();
+    if (!m_query.prepare(sql))
+        return failed();
+    bindCriteria(m_query, c);
+    return true;
+}
+
+bool ViewerStatement::exec() {
+    return ok() && (m_query.exec() || failed());
+}
+
+bool ViewerStatement::next() {
+    if (!ok())
+        return false;
+    if (m_query.next())
+        return true;
+    if (m_query.lastError().isValid())
+        failed();
+    return false;
+}
+
 EventPages::EventPages(QString databasePath, SearchCriteria c)
     : m_path(std::move(databasePath)), m_criteria(std::move(c)) {}
 
 bool EventPages::next(int n, EventListModel& model, QString* failure) {
-    monitor::EventDatabase database(m_path, kBusyTimeoutMs, true);
-    if (!database.isOpen()) {
-        *failure = database.error();
-        return false;
+    ViewerStatement s(m_path);
+    if (s.prepare(pageStatement(m_criteria, m_started, n), m_criteria) && m_started) {
+        s.query().bindValue(QStringLiteral(":from"), m_lastDate);
+        s.query().bindValue(QStringLiteral(":lastDate"), m_lastDate);
+        s.query().bindValue(QStringLiteral(":lastId"), m_lastId);
     }
-    QSqlQuery q(database.db());
-    q.setForwardOnly(true);
-    if (!q.prepare(pageStatement(m_criteria, m_started, n))) {
-        *failure = q.lastError().text();
-        return false;
-    }
-    bindCriteria(q, m_criteria);
-    if (m_started) {
-        q.bindValue(QStringLiteral(":from"), m_lastDate);
-        q.bindValue(QStringLiteral(":lastDate"), m_lastDate);
-        q.bindValue(QStringLiteral(":lastId"), m_lastId);
-    }
-    if (!q.exec()) {
-        *failure = q.lastError().text();
+    if (!s.exec()) {
+        *failure = s.failure();
         return false;
     }
     if (!m_started)
         model.clear();
     m_started = true;
     int read = 0;
-    while (q.next()) {
+    QSqlQuery& q = s.query();
+    while (s.next()) {
         m_lastId = q.value(0).toLongLong();
         m_lastDate = q.value(1);
         model.append(m_lastDate.toString(), q.value(2).toString(), q.value(3).toString(),
                      static_cast<qint16>(q.value(4).toInt()));
         ++read;
     }
-    if (q.lastError().isValid()) {
-        *failure = q.lastError().text();
+    if (!s.ok()) {
+        *failure = s.failure();
         return false;
     }
     m_atEnd = read < n;
@@ -119,46 +144,29 @@ bool EventPages::next(int n, EventListModel& model, QString* failure) {
 
 SearchCounts countRows(const QString& databasePath, const SearchCriteria& c) {
     SearchCounts r;
-    monitor::EventDatabase database(databasePath, kBusyTimeoutMs, true);
-    if (!database.isOpen()) {
-        r.failure = database.error();
-        return r;
-    }
-    QSqlQuery q(database.db());
-    q.setForwardOnly(true);
-    if (!q.prepare(QStringLiteral(
+    ViewerStatement s(databasePath);
+    if (!s.prepare(QStringLiteral(
                        "SELECT COUNT(*),SUM(CASE WHEN Error=1 THEN 1 ELSE 0 END) FROM Pulsewatch") +
-                   whereClause(c))) {
-        r.failure = q.lastError().text();
-        return r;
-    }
-    bindCriteria(q, c);
-    if (!q.exec() || !q.next()) {
-        r.failure = q.lastError().text();
+                       whereClause(c),
+                   c) ||
+        !s.exec() || !s.next()) {
+        r.failure = s.ok() ? QStringLiteral("no count") : s.failure();
         return r;
     }
     // SUM over no rows is NULL, which reads as 0.
-    const qint64 total = q.value(0).toLongLong();
-    r.normal = q.value(1).toLongLong();
+    const qint64 total = s.query().value(0).toLongLong();
+    r.normal = s.query().value(1).toLongLong();
     r.errors = total - r.normal;
     r.ok = true;
     return r;
 }
 
 bool purgeOlderThan60Days(const QString& databasePath, const QDate& today, QString* failure) {
-    monitor::EventDatabase database(databasePath, kBusyTimeoutMs);
-    if (!database.isOpen()) {
-        *failure = database.error();
-        return false;
-    }
-    QSqlQuery q(database.db());
-    if (!q.prepare(QStringLiteral("DELETE FROM Pulsewatch WHERE AddDate<:cutoff"))) {
-        *failure = q.lastError().text();
-        return false;
-    }
-    q.bindValue(QStringLiteral(":cutoff"), dayStart(today.addDays(-60)));
-    if (!q.exec()) {
-        *failure = q.lastError().text();
+    ViewerStatement s(databasePath, false);
+    if (s.prepare(QStringLiteral("DELETE FROM Pulsewatch WHERE AddDate<:cutoff"), {}))
+        s.query().bindValue(QStringLiteral(":cutoff"), dayStart(today.addDays(-60)));
+    if (!s.exec()) {
+        *failure = s.failure();
         return false;
     }
     return true;

@@ -1,14 +1,14 @@
 #pragma once
 
 #include "logview/EventListModel.h"
+#include "monitor/EventDatabase.h"
 
 #include <QDate>
+#include <QSqlQuery>
 #include <QString>
 #include <QVariant>
 
 #include <optional>
-
-class QSqlQuery;
 
 namespace logview {
 
@@ -29,6 +29,30 @@ struct SearchCriteria {
 /// both run; bindCriteria gives the values.
 QString whereClause(const SearchCriteria& c);
 void bindCriteria(QSqlQuery& q, const SearchCriteria& c);
+
+/// A statement of the viewer on a connection of its own, opened for it and
+/// closed with it. Every step returns false once one failed, with the
+/// database's reason in failure().
+class ViewerStatement {
+public:
+    explicit ViewerStatement(const QString& databasePath, bool readOnly = true);
+    /// Prepares sql (again, for a later statement) and binds criteria's
+    /// values.
+    bool prepare(const QString& sql, const SearchCriteria& c);
+    bool exec();
+    /// The next row; false at the end or on a failure (then ok() is false).
+    bool next();
+    bool ok() const { return m_failure.isEmpty(); }
+    const QString& failure() const { return m_failure; }
+    QSqlQuery& query() { return m_query; }
+
+private:
+    bool failed();
+
+    monitor::EventDatabase m_database;
+    QSqlQuery m_query; // after the database: it ends first
+    QString m_failure;
+};
 
 /// The statement of one page of a search: rows in time order (AddDate, then
 /// insertion order), at most limit of them; with after, only those after
