@@ -85,7 +85,8 @@ double sqlite3Ms(const QString& path, const QString& sql) {
 // A statement of the viewer with its values written in, for sqlite3.
 QString literal(QString sql, const logview::SearchCriteria& c) {
     if (c.from)
-        sql.replace(QStringLiteral(":from"), QLatin1Char('\'') + logview::dayStart(*c.from) + u'\'');
+        sql.replace(QStringLiteral(":from"),
+                    QLatin1Char('\'') + logview::dayStart(*c.from) + u'\'');
     if (c.to)
         sql.replace(QStringLiteral(":to"), QLatin1Char('\'') + logview::dayEnd(*c.to) + u'\'');
     return sql + u';';
@@ -94,8 +95,7 @@ QString literal(QString sql, const logview::SearchCriteria& c) {
 // Times the first paint of the list's rows after start().
 class FirstPaint : public QObject {
 public:
-    FirstPaint(QWidget* viewport, const QAbstractItemModel& model)
-        : m_model(model) {
+    FirstPaint(QWidget* viewport, const QAbstractItemModel& model) : m_model(model) {
         viewport->installEventFilter(this);
     }
     void start() {
@@ -288,8 +288,9 @@ int main(int argc, char** argv) {
             dayCounts = w.findChild<QLabel*>(QStringLiteral("Label3"))->text() + u'/' +
                         w.findChild<QLabel*>(QStringLiteral("Label5"))->text();
             ms["sqlite3 day statements"].push_back(sqlite3Ms(state.DatabasePath, dayStatements));
-            ms["sqlite3 day select"].push_back(sqlite3Ms(
-                state.DatabasePath, literal(chartSelect.arg(logview::whereClause(oneDay)), oneDay)));
+            ms["sqlite3 day select"].push_back(
+                sqlite3Ms(state.DatabasePath,
+                          literal(chartSelect.arg(logview::whereClause(oneDay)), oneDay)));
 
             for (const char* field : {"Y1", "Y2"})
                 w.findChild<QLineEdit*>(QLatin1String(field))->clear();
@@ -313,9 +314,9 @@ int main(int argc, char** argv) {
         t.restart();
         const logview::ChartLoad ninety = logview::loadChart(state.DatabasePath, ninetyDays);
         ms["chart read, 90 days"].push_back(t.nsecsElapsed() / 1e6);
-        ms["sqlite3 90-day select"].push_back(sqlite3Ms(
-            state.DatabasePath,
-            literal(chartSelect.arg(logview::whereClause(ninetyDays)), ninetyDays)));
+        ms["sqlite3 90-day select"].push_back(
+            sqlite3Ms(state.DatabasePath,
+                      literal(chartSelect.arg(logview::whereClause(ninetyDays)), ninetyDays)));
         dayRows = day.data.rows;
         ninetyRows = ninety.data.rows;
 
@@ -332,8 +333,8 @@ int main(int argc, char** argv) {
     };
     out << "rounds: " << rounds << "\n";
     out << "one day: " << dayRows << " chart rows, counts " << dayCounts << "\n";
-    for (const char* n : {"day search", "sqlite3 day statements", "sqlite3 day select",
-                          "day search, chart in"})
+    for (const char* n :
+         {"day search", "sqlite3 day statements", "sqlite3 day select", "day search, chart in"})
         show(n);
     out << "ratio day search / sqlite3 same statements: "
         << QString::number(median(ms["day search"]) / median(ms["sqlite3 day statements"]), 'f', 2)

@@ -102,8 +102,7 @@ ServerChart& ChartBuilder::serverOf(const QString& name) {
     return m_data.servers[m_last];
 }
 
-void ChartBuilder::add(qint64 time, const QString& server, const QString& message,
-                       qint16 error) {
+void ChartBuilder::add(qint64 time, const QString& server, const QString& message, qint16 error) {
     if (!isServer(server))
         return;
     ++m_data.rows;

@@ -14,17 +14,17 @@ namespace logview {
 namespace {
 
 constexpr int kMargin = 4;
-constexpr int kTickGap = 12;    // px between two time labels at least
-constexpr double kHoverPx = 6;  // how near a point the pointer must be
-constexpr int kStripPx = 4;     // the server's colour on top of its band
+constexpr int kTickGap = 12;   // px between two time labels at least
+constexpr double kHoverPx = 6; // how near a point the pointer must be
+constexpr int kStripPx = 4;    // the server's colour on top of its band
 const QColor kWarning(255, 90, 0, 60);
 const QColor kGrid(225, 225, 225);
 const QColor kAxis(110, 110, 110);
 
 // Steps of the time axis, seconds: whole minutes, hours, days, weeks.
-constexpr qint64 kSteps[] = {60,        120,        300,        600,         900,
-                             1800,      3600,       7200,       3 * 3600,    6 * 3600,
-                             12 * 3600, 86400,      2 * 86400,  7 * 86400,   14 * 86400,
+constexpr qint64 kSteps[] = {60,         120,        300,        600,         900,
+                             1800,       3600,       7200,       3 * 3600,    6 * 3600,
+                             12 * 3600,  86400,      2 * 86400,  7 * 86400,   14 * 86400,
                              28 * 86400, 56 * 86400, 91 * 86400, 182 * 86400, 364 * 86400};
 
 // 1, 2, 5 times a power of ten: the RTT axis's step.
@@ -67,10 +67,9 @@ EventChart::EventChart(QWidget* parent) : QWidget(parent) {
 
 QColor EventChart::colourOf(int index) {
     // Ten colours apart from each other and from the warning colour.
-    static const QColor palette[] = {{31, 119, 180},  {44, 160, 44},  {148, 103, 189},
-                                     {23, 190, 207},  {140, 86, 75},  {227, 119, 194},
-                                     {127, 127, 127}, {188, 189, 34}, {57, 59, 121},
-                                     {99, 121, 57}};
+    static const QColor palette[] = {
+        {31, 119, 180},  {44, 160, 44},   {148, 103, 189}, {23, 190, 207}, {140, 86, 75},
+        {227, 119, 194}, {127, 127, 127}, {188, 189, 34},  {57, 59, 121},  {99, 121, 57}};
     const int n = static_cast<int>(std::size(palette));
     const QColor c = palette[index % n];
     return index < n ? c : c.darker(100 + 40 * (index / n));
@@ -180,8 +179,9 @@ void EventChart::layoutAxes(Layout& l, qint32 maxRtt) const {
     const int dayWidth = widest(fm, QStringLiteral("0000/00/00"));
     // The RTT labels stand centred on their lines, half a line above the
     // plot's top and below its bottom: clear of the title and time labels.
-    l.plot = QRect(QPoint(kMargin + yLabels + 6, kMargin + lh + half),
-                   QPoint(width() - 1 - kMargin - dayWidth / 2, height() - 1 - kMargin - 2 * lh - half));
+    l.plot =
+        QRect(QPoint(kMargin + yLabels + 6, kMargin + lh + half),
+              QPoint(width() - 1 - kMargin - dayWidth / 2, height() - 1 - kMargin - 2 * lh - half));
     if (l.plot.width() < 2 || l.plot.height() < 2)
         return;
     const QRect& p = l.plot;
@@ -251,8 +251,8 @@ void EventChart::layoutServer(Layout& l, int server, qint32 yMax) const {
             l.bands.back().rect.setRight(std::max(l.bands.back().rect.right(), x2));
             l.bands.back().to = std::max(l.bands.back().to, d.to);
         } else {
-            l.bands.push_back({QRectF(QPointF(x1, p.top()), QPointF(x2, p.bottom())), server, &d,
-                               d.to});
+            l.bands.push_back(
+                {QRectF(QPointF(x1, p.top()), QPointF(x2, p.bottom())), server, &d, d.to});
         }
     }
 

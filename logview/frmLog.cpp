@@ -16,7 +16,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -363,12 +362,11 @@ void frmLog::fillLegend() {
 
 void frmLog::saveChart() {
     const logview::ChartData& data = m_chart->data();
-    const auto day = [](qint64 s) {
-        return QString::number(logview::packedOf(s) / 1000000);
-    };
-    const QString name = m_chart->state() == logview::EventChart::State::Ready
-                             ? QStringLiteral("Pulsewatch-%1-%2.png").arg(day(data.from), day(data.to))
-                             : QStringLiteral("Pulsewatch.png");
+    const auto day = [](qint64 s) { return QString::number(logview::packedOf(s) / 1000000); };
+    const QString name =
+        m_chart->state() == logview::EventChart::State::Ready
+            ? QStringLiteral("Pulsewatch-%1-%2.png").arg(day(data.from), day(data.to))
+            : QStringLiteral("Pulsewatch.png");
     QString path = m_ui.getSaveFileName(this, QDir(m_state.AppFolder).filePath(name),
                                         QStringLiteral("PNG (*.png)"));
     if (path.isEmpty())

@@ -37,8 +37,8 @@ protected:
         state.RETRY = QStringLiteral("0");
     }
     void answering(bool on) {
-        ASSERT_TRUE(netns.exec(b, QStringLiteral("sysctl -qw net.ipv4.icmp_echo_ignore_all=%1")
-                                      .arg(on ? 0 : 1)));
+        ASSERT_TRUE(netns.exec(
+            b, QStringLiteral("sysctl -qw net.ipv4.icmp_echo_ignore_all=%1").arg(on ? 0 : 1)));
     }
     void tick() {
         EnterNetns inA(a);
@@ -67,7 +67,8 @@ TEST_F(ChartNetns, ASilentThenAnsweringServerIsADownPeriodThenItsRtt) {
     const QStringList rows = eventRows(state.DatabasePath, true);
     ASSERT_EQ(rows.size(), 4);
     for (int i = 0; i < 4; ++i)
-        ASSERT_TRUE(rows[i].endsWith(i < 2 ? QLatin1String("|-1") : QLatin1String("|1"))) << rows[i];
+        ASSERT_TRUE(rows[i].endsWith(i < 2 ? QLatin1String("|-1") : QLatin1String("|1")))
+            << rows[i];
 
     testsupport::FakeWindowSystem ui;
     frmLog w(state, ui, clock);

@@ -28,8 +28,10 @@ TEST(OutcomeRtt, ReadsTheAnsweredLineTheCycleWrites) {
     EXPECT_EQ(rttOfOutcome(answered(QString(), 3)), 3); // no reverse name
     EXPECT_FALSE(rttOfOutcome(timedOut(QStringLiteral("db01"))));
     EXPECT_FALSE(rttOfOutcome(QStringLiteral("コンピュータ名またはIPアドレスが不正です。")));
-    EXPECT_FALSE(rttOfOutcome(QStringLiteral("Reply from 1.2.3.4:h: Bytes = 32 RTT = x ms TTL = 1")));
-    EXPECT_FALSE(rttOfOutcome(QStringLiteral("Reply from 1.2.3.4:h: Bytes = 32 RTT = 99999999999 ms TTL = 1")));
+    EXPECT_FALSE(
+        rttOfOutcome(QStringLiteral("Reply from 1.2.3.4:h: Bytes = 32 RTT = x ms TTL = 1")));
+    EXPECT_FALSE(rttOfOutcome(
+        QStringLiteral("Reply from 1.2.3.4:h: Bytes = 32 RTT = 99999999999 ms TTL = 1")));
 }
 
 TEST(EventTime, CivilSecondsRoundTripAndOrder) {

@@ -9,10 +9,10 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QImage>
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QImage>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSqlDatabase>
@@ -317,8 +317,8 @@ TEST_F(LogViewerTest, TheListFetchesPageByPageAndTheDatabaseCounts) {
 // The chart follows the dates alone: a search for errors of COM still
 // draws every server, in the list's order, with a legend that hides one.
 TEST_F(LogViewerTest, TheChartShowsTheSearchsDaysWithALegendAndSavesAsPng) {
-    rows({{"2026-12-07 09:10:00", "db'1", "Reply from 10.0.0.2:db'1: Bytes = 32 RTT = 7 ms TTL = 64",
-           1}});
+    rows({{"2026-12-07 09:10:00", "db'1",
+           "Reply from 10.0.0.2:db'1: Bytes = 32 RTT = 7 ms TTL = 64", 1}});
     frmLog w(state, ui, clock);
     EXPECT_EQ(w.chart().state(), logview::EventChart::State::Idle);
     get<QComboBox>(w, "KBN")->setCurrentText(QStringLiteral("ERROR"));
@@ -340,12 +340,14 @@ TEST_F(LogViewerTest, TheChartShowsTheSearchsDaysWithALegendAndSavesAsPng) {
     const QString png = folder.path(QStringLiteral("chart"));
     ui.nextFileNames = {png, folder.path(QStringLiteral("no-such-folder/chart.png"))};
     get<QPushButton>(w, "SaveChart")->click();
-    EXPECT_EQ(ui.saveSuggestions.value(0), folder.path(QStringLiteral("Pulsewatch-20261207-20261207.png")));
+    EXPECT_EQ(ui.saveSuggestions.value(0),
+              folder.path(QStringLiteral("Pulsewatch-20261207-20261207.png")));
     EXPECT_FALSE(QImage(png + QStringLiteral(".png"), "PNG").isNull());
     EXPECT_TRUE(ui.messages.isEmpty());
     get<QPushButton>(w, "SaveChart")->click();
     ASSERT_EQ(ui.messages.size(), 1);
-    EXPECT_TRUE(ui.messages[0].text.startsWith(QStringLiteral("グラフの画像を保存できませんでした。")));
+    EXPECT_TRUE(
+        ui.messages[0].text.startsWith(QStringLiteral("グラフの画像を保存できませんでした。")));
 }
 
 TEST_F(LogViewerTest, AMinimizedViewerComesBack) {

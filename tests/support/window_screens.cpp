@@ -27,12 +27,12 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QScreen>
-#include <QTabBar>
-#include <QTabWidget>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QStyle>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
@@ -160,12 +160,13 @@ void fillLogViewer(frmLog& log) {
             const QString name = QLatin1String(names[s]);
             const bool down = s == 1 && t >= day + 10 * 3600 + 600 && t < day + 10 * 3600 + 2400;
             const int rtt = 2 + 8 * s + static_cast<int>((t / 300 * (s + 7)) % 11);
-            chart.add(t, name,
-                      down ? QStringLiteral("Reply from 10.0.0.5: %1: ICMP Request Timeout").arg(name)
-                           : QStringLiteral("Reply from 10.0.0.5:%1: Bytes = 32 RTT = %2 ms TTL = 64")
-                                 .arg(name)
-                                 .arg(rtt),
-                      down ? -1 : 1);
+            chart.add(
+                t, name,
+                down ? QStringLiteral("Reply from 10.0.0.5: %1: ICMP Request Timeout").arg(name)
+                     : QStringLiteral("Reply from 10.0.0.5:%1: Bytes = 32 RTT = %2 ms TTL = 64")
+                           .arg(name)
+                           .arg(rtt),
+                down ? -1 : 1);
         }
     log.setChartData(chart.finish());
 }
@@ -236,8 +237,8 @@ bool logViewerOnSmallScreen(AppState& state, platform::WindowSystem& ui, const Q
         return QStringLiteral("%1x%2+%3+%4").arg(r.width()).arg(r.height()).arg(r.x()).arg(r.y());
     };
     if (!screen.contains(log.frameGeometry()))
-        fail(QStringLiteral("frame %1 outside the screen %2").arg(text(log.frameGeometry()),
-                                                                   text(screen)));
+        fail(QStringLiteral("frame %1 outside the screen %2")
+                 .arg(text(log.frameGeometry()), text(screen)));
     auto* tabs = log.findChild<QTabWidget*>(QStringLiteral("ReportTabs"));
     for (int tab = 0; tab < tabs->count(); ++tab) {
         tabs->setCurrentIndex(tab);
@@ -246,8 +247,7 @@ bool logViewerOnSmallScreen(AppState& state, platform::WindowSystem& ui, const Q
             const bool control = qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w) ||
                                  qobject_cast<QComboBox*>(w) || qobject_cast<QTreeView*>(w) ||
                                  qobject_cast<QTabBar*>(w) || qobject_cast<logview::EventChart*>(w);
-            if (control && w->isVisibleTo(&log) &&
-                w->visibleRegion().boundingRect() != w->rect())
+            if (control && w->isVisibleTo(&log) && w->visibleRegion().boundingRect() != w->rect())
                 fail(QStringLiteral("%1 %2 %3 not whole in sight: %4 of it shown")
                          .arg(QString::fromLatin1(w->metaObject()->className()), w->objectName(),
                               text(w->rect()), text(w->visibleRegion().boundingRect())));
