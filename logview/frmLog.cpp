@@ -296,11 +296,11 @@ void frmLog::Command1_Click() {
     if (List1->isVisible())
         List1->viewport()->repaint(); // on screen before the counting
 
+    const logview::SearchCounts counts = logview::countRows(m_state.DatabasePath, c);
+    // The chart reads after the counting, which it would only slow down.
     m_chart->setState(logview::EventChart::State::Loading);
     fillLegend();
     m_loader.start(m_state.DatabasePath, c.datesOnly());
-
-    const logview::SearchCounts counts = logview::countRows(m_state.DatabasePath, c);
     if (!counts.ok) {
         showDatabaseMissing(m_ui);
         return;
