@@ -1,28 +1,11 @@
 #include "logview/EventListModel.h"
 
+#include "logview/EventTime.h"
+
 #include <QBrush>
 #include <QColor>
 
 namespace logview {
-namespace {
-
-quint64 packDate(QStringView d) {
-    // "YYYY-MM-DD hh:mm:ss" to YYYYMMDDhhmmss; anything else keeps its digits.
-    quint64 v = 0;
-    int digits = 0;
-    for (QChar ch : d) {
-        const char16_t c = ch.unicode();
-        if (c >= u'0' && c <= u'9' && digits < 14) {
-            v = v * 10 + static_cast<quint64>(c - u'0');
-            ++digits;
-        }
-    }
-    while (digits++ < 14)
-        v *= 10;
-    return v;
-}
-
-} // namespace
 
 int EventListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : m_shown;
@@ -47,17 +30,7 @@ QVariant EventListModel::headerData(int section, Qt::Orientation orientation, in
 }
 
 QString EventListModel::dateText(int row) const {
-    const quint64 v = m_rows[static_cast<size_t>(row)].date;
-    const int sec = v % 100, min = v / 100 % 100, hour = v / 10000 % 100;
-    const int day = v / 1000000 % 100, month = v / 100000000 % 100;
-    const int year = static_cast<int>(v / 10000000000ULL);
-    return QStringLiteral("%1/%2/%3 %4:%5:%6")
-        .arg(year, 4, 10, QLatin1Char('0'))
-        .arg(month, 2, 10, QLatin1Char('0'))
-        .arg(day, 2, 10, QLatin1Char('0'))
-        .arg(hour)
-        .arg(min, 2, 10, QLatin1Char('0'))
-        .arg(sec, 2, 10, QLatin1Char('0'));
+    return shownTime(m_rows[static_cast<size_t>(row)].date);
 }
 
 QString EventListModel::serverText(int row) const {
@@ -107,6 +80,7 @@ void EventListModel::clear() {
     m_lastServer = -1;
     m_longest = -1;
     m_shown = 0;
+    m_more = nullptr;
     endResetModel();
 }
 
@@ -129,7 +103,7 @@ void EventListModel::append(QStringView addDate, const QString& server, QStringV
     const auto length = static_cast<quint32>(m_text.size() - offset);
     if (m_longest < 0 || length > m_rows[static_cast<size_t>(m_longest)].textLength)
         m_longest = static_cast<qsizetype>(m_rows.size());
-    m_rows.push_back(Row{packDate(addDate), static_cast<quint32>(offset), length,
+    m_rows.push_back(Row{packedTime(addDate), static_cast<quint32>(offset), length,
                          static_cast<quint16>(s), error});
 }
 
@@ -141,6 +115,20 @@ void EventListModel::endFill() {
         m_shown = total;
         endInsertRows();
     }
+}
+
+bool EventListModel::canFetchMore(const QModelIndex& parent) const {
+    return !parent.isValid() && m_more != nullptr;
+}
+
+void EventListModel::fetchMore(const QModelIndex& parent) {
+    if (parent.isValid() || !m_more)
+        return;
+    // A copy: more() may end the search, and with it the function itself.
+    const std::function<bool(int)> more = m_more;
+    if (!more(kPageRows))
+        m_more = nullptr;
+    endFill();
 }
 
 } // namespace logview

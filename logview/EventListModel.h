@@ -4,14 +4,16 @@
 #include <QByteArray>
 #include <QStringList>
 
+#include <functional>
 #include <vector>
 
 namespace logview {
 
-/// The rows of one search, kept compact (a million rows must fit in well
-/// under 300 MB): the date packed into a number, the server as an index into
-/// the names met, the message as UTF-8 in one shared buffer. The first
-/// column of a row whose Error is not 1 is red.
+/// The rows of a search shown so far, kept compact: the date packed into a
+/// number, the server as an index into the names met, the message as UTF-8
+/// in one shared buffer. Further rows come a page at a time as the view
+/// scrolls to the end. The first column of a row whose Error is not 1 is
+/// red.
 class EventListModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -22,6 +24,9 @@ public:
         quint16 server; // index into the server names
         qint16 error;
     };
+
+    /// Rows fetched each time the view reaches the last one shown.
+    static constexpr int kPageRows = 500;
 
     using QAbstractTableModel::QAbstractTableModel;
 
@@ -36,6 +41,13 @@ public:
     void append(QStringView addDate, const QString& server, QStringView message, qint16 error);
     void beginFill();
     void endFill();
+
+    /// Where the rows after those shown come from: more(n) appends up to n
+    /// rows and returns false once the search has no more (or failed).
+    /// clear() forgets it.
+    void setMoreRows(std::function<bool(int n)> more) { m_more = std::move(more); }
+    bool canFetchMore(const QModelIndex& parent) const override;
+    void fetchMore(const QModelIndex& parent) override;
 
     /// The first column as shown: the date in the desktop's general form.
     QString dateText(int row) const;
@@ -55,6 +67,7 @@ private:
     qsizetype m_lastServer = -1; // consecutive rows often share a server
     qsizetype m_longest = -1;    // row of the longest message
     int m_shown = 0;
+    std::function<bool(int)> m_more;
 };
 
 } // namespace logview

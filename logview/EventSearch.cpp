@@ -1,21 +1,9 @@
 #include "logview/EventSearch.h"
 
-#include "events/EventDatabase.h"
-
 #include <QSqlError>
-#include <QSqlQuery>
 
 namespace logview {
 namespace {
-
-constexpr int kBusyTimeoutMs = 2000;
-
-QString dayStart(const QDate& d) {
-    return d.toString(QStringLiteral("yyyy-MM-dd 00:00:00"));
-}
-QString dayEnd(const QDate& d) {
-    return d.toString(QStringLiteral("yyyy-MM-dd 23:59:59"));
-}
 
 // An IME in full-width mode types "２０２６": a digit of any width is a digit.
 int number(const QString& typed, bool* ok) {
@@ -26,39 +14,47 @@ int number(const QString& typed, bool* ok) {
     return ascii.toInt(ok);
 }
 
-} // namespace
-
-QString searchStatement(const SearchCriteria& c) {
+// Comparisons and placeholders only: both SQLite and PostgreSQL run them,
+// and the indexes on AddDate and on ServerName, AddDate serve every one.
+QString conditions(const SearchCriteria& c, bool after) {
     QStringList where;
     if (c.error)
         where << QStringLiteral("Error=:error");
     if (!c.server.isEmpty())
         where << QStringLiteral("ServerName=:server");
-    if (c.from && c.to)
-        where << QStringLiteral("AddDate BETWEEN :from AND :to");
-    else if (c.from)
+    // A later page starts at the last row read: that bound, not the first
+    // day's, is what lets the index skip the rows already shown.
+    if (c.from || after)
         where << QStringLiteral("AddDate>=:from");
-    else if (c.to)
+    if (c.to)
         where << QStringLiteral("AddDate<=:to");
-    QString sql = QStringLiteral("SELECT AddDate,ServerName,Message,Error FROM Pulsewatch");
-    if (!where.isEmpty())
-        sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
-    return sql + QStringLiteral(" ORDER BY ID");
+    if (after)
+        where << QStringLiteral("(AddDate>:lastDate OR ID>:lastId)");
+    return where.isEmpty() ? QString()
+                           : QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
 }
 
-SearchResult search(const QString& databasePath, const SearchCriteria& c, EventListModel& model) {
-    SearchResult r;
-    events::EventDatabase database(databasePath, kBusyTimeoutMs, true);
-    if (!database.isOpen()) {
-        r.failure = database.error();
-        return r;
-    }
-    QSqlQuery q(database.db());
-    q.setForwardOnly(true);
-    if (!q.prepare(searchStatement(c))) {
-        r.failure = q.lastError().text();
-        return r;
-    }
+} // namespace
+
+SearchCriteria SearchCriteria::datesOnly() const {
+    SearchCriteria dates;
+    dates.from = from;
+    dates.to = to;
+    return dates;
+}
+
+QString dayStart(const QDate& d) {
+    return d.toString(QStringLiteral("yyyy-MM-dd 00:00:00"));
+}
+QString dayEnd(const QDate& d) {
+    return d.toString(QStringLiteral("yyyy-MM-dd 23:59:59"));
+}
+
+QString whereClause(const SearchCriteria& c) {
+    return conditions(c, false);
+}
+
+void bindCriteria(QSqlQuery& q, const SearchCriteria& c) {
     if (c.error)
         q.bindValue(QStringLiteral(":error"), static_cast<int>(*c.error));
     if (!c.server.isEmpty())
@@ -67,43 +63,110 @@ SearchResult search(const QString& databasePath, const SearchCriteria& c, EventL
         q.bindValue(QStringLiteral(":from"), dayStart(*c.from));
     if (c.to)
         q.bindValue(QStringLiteral(":to"), dayEnd(*c.to));
-    if (!q.exec()) {
-        r.failure = q.lastError().text();
+}
+
+QString pageStatement(const SearchCriteria& c, bool after, int limit) {
+    return QStringLiteral("SELECT ID,AddDate,ServerName,Message,Error FROM Pulsewatch") +
+           conditions(c, after) + QStringLiteral(" ORDER BY AddDate,ID LIMIT %1").arg(limit);
+}
+
+ViewerStatement::ViewerStatement(const QString& databasePath, bool readOnly)
+    : m_database(databasePath, kBusyTimeoutMs, readOnly), m_query(m_database.db()) {
+    if (!m_database.isOpen())
+        m_failure = m_database.error();
+    m_query.setForwardOnly(true);
+}
+
+bool ViewerStatement::failed() {
+    m_failure = m_query.lastError().text();
+    if (m_failure.isEmpty())
+        m_failure = QStringLiteral("?");
+    return false;
+}
+
+bool ViewerStatement::prepare(const QString& sql, const SearchCriteria& c) {
+    if (!ok())
+        return false;
+    m_query.finish();
+    if (!m_query.prepare(sql))
+        return failed();
+    bindCriteria(m_query, c);
+    return true;
+}
+
+bool ViewerStatement::exec() {
+    return ok() && (m_query.exec() || failed());
+}
+
+bool ViewerStatement::next() {
+    if (!ok())
+        return false;
+    if (m_query.next())
+        return true;
+    if (m_query.lastError().isValid())
+        failed();
+    return false;
+}
+
+EventPages::EventPages(QString databasePath, SearchCriteria c)
+    : m_path(std::move(databasePath)), m_criteria(std::move(c)) {}
+
+bool EventPages::next(int n, EventListModel& model, QString* failure) {
+    ViewerStatement s(m_path);
+    if (s.prepare(pageStatement(m_criteria, m_started, n), m_criteria) && m_started) {
+        s.query().bindValue(QStringLiteral(":from"), m_lastDate);
+        s.query().bindValue(QStringLiteral(":lastDate"), m_lastDate);
+        s.query().bindValue(QStringLiteral(":lastId"), m_lastId);
+    }
+    if (!s.exec()) {
+        *failure = s.failure();
+        return false;
+    }
+    if (!m_started)
+        model.clear();
+    m_started = true;
+    int read = 0;
+    QSqlQuery& q = s.query();
+    while (s.next()) {
+        m_lastId = q.value(0).toLongLong();
+        m_lastDate = q.value(1);
+        model.append(m_lastDate.toString(), q.value(2).toString(), q.value(3).toString(),
+                     static_cast<qint16>(q.value(4).toInt()));
+        ++read;
+    }
+    if (!s.ok()) {
+        *failure = s.failure();
+        return false;
+    }
+    m_atEnd = read < n;
+    return true;
+}
+
+SearchCounts countRows(const QString& databasePath, const SearchCriteria& c) {
+    SearchCounts r;
+    ViewerStatement s(databasePath);
+    if (!s.prepare(QStringLiteral(
+                       "SELECT COUNT(*),SUM(CASE WHEN Error=1 THEN 1 ELSE 0 END) FROM Pulsewatch") +
+                       whereClause(c),
+                   c) ||
+        !s.exec() || !s.next()) {
+        r.failure = s.ok() ? QStringLiteral("no count") : s.failure();
         return r;
     }
-    model.clear();
-    model.beginFill();
-    int normal = 0, errors = 0;
-    while (q.next()) {
-        const qint16 error = static_cast<qint16>(q.value(3).toInt());
-        model.append(q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), error);
-        (error == 1 ? normal : errors)++;
-    }
-    model.endFill();
-    if (q.lastError().isValid()) {
-        r.failure = q.lastError().text();
-        return r;
-    }
+    // SUM over no rows is NULL, which reads as 0.
+    const qint64 total = s.query().value(0).toLongLong();
+    r.normal = s.query().value(1).toLongLong();
+    r.errors = total - r.normal;
     r.ok = true;
-    r.normal = normal;
-    r.errors = errors;
     return r;
 }
 
 bool purgeOlderThan60Days(const QString& databasePath, const QDate& today, QString* failure) {
-    events::EventDatabase database(databasePath, kBusyTimeoutMs);
-    if (!database.isOpen()) {
-        *failure = database.error();
-        return false;
-    }
-    QSqlQuery q(database.db());
-    if (!q.prepare(QStringLiteral("DELETE FROM Pulsewatch WHERE AddDate<:cutoff"))) {
-        *failure = q.lastError().text();
-        return false;
-    }
-    q.bindValue(QStringLiteral(":cutoff"), dayStart(today.addDays(-60)));
-    if (!q.exec()) {
-        *failure = q.lastError().text();
+    ViewerStatement s(databasePath, false);
+    if (s.prepare(QStringLiteral("DELETE FROM Pulsewatch WHERE AddDate<:cutoff"), {}))
+        s.query().bindValue(QStringLiteral(":cutoff"), dayStart(today.addDays(-60)));
+    if (!s.exec()) {
+        *failure = s.failure();
         return false;
     }
     return true;

@@ -1,36 +1,61 @@
 #include "logview/frmLog.h"
 
-#include "logview/EventSearch.h"
+#include "logview/EventChart.h"
+#include "logview/EventTime.h"
+#include "logview/FlowLayout.h"
 #include "platform/DialogKeys.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QStyleOptionFrame>
 #include <QStyleOptionViewItem>
+#include <QTabWidget>
+#include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
 
 namespace {
 
-QLineEdit* dateField(QWidget* parent, const char* name, int width) {
+// A field wide enough for its digits and one more in any font, and never
+// narrower than its twips at 15 per pixel.
+QLineEdit* dateField(QWidget* parent, const char* name, int twips, int digits) {
     auto* e = new QLineEdit(parent);
     e->setObjectName(QLatin1String(name));
-    e->setFixedWidth(width);
+    QStyleOptionFrame frame;
+    frame.initFrom(e);
+    frame.lineWidth = e->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &frame, e);
+    const QFontMetrics fm = e->fontMetrics();
+    const QSize text(fm.horizontalAdvance(QString(digits + 1, u'0')) + 4, fm.height());
+    e->setFixedWidth(std::max(
+        twips / 15, e->style()->sizeFromContents(QStyle::CT_LineEdit, &frame, text, e).width()));
     return e;
 }
 
-QString countText(int n) {
+QString countText(qint64 n) {
     return QString::number(n) + QStringLiteral("件");
 }
 
 // Twips at the desktop's 15 per pixel: the narrowest each column gets.
 constexpr int kServerColumn = 1700 / 15;
 constexpr int kMessageColumn = 4000 / 15;
+
+// The size the window opens with where the screen has room for it.
+constexpr QSize kPreferredSize(760, 580);
+// Room left on the screen for the window manager's title bar and borders,
+// which a window does not know before it is shown.
+constexpr QSize kFrameAllowance(16, 48);
 
 // The widest date and time the list shows in this font.
 QString widestDate(const QFontMetrics& fm) {
@@ -39,6 +64,11 @@ QString widestDate(const QFontMetrics& fm) {
         if (fm.horizontalAdvance(QChar(d)) > fm.horizontalAdvance(widest))
             widest = QChar(d);
     return QStringLiteral("0000/00/00 00:00:00").replace(u'0', widest);
+}
+
+void showDatabaseMissing(platform::WindowSystem& ui) {
+    ui.messageBox(QStringLiteral("データベースが見つかりません。"), platform::MessageIcon::Critical,
+                  platform::Modality::System);
 }
 
 } // namespace
@@ -51,13 +81,21 @@ frmLog::frmLog(AppState& state, platform::WindowSystem& ui, const platform::Cloc
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
 
-    auto* search = new QGroupBox(QStringLiteral("SEARCH CONFIG"), this);
-    Y1 = dateField(search, "Y1", 56);
-    M1 = dateField(search, "M1", 36);
-    D1 = dateField(search, "D1", 36);
-    Y2 = dateField(search, "Y2", 56);
-    M2 = dateField(search, "M2", 36);
-    D2 = dateField(search, "D2", 36);
+    // On a small screen or with large fonts every control stays reachable:
+    // the window shrinks to the screen and its contents scroll.
+    auto* scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    auto* content = new QWidget(scroll);
+    scroll->setWidget(content);
+
+    auto* search = new QGroupBox(QStringLiteral("SEARCH CONFIG"), content);
+    Y1 = dateField(search, "Y1", 840, 4);
+    M1 = dateField(search, "M1", 540, 2);
+    D1 = dateField(search, "D1", 540, 2);
+    Y2 = dateField(search, "Y2", 840, 4);
+    M2 = dateField(search, "M2", 540, 2);
+    D2 = dateField(search, "D2", 540, 2);
     auto* range = new QHBoxLayout;
     for (auto [field, unit] : {std::pair{Y1, "年"}, std::pair{M1, "月"}, std::pair{D1, "日"}}) {
         range->addWidget(field);
@@ -81,28 +119,30 @@ frmLog::frmLog(AppState& state, platform::WindowSystem& ui, const platform::Cloc
     searchGrid->addWidget(new QLabel(QStringLiteral("サーバー"), search), 2, 0);
     searchGrid->addWidget(SKBN, 2, 1, Qt::AlignLeft);
 
-    Label3 = new QLabel(this);
+    Label3 = new QLabel(content);
     Label3->setObjectName(QStringLiteral("Label3"));
-    Label5 = new QLabel(this);
+    Label5 = new QLabel(content);
     Label5->setObjectName(QStringLiteral("Label5"));
-    auto* clear = new QPushButton(QStringLiteral("LOG CLEAR"), this);
+    auto* clear = new QPushButton(QStringLiteral("LOG CLEAR"), content);
     clear->setObjectName(QStringLiteral("Command2"));
     clear->setAutoDefault(false);
-    auto* go = new QPushButton(QStringLiteral("GO!!!"), this);
+    auto* go = new QPushButton(QStringLiteral("GO!!!"), content);
     go->setObjectName(QStringLiteral("Command1"));
     go->setAutoDefault(false);
     auto* counts = new QHBoxLayout;
-    counts->addWidget(new QLabel(QStringLiteral("正常件数"), this));
+    counts->addWidget(new QLabel(QStringLiteral("正常件数"), content));
     counts->addWidget(Label3);
     counts->addSpacing(16);
-    counts->addWidget(new QLabel(QStringLiteral("エラー件数"), this));
+    counts->addWidget(new QLabel(QStringLiteral("エラー件数"), content));
     counts->addWidget(Label5);
     counts->addStretch();
     counts->addWidget(clear);
     counts->addWidget(go);
 
-    auto* report = new QGroupBox(QStringLiteral("LOG REPORT"), this);
-    List1 = new QTreeView(report);
+    auto* report = new QGroupBox(QStringLiteral("LOG REPORT"), content);
+    m_tabs = new QTabWidget(report);
+    m_tabs->setObjectName(QStringLiteral("ReportTabs"));
+    List1 = new QTreeView(m_tabs);
     List1->setObjectName(QStringLiteral("List1"));
     List1->setRootIsDecorated(false);
     List1->setUniformRowHeights(true); // a million rows scroll without measuring each
@@ -113,17 +153,39 @@ frmLog::frmLog(AppState& state, platform::WindowSystem& ui, const platform::Cloc
     List1->header()->resizeSection(1, kServerColumn);
     List1->header()->resizeSection(2, kMessageColumn);
     connect(&m_model, &QAbstractItemModel::rowsInserted, this, &frmLog::fitColumns);
-    auto* reportLayout = new QVBoxLayout(report);
-    reportLayout->addWidget(List1);
+    m_tabs->addTab(List1, QStringLiteral("一覧"));
 
-    auto* layout = new QVBoxLayout(this);
+    m_chartPanel = new QWidget(m_tabs);
+    m_chart = new logview::EventChart(m_chartPanel);
+    m_chart->setObjectName(QStringLiteral("Chart"));
+    m_legend = new QWidget(m_chartPanel);
+    m_legend->setObjectName(QStringLiteral("ChartLegend"));
+    m_legendLayout = new logview::FlowLayout(m_legend);
+    auto* save = new QPushButton(QStringLiteral("画像を保存"), m_chartPanel);
+    save->setObjectName(QStringLiteral("SaveChart"));
+    save->setAutoDefault(false);
+    auto* below = new QHBoxLayout;
+    below->addWidget(m_legend, 1);
+    below->addWidget(save, 0, Qt::AlignTop);
+    auto* chartLayout = new QVBoxLayout(m_chartPanel);
+    chartLayout->addWidget(m_chart, 1);
+    chartLayout->addLayout(below);
+    m_tabs->addTab(m_chartPanel, QStringLiteral("グラフ"));
+    auto* reportLayout = new QVBoxLayout(report);
+    reportLayout->addWidget(m_tabs);
+
+    auto* layout = new QVBoxLayout(content);
     layout->addWidget(search);
     layout->addLayout(counts);
     layout->addWidget(report, 1);
-    resize(720, 520);
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(scroll);
 
     connect(go, &QPushButton::clicked, this, &frmLog::Command1_Click);
     connect(clear, &QPushButton::clicked, this, &frmLog::Command2_Click);
+    connect(save, &QPushButton::clicked, this, &frmLog::saveChart);
+    connect(&m_loader, &logview::ChartLoader::loaded, this, &frmLog::showChart);
 
     platform::operatorKeys(*this, platform::Escape::Ignored);
 
@@ -144,6 +206,31 @@ frmLog::frmLog(AppState& state, platform::WindowSystem& ui, const platform::Cloc
         d->setText(QString::number(today.day()));
     Label3->setText(countText(0));
     Label5->setText(countText(0));
+    fitScreen();
+}
+
+frmLog::~frmLog() = default;
+
+void frmLog::fitScreen() {
+    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    QSize size = kPreferredSize;
+    if (screen)
+        size = size.boundedTo(screen->availableGeometry().size() - kFrameAllowance);
+    // A fixed size: window managers then offer no maximize box (openbox
+    // ignores the hint that asks for none on a resizable window).
+    setFixedSize(size);
+}
+
+void frmLog::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    // Openbox gives every dialog a minimize box whatever it asks for. A
+    // minimized viewer could not be found again without a taskbar, and
+    // monitoring waits for it to close: it comes straight back.
+    if (event->type() == QEvent::WindowStateChange && isMinimized())
+        QTimer::singleShot(0, this, [this] {
+            if (isMinimized())
+                showNormal();
+        });
 }
 
 int frmLog::cellWidth(const QString& text) const {
@@ -193,14 +280,102 @@ void frmLog::Command1_Click() {
         c.error = 1;
     if (SKBN->currentText() != QLatin1String("ALL"))
         c.server = SKBN->currentText();
-    const logview::SearchResult r = logview::search(m_state.DatabasePath, c, m_model);
-    if (!r.ok) {
-        m_ui.messageBox(QStringLiteral("データベースが見つかりません。"),
-                        platform::MessageIcon::Critical, platform::Modality::System);
+
+    // The first page at once; the rest as the list is scrolled.
+    auto pages = std::make_unique<logview::EventPages>(m_state.DatabasePath, c);
+    QString failure;
+    const bool read = pages->next(logview::EventListModel::kPageRows, m_model, &failure);
+    m_model.endFill();
+    if (!read) {
+        showDatabaseMissing(m_ui);
         return;
     }
-    Label3->setText(countText(r.normal));
-    Label5->setText(countText(r.errors));
+    m_pages = std::move(pages);
+    if (!m_pages->atEnd())
+        m_model.setMoreRows([this](int n) { return moreRows(n); });
+    if (List1->isVisible())
+        List1->viewport()->repaint(); // on screen before the counting
+
+    const logview::SearchCounts counts = logview::countRows(m_state.DatabasePath, c);
+    // The chart reads after the counting, which it would only slow down.
+    m_chart->setState(logview::EventChart::State::Loading);
+    fillLegend();
+    m_loader.start(m_state.DatabasePath, c.datesOnly());
+    if (!counts.ok) {
+        showDatabaseMissing(m_ui);
+        return;
+    }
+    Label3->setText(countText(counts.normal));
+    Label5->setText(countText(counts.errors));
+}
+
+bool frmLog::moreRows(int n) {
+    QString failure;
+    if (!m_pages->next(n, m_model, &failure)) {
+        // Said once the view's scrolling that asked for the rows is over.
+        QTimer::singleShot(0, this, [this] { showDatabaseMissing(m_ui); });
+        return false;
+    }
+    return !m_pages->atEnd();
+}
+
+void frmLog::showChart() {
+    logview::ChartLoad load = m_loader.takeResult();
+    if (load.ok) {
+        setChartData(std::move(load.data));
+    } else {
+        m_chart->setState(logview::EventChart::State::Failed);
+        fillLegend();
+    }
+}
+
+void frmLog::setChartData(logview::ChartData data) {
+    QStringList order;
+    for (int i = 1; i <= m_state.serverCount(); ++i)
+        order << m_state.Servers[i].Name;
+    data.orderServers(order);
+    m_chart->setData(std::move(data));
+    fillLegend();
+}
+
+void frmLog::fillLegend() {
+    while (QLayoutItem* item = m_legendLayout->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+    if (m_chart->state() != logview::EventChart::State::Ready)
+        return;
+    const int swatch = fontMetrics().height() * 2 / 3;
+    int index = 0;
+    for (const logview::ServerChart& s : m_chart->data().servers) {
+        auto* entry = new QCheckBox(s.name, m_legend);
+        QPixmap colour(swatch, swatch);
+        colour.fill(logview::EventChart::colourOf(index++));
+        entry->setIcon(QIcon(colour));
+        entry->setIconSize(colour.size());
+        entry->setChecked(m_chart->serverShown(s.name));
+        connect(entry, &QCheckBox::toggled, m_chart,
+                [chart = m_chart, name = s.name](bool on) { chart->setServerShown(name, on); });
+        m_legendLayout->addWidget(entry);
+    }
+}
+
+void frmLog::saveChart() {
+    const logview::ChartData& data = m_chart->data();
+    const auto day = [](qint64 s) { return QString::number(logview::packedOf(s) / 1000000); };
+    const QString name =
+        m_chart->state() == logview::EventChart::State::Ready
+            ? QStringLiteral("Pulsewatch-%1-%2.png").arg(day(data.from), day(data.to))
+            : QStringLiteral("Pulsewatch.png");
+    QString path = m_ui.getSaveFileName(this, QDir(m_state.AppFolder).filePath(name),
+                                        QStringLiteral("PNG (*.png)"));
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".png");
+    if (!m_chartPanel->grab().save(path, "PNG"))
+        m_ui.messageBox(QStringLiteral("グラフの画像を保存できませんでした。\n") + path,
+                        platform::MessageIcon::Critical);
 }
 
 void frmLog::Command2_Click() {
@@ -211,6 +386,7 @@ void frmLog::Command2_Click() {
 }
 
 void frmLog::done(int result) {
+    m_loader.cancel();
     m_state.WindowOpen = 0;
     QDialog::done(result);
 }

@@ -145,6 +145,11 @@ QString QtWindowSystem::getOpenFileName(QWidget* parent, const QString& folder) 
     return QFileDialog::getOpenFileName(parent, QString(), folder);
 }
 
+QString QtWindowSystem::getSaveFileName(QWidget* parent, const QString& path,
+                                       const QString& filter) {
+    return QFileDialog::getSaveFileName(parent, QString(), path, filter);
+}
+
 bool QtWindowSystem::trayAvailable() {
     return QSystemTrayIcon::isSystemTrayAvailable();
 }

@@ -39,6 +39,12 @@ public:
     /// chosen, or "" when the chooser was cancelled.
     virtual QString getOpenFileName(QWidget* parent, const QString& folder) = 0;
 
+    /// The standard save-file chooser, starting at path (a folder and a
+    /// suggested name), offering the files filter names ("PNG (*.png)");
+    /// the full path chosen, or "" when the chooser was cancelled.
+    virtual QString getSaveFileName(QWidget* parent, const QString& path,
+                                    const QString& filter) = 0;
+
     /// True while there is a notification area to show the tray icon in: an
     /// X tray, or a StatusNotifierItem host on the session bus.
     virtual bool trayAvailable() = 0;
@@ -52,6 +58,7 @@ public:
     void showModeless(QWidget& window) override;
     void openUrl(const QUrl& url) override;
     QString getOpenFileName(QWidget* parent, const QString& folder) override;
+    QString getSaveFileName(QWidget* parent, const QString& path, const QString& filter) override;
     bool trayAvailable() override;
 };
 

@@ -1,16 +1,20 @@
 #include "logview/frmLog.h"
 
+#include "logview/EventChart.h"
 #include "logview/EventSearch.h"
 #include "support/FakeWindowSystem.h"
 #include "support/TestFolder.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QImage>
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTest>
@@ -45,24 +49,38 @@ protected:
              {"2026-12-07 23:59:59", "fileserver", "odd error value", 0},
              {"2026-12-08 00:00:00", "fileserver", "tomorrow", 1}});
     }
+    using Row = std::tuple<QString, QString, QString, int>; // AddDate, server, message, Error
     void rows(std::initializer_list<std::tuple<const char*, const char*, const char*, int>> list) {
+        QList<Row> all;
+        for (const auto& [date, server, message, error] : list)
+            all.append({QString::fromUtf8(date), QString::fromUtf8(server),
+                        QString::fromUtf8(message), error});
+        insert(all);
+    }
+    void insert(const QList<Row>& list) {
         {
             QSqlDatabase db =
                 QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("fill"));
             db.setDatabaseName(state.DatabasePath);
             ASSERT_TRUE(db.open());
+            db.transaction();
             QSqlQuery q(db);
             q.prepare(QStringLiteral(
                 "INSERT INTO Pulsewatch(AddDate,ServerName,Message,Error) VALUES(?,?,?,?)"));
             for (const auto& [date, server, message, error] : list) {
-                q.addBindValue(QString::fromUtf8(date));
-                q.addBindValue(QString::fromUtf8(server));
-                q.addBindValue(QString::fromUtf8(message));
+                q.addBindValue(date);
+                q.addBindValue(server);
+                q.addBindValue(message);
                 q.addBindValue(error);
                 ASSERT_TRUE(q.exec());
             }
+            db.commit();
         }
         QSqlDatabase::removeDatabase(QStringLiteral("fill"));
+    }
+    static bool chartLoaded(frmLog& w) {
+        QSignalSpy loaded(&w.chartLoader(), &logview::ChartLoader::loaded);
+        return w.chart().state() != logview::EventChart::State::Loading || loaded.wait(20000);
     }
     template <typename T> static T* get(frmLog& w, const char* name) {
         return w.findChild<T*>(QLatin1String(name));
@@ -224,7 +242,7 @@ TEST_F(LogViewerTest, DatesAndMessagesShowWholeInAnyFont) {
                 EXPECT_LE(view->sizeHintForIndex(cell).width(), view->columnWidth(column))
                     << cell.data().toString();
             }
-        const QModelIndex message = w.model().index(5, 2);
+        const QModelIndex message = w.model().index(4, 2); // 12:00, in time order
         EXPECT_TRUE(message.data(Qt::ToolTipRole).toString().contains(longMessage));
     }
 }
@@ -258,13 +276,97 @@ TEST_F(LogViewerTest, LogClearRemovesExactlyTheRowsOlderThan60Days) {
     EXPECT_EQ(w.model().dateText(0), QStringLiteral("2026/10/08 0:00:00"));
 }
 
+// 600 rows in one second straddle the first page's end; a row that waited
+// in memory and was written last with its own earlier time shows at that
+// time.
+TEST_F(LogViewerTest, TheListFetchesPageByPageAndTheDatabaseCounts) {
+    QList<Row> many;
+    for (int i = 0; i < 1234; ++i)
+        many.append({QStringLiteral("2026-12-07 10:%1:%2")
+                         .arg(i < 600 ? 0 : i / 60, 2, 10, QLatin1Char('0'))
+                         .arg(i < 600 ? 0 : i % 60, 2, 10, QLatin1Char('0')),
+                     QStringLiteral("fileserver"), QStringLiteral("row %1").arg(i),
+                     i % 10 == 0 ? -1 : 1});
+    many.append({QStringLiteral("2026-12-07 09:59:59"), QStringLiteral("db'1"),
+                 QStringLiteral("waited"), -1});
+    insert(many);
+    frmLog w(state, ui, clock);
+    go(w);
+    auto& m = w.model();
+    EXPECT_EQ(m.rowCount(), logview::EventListModel::kPageRows);
+    EXPECT_EQ(counts(w), QStringLiteral("1111件/128件")) << "counted before the rows are read";
+    for (int pages = 0; m.canFetchMore(QModelIndex()) && pages < 10; ++pages)
+        m.fetchMore(QModelIndex());
+    EXPECT_FALSE(m.canFetchMore(QModelIndex()));
+    ASSERT_EQ(m.rowCount(), 1239);
+    QSet<QString> seen;
+    const auto time = [&m](int i) {
+        return QDateTime::fromString(m.dateText(i), QStringLiteral("yyyy/MM/dd H:mm:ss"));
+    };
+    for (int i = 0; i < m.rowCount(); ++i) {
+        seen.insert(m.messageText(i));
+        if (i > 0) {
+            EXPECT_LE(time(i - 1), time(i)) << i;
+        }
+    }
+    EXPECT_EQ(seen.size(), 1239) << "no row twice, none left out";
+    EXPECT_EQ(m.messageText(3), QStringLiteral("waited"));
+    EXPECT_TRUE(ui.messages.isEmpty());
+}
+
+// The chart follows the dates alone: a search for errors of COM still
+// draws every server, in the list's order, with a legend that hides one.
+TEST_F(LogViewerTest, TheChartShowsTheSearchsDaysWithALegendAndSavesAsPng) {
+    rows({{"2026-12-07 09:10:00", "db'1",
+           "Reply from 10.0.0.2:db'1: Bytes = 32 RTT = 7 ms TTL = 64", 1}});
+    frmLog w(state, ui, clock);
+    EXPECT_EQ(w.chart().state(), logview::EventChart::State::Idle);
+    get<QComboBox>(w, "KBN")->setCurrentText(QStringLiteral("ERROR"));
+    get<QComboBox>(w, "SKBN")->setCurrentText(QStringLiteral("COM"));
+    go(w);
+    ASSERT_TRUE(chartLoaded(w));
+    const logview::ChartData& d = w.chart().data();
+    ASSERT_EQ(d.servers.size(), 2u);
+    EXPECT_EQ(d.servers[0].name, QStringLiteral("fileserver"));
+    EXPECT_EQ(d.servers[1].name, QStringLiteral("db'1"));
+    ASSERT_EQ(d.servers[1].down.size(), 1u);
+    EXPECT_EQ(d.servers[1].down[0].to - d.servers[1].down[0].from, 600) << "9:00 to 9:10";
+    EXPECT_EQ(d.servers[1].maxRtt, 7);
+    const auto legend = get<QWidget>(w, "ChartLegend")->findChildren<QCheckBox*>();
+    ASSERT_EQ(legend.size(), 2);
+    legend[1]->click();
+    EXPECT_FALSE(w.chart().serverShown(QStringLiteral("db'1")));
+
+    const QString png = folder.path(QStringLiteral("chart"));
+    ui.nextFileNames = {png, folder.path(QStringLiteral("no-such-folder/chart.png"))};
+    get<QPushButton>(w, "SaveChart")->click();
+    EXPECT_EQ(ui.saveSuggestions.value(0),
+              folder.path(QStringLiteral("Pulsewatch-20261207-20261207.png")));
+    EXPECT_FALSE(QImage(png + QStringLiteral(".png"), "PNG").isNull());
+    EXPECT_TRUE(ui.messages.isEmpty());
+    get<QPushButton>(w, "SaveChart")->click();
+    ASSERT_EQ(ui.messages.size(), 1);
+    EXPECT_TRUE(
+        ui.messages[0].text.startsWith(QStringLiteral("グラフの画像を保存できませんでした。")));
+}
+
+TEST_F(LogViewerTest, AMinimizedViewerComesBack) {
+    frmLog w(state, ui, clock);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    w.setWindowState(Qt::WindowMinimized);
+    for (int i = 0; i < 100 && w.isMinimized(); ++i)
+        QTest::qWait(20);
+    EXPECT_FALSE(w.isMinimized());
+}
+
 TEST(SearchStatement, EveryValueIsBound) {
     logview::SearchCriteria c;
     c.error = -1;
     c.server = QStringLiteral("COM");
-    EXPECT_EQ(logview::searchStatement(c),
-              QStringLiteral("SELECT AddDate,ServerName,Message,Error FROM Pulsewatch WHERE "
-                             "Error=:error AND ServerName=:server ORDER BY ID"));
+    EXPECT_EQ(logview::pageStatement(c, false, 500),
+              QStringLiteral("SELECT ID,AddDate,ServerName,Message,Error FROM Pulsewatch WHERE "
+                             "Error=:error AND ServerName=:server ORDER BY AddDate,ID LIMIT 500"));
     EXPECT_EQ(logview::typedDate(QStringLiteral("26"), QStringLiteral("12"), QStringLiteral("7")),
               QDate(2026, 12, 7));
     EXPECT_FALSE(

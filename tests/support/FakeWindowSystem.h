@@ -46,6 +46,12 @@ public:
         return nextFileNames.isEmpty() ? QString() : nextFileNames.takeFirst();
     }
 
+    QList<QString> saveSuggestions; // the paths the save chooser started at
+    QString getSaveFileName(QWidget*, const QString& path, const QString&) override {
+        saveSuggestions << path;
+        return nextFileNames.isEmpty() ? QString() : nextFileNames.takeFirst();
+    }
+
     bool tray = true; // what trayAvailable answers
     bool trayAvailable() override { return tray; }
 };
