@@ -145,11 +145,11 @@ ChartData ChartBuilder::finish() {
     return std::move(m_data);
 }
 
-ChartLoad loadChart(const QString& databasePath, const SearchCriteria& c,
+ChartLoad loadChart(const events::EventStore& store, const SearchCriteria& c,
                     const std::atomic<bool>* cancel) {
     ChartLoad r;
     const SearchCriteria dates = c.datesOnly();
-    ViewerStatement s(databasePath);
+    ViewerStatement s(store);
     QSqlQuery& q = s.query();
     qint64 from = dates.from ? civilSeconds(packedTime(dayStart(*dates.from))) : 0;
     qint64 to = dates.to ? civilSeconds(packedTime(dayEnd(*dates.to))) : from;

@@ -101,7 +101,7 @@ struct ChartLoad {
 /// Reads the rows of the criteria's dates (kind and server aside) and
 /// builds their chart; an open end of the range is the first or last row.
 /// Gives up soon after cancel becomes true.
-ChartLoad loadChart(const QString& databasePath, const SearchCriteria& c,
+ChartLoad loadChart(const events::EventStore& store, const SearchCriteria& c,
                     const std::atomic<bool>* cancel = nullptr);
 
 } // namespace logview

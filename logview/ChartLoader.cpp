@@ -21,12 +21,12 @@ void ChartLoader::cancel() {
     m_thread.reset();
 }
 
-void ChartLoader::start(const QString& databasePath, const SearchCriteria& c) {
+void ChartLoader::start(const events::EventStore& store, const SearchCriteria& c) {
     cancel();
     const quint64 generation = m_generation;
     m_cancel = std::make_shared<std::atomic<bool>>(false);
-    m_thread.reset(QThread::create([this, databasePath, c, generation, flag = m_cancel] {
-        auto load = std::make_shared<ChartLoad>(loadChart(databasePath, c, flag.get()));
+    m_thread.reset(QThread::create([this, store, c, generation, flag = m_cancel] {
+        auto load = std::make_shared<ChartLoad>(loadChart(store, c, flag.get()));
         if (load->cancelled)
             return;
         // Delivered on the loader's own thread; a loader that is gone by then

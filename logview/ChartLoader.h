@@ -20,7 +20,7 @@ public:
     explicit ChartLoader(QObject* parent = nullptr);
     ~ChartLoader() override;
 
-    void start(const QString& databasePath, const SearchCriteria& c);
+    void start(const events::EventStore& store, const SearchCriteria& c);
     /// Stops the load in progress; its result is never delivered.
     void cancel();
     bool busy() const { return m_thread != nullptr; }

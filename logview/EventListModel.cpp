@@ -6,13 +6,30 @@
 #include <QColor>
 
 namespace logview {
+namespace {
+
+// The index of name among names, added when new (at most 0xFFFF names);
+// hint is where the last one was, as consecutive rows mostly share it.
+quint16 indexIn(QStringList& names, const QString& name, qsizetype& hint) {
+    if (hint < 0 || names[hint] != name) {
+        hint = names.indexOf(name);
+        if (hint < 0) {
+            hint = std::min<qsizetype>(names.size(), 0xFFFF);
+            if (hint == names.size())
+                names << name;
+        }
+    }
+    return static_cast<quint16>(hint);
+}
+
+} // namespace
 
 int EventListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : m_shown;
 }
 
 int EventListModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : 3;
+    return parent.isValid() ? 0 : m_stationsShown ? 4 : 3;
 }
 
 QVariant EventListModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -25,6 +42,8 @@ QVariant EventListModel::headerData(int section, Qt::Orientation orientation, in
         return QStringLiteral("サーバー名");
     case 2:
         return QStringLiteral("メッセージ");
+    case 3:
+        return QStringLiteral("局");
     }
     return {};
 }
@@ -35,6 +54,18 @@ QString EventListModel::dateText(int row) const {
 
 QString EventListModel::serverText(int row) const {
     return m_servers.value(m_rows[static_cast<size_t>(row)].server);
+}
+
+QString EventListModel::stationText(int row) const {
+    return m_stations.value(m_rows[static_cast<size_t>(row)].station);
+}
+
+void EventListModel::setStationsShown(bool shown) {
+    if (shown == m_stationsShown)
+        return;
+    beginResetModel();
+    m_stationsShown = shown;
+    endResetModel();
 }
 
 QString EventListModel::messageText(int row) const {
@@ -61,6 +92,8 @@ QVariant EventListModel::data(const QModelIndex& index, int role) const {
             return serverText(index.row());
         case 2:
             return messageText(index.row());
+        case 3:
+            return stationText(index.row());
         }
     }
     // Only the first column of an error row is red; the others keep the
@@ -77,7 +110,9 @@ void EventListModel::clear() {
     m_text.clear();
     m_text.squeeze();
     m_servers.clear();
+    m_stations.clear();
     m_lastServer = -1;
+    m_lastStation = -1;
     m_longest = -1;
     m_shown = 0;
     m_more = nullptr;
@@ -87,24 +122,15 @@ void EventListModel::clear() {
 void EventListModel::beginFill() {}
 
 void EventListModel::append(QStringView addDate, const QString& server, QStringView message,
-                            qint16 error) {
-    qsizetype s = m_lastServer;
-    if (s < 0 || m_servers[s] != server) {
-        s = m_servers.indexOf(server);
-        if (s < 0) {
-            s = std::min<qsizetype>(m_servers.size(), 0xFFFF);
-            if (s == m_servers.size())
-                m_servers << server;
-        }
-        m_lastServer = s;
-    }
+                            qint16 error, const QString& station) {
+    const quint16 s = indexIn(m_servers, server, m_lastServer);
+    const quint16 st = indexIn(m_stations, station, m_lastStation);
     const qsizetype offset = m_text.size();
     m_text += message.toUtf8();
     const auto length = static_cast<quint32>(m_text.size() - offset);
     if (m_longest < 0 || length > m_rows[static_cast<size_t>(m_longest)].textLength)
         m_longest = static_cast<qsizetype>(m_rows.size());
-    m_rows.push_back(Row{packedTime(addDate), static_cast<quint32>(offset), length,
-                         static_cast<quint16>(s), error});
+    m_rows.push_back(Row{packedTime(addDate), static_cast<quint32>(offset), length, s, error, st});
 }
 
 void EventListModel::endFill() {

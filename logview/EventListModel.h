@@ -23,6 +23,7 @@ public:
         quint32 textLength;
         quint16 server; // index into the server names
         qint16 error;
+        quint16 station; // index into the station names
     };
 
     /// Rows fetched each time the view reaches the last one shown.
@@ -38,7 +39,11 @@ public:
     void clear();
     /// Appends one row; AddDate as the database holds it
     /// ("YYYY-MM-DD hh:mm:ss"). Call beginFill/endFill around a batch.
-    void append(QStringView addDate, const QString& server, QStringView message, qint16 error);
+    void append(QStringView addDate, const QString& server, QStringView message, qint16 error,
+                const QString& station = QString());
+    /// A shared store's rows carry their station, shown in a fourth column.
+    void setStationsShown(bool shown);
+    QString stationText(int row) const;
     void beginFill();
     void endFill();
 
@@ -64,7 +69,10 @@ private:
     std::vector<Row> m_rows;
     QByteArray m_text;
     QStringList m_servers;
+    QStringList m_stations;
     qsizetype m_lastServer = -1; // consecutive rows often share a server
+    qsizetype m_lastStation = -1;
+    bool m_stationsShown = false;
     qsizetype m_longest = -1;    // row of the longest message
     int m_shown = 0;
     std::function<bool(int)> m_more;

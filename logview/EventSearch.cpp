@@ -28,6 +28,8 @@ QString conditions(const SearchCriteria& c, bool after) {
         where << QStringLiteral("AddDate>=:from");
     if (c.to)
         where << QStringLiteral("AddDate<=:to");
+    if (!c.station.isEmpty())
+        where << QStringLiteral("Station=:station");
     if (after)
         where << QStringLiteral("(AddDate>:lastDate OR ID>:lastId)");
     return where.isEmpty() ? QString()
@@ -40,6 +42,7 @@ SearchCriteria SearchCriteria::datesOnly() const {
     SearchCriteria dates;
     dates.from = from;
     dates.to = to;
+    dates.station = station;
     return dates;
 }
 
@@ -63,15 +66,18 @@ void bindCriteria(QSqlQuery& q, const SearchCriteria& c) {
         q.bindValue(QStringLiteral(":from"), dayStart(*c.from));
     if (c.to)
         q.bindValue(QStringLiteral(":to"), dayEnd(*c.to));
+    if (!c.station.isEmpty())
+        q.bindValue(QStringLiteral(":station"), c.station);
 }
 
-QString pageStatement(const SearchCriteria& c, bool after, int limit) {
-    return QStringLiteral("SELECT ID,AddDate,ServerName,Message,Error FROM Pulsewatch") +
+QString pageStatement(const SearchCriteria& c, bool after, int limit, bool stations) {
+    return QStringLiteral("SELECT ID,AddDate,ServerName,Message,Error%1 FROM Pulsewatch")
+               .arg(stations ? QStringLiteral(",Station") : QString()) +
            conditions(c, after) + QStringLiteral(" ORDER BY AddDate,ID LIMIT %1").arg(limit);
 }
 
-ViewerStatement::ViewerStatement(const QString& databasePath, bool readOnly)
-    : m_database(databasePath, kBusyTimeoutMs, readOnly), m_query(m_database.db()) {
+ViewerStatement::ViewerStatement(const events::EventStore& store, bool readOnly)
+    : m_database(store, kBusyTimeoutMs, readOnly), m_query(m_database.db()) {
     if (!m_database.isOpen())
         m_failure = m_database.error();
     m_query.setForwardOnly(true);
@@ -108,12 +114,13 @@ bool ViewerStatement::next() {
     return false;
 }
 
-EventPages::EventPages(QString databasePath, SearchCriteria c)
-    : m_path(std::move(databasePath)), m_criteria(std::move(c)) {}
+EventPages::EventPages(events::EventStore store, SearchCriteria c)
+    : m_store(std::move(store)), m_criteria(std::move(c)) {}
 
 bool EventPages::next(int n, EventListModel& model, QString* failure) {
-    ViewerStatement s(m_path);
-    if (s.prepare(pageStatement(m_criteria, m_started, n), m_criteria) && m_started) {
+    ViewerStatement s(m_store);
+    const bool stations = m_store.shared();
+    if (s.prepare(pageStatement(m_criteria, m_started, n, stations), m_criteria) && m_started) {
         s.query().bindValue(QStringLiteral(":from"), m_lastDate);
         s.query().bindValue(QStringLiteral(":lastDate"), m_lastDate);
         s.query().bindValue(QStringLiteral(":lastId"), m_lastId);
@@ -130,8 +137,13 @@ bool EventPages::next(int n, EventListModel& model, QString* failure) {
     while (s.next()) {
         m_lastId = q.value(0).toLongLong();
         m_lastDate = q.value(1);
-        model.append(m_lastDate.toString(), q.value(2).toString(), q.value(3).toString(),
-                     static_cast<qint16>(q.value(4).toInt()));
+        // PostgreSQL gives a timestamp, SQLite its text: the list takes the text.
+        const QString date = m_lastDate.typeId() == QMetaType::QDateTime
+                                 ? m_lastDate.toDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                                 : m_lastDate.toString();
+        model.append(date, q.value(2).toString(), q.value(3).toString(),
+                     static_cast<qint16>(q.value(4).toInt()),
+                     stations ? q.value(5).toString() : QString());
         ++read;
     }
     if (!s.ok()) {
@@ -142,9 +154,9 @@ bool EventPages::next(int n, EventListModel& model, QString* failure) {
     return true;
 }
 
-SearchCounts countRows(const QString& databasePath, const SearchCriteria& c) {
+SearchCounts countRows(const events::EventStore& store, const SearchCriteria& c) {
     SearchCounts r;
-    ViewerStatement s(databasePath);
+    ViewerStatement s(store);
     if (!s.prepare(QStringLiteral(
                        "SELECT COUNT(*),SUM(CASE WHEN Error=1 THEN 1 ELSE 0 END) FROM Pulsewatch") +
                        whereClause(c),
@@ -161,8 +173,8 @@ SearchCounts countRows(const QString& databasePath, const SearchCriteria& c) {
     return r;
 }
 
-bool purgeOlderThan60Days(const QString& databasePath, const QDate& today, QString* failure) {
-    ViewerStatement s(databasePath, false);
+bool purgeOlderThan60Days(const events::EventStore& store, const QDate& today, QString* failure) {
+    ViewerStatement s(store, false);
     if (s.prepare(QStringLiteral("DELETE FROM Pulsewatch WHERE AddDate<:cutoff"), {}))
         s.query().bindValue(QStringLiteral(":cutoff"), dayStart(today.addDays(-60)));
     if (!s.exec()) {

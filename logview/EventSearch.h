@@ -19,8 +19,10 @@ struct SearchCriteria {
     std::optional<qint16> error; ///< -1 errors only, 1 successes only
     QString server;              ///< "" for every server
     std::optional<QDate> from, to;
+    QString station; ///< in a shared store: "" for every station
 
-    /// The same dates without the kind and the server: what the chart shows.
+    /// The same dates (and station) without the kind and the server: what
+    /// the chart shows.
     SearchCriteria datesOnly() const;
 };
 
@@ -35,7 +37,7 @@ void bindCriteria(QSqlQuery& q, const SearchCriteria& c);
 /// database's reason in failure().
 class ViewerStatement {
 public:
-    explicit ViewerStatement(const QString& databasePath, bool readOnly = true);
+    explicit ViewerStatement(const events::EventStore& store, bool readOnly = true);
     /// Prepares sql (again, for a later statement) and binds criteria's
     /// values.
     bool prepare(const QString& sql, const SearchCriteria& c);
@@ -56,15 +58,16 @@ private:
 
 /// The statement of one page of a search: rows in time order (AddDate, then
 /// insertion order), at most limit of them; with after, only those after
-/// the row named by ":lastDate" and ":lastId".
-QString pageStatement(const SearchCriteria& c, bool after, int limit);
+/// the row named by ":lastDate" and ":lastId"; with stations, each row's
+/// Station as a sixth column.
+QString pageStatement(const SearchCriteria& c, bool after, int limit, bool stations = false);
 
 /// The rows of a search a page at a time. Each page is a statement of its
 /// own that starts after the last row read, so nothing holds the database
 /// between pages and the millionth row comes as fast as the first.
 class EventPages {
 public:
-    EventPages(QString databasePath, SearchCriteria c);
+    EventPages(events::EventStore store, SearchCriteria c);
 
     /// Appends up to n rows to model (call endFill after it); the first
     /// call empties model once its statement has run, so a failure leaves
@@ -73,7 +76,7 @@ public:
     bool atEnd() const { return m_atEnd; }
 
 private:
-    QString m_path;
+    events::EventStore m_store;
     SearchCriteria m_criteria;
     bool m_started = false;
     bool m_atEnd = false;
@@ -89,10 +92,11 @@ struct SearchCounts {
 };
 
 /// Counts the rows of the criteria in the database itself.
-SearchCounts countRows(const QString& databasePath, const SearchCriteria& c);
+SearchCounts countRows(const events::EventStore& store, const SearchCriteria& c);
 
-/// Deletes the rows recorded before the day 60 days before today.
-bool purgeOlderThan60Days(const QString& databasePath, const QDate& today, QString* failure);
+/// Deletes the rows recorded before the day 60 days before today; in a
+/// shared store those of every station, in one statement.
+bool purgeOlderThan60Days(const events::EventStore& store, const QDate& today, QString* failure);
 
 /// A date typed as year, month and day fields, in digits of either width;
 /// nullopt when the three do not make a date (letters, month 13, 30

@@ -111,6 +111,13 @@ frmLog::frmLog(AppState& state, platform::WindowSystem& ui, const platform::Cloc
     KBN->setObjectName(QStringLiteral("KBN"));
     SKBN = new QComboBox(search);
     SKBN->setObjectName(QStringLiteral("SKBN"));
+    // A shared store holds every station's rows: all of them, or one.
+    STATION = new QComboBox(search);
+    STATION->setObjectName(QStringLiteral("STATION"));
+    STATION->setEditable(true);
+    const events::EventStore store = events::EventStore::of(m_state);
+    STATION->addItems({QStringLiteral("ALL"), store.station});
+    auto* stationLabel = new QLabel(QStringLiteral("局"), search);
     auto* searchGrid = new QGridLayout(search);
     searchGrid->addWidget(new QLabel(QStringLiteral("日付範囲"), search), 0, 0);
     searchGrid->addLayout(range, 0, 1);
@@ -118,6 +125,11 @@ frmLog::frmLog(AppState& state, platform::WindowSystem& ui, const platform::Cloc
     searchGrid->addWidget(KBN, 1, 1, Qt::AlignLeft);
     searchGrid->addWidget(new QLabel(QStringLiteral("サーバー"), search), 2, 0);
     searchGrid->addWidget(SKBN, 2, 1, Qt::AlignLeft);
+    searchGrid->addWidget(stationLabel, 3, 0);
+    searchGrid->addWidget(STATION, 3, 1, Qt::AlignLeft);
+    stationLabel->setVisible(store.shared());
+    STATION->setVisible(store.shared());
+    m_model.setStationsShown(store.shared());
 
     Label3 = new QLabel(content);
     Label3->setObjectName(QStringLiteral("Label3"));
@@ -280,9 +292,12 @@ void frmLog::Command1_Click() {
         c.error = 1;
     if (SKBN->currentText() != QLatin1String("ALL"))
         c.server = SKBN->currentText();
+    const events::EventStore store = events::EventStore::of(m_state);
+    if (store.shared() && STATION->currentText().trimmed() != QLatin1String("ALL"))
+        c.station = STATION->currentText().trimmed();
 
     // The first page at once; the rest as the list is scrolled.
-    auto pages = std::make_unique<logview::EventPages>(m_state.DatabasePath, c);
+    auto pages = std::make_unique<logview::EventPages>(store, c);
     QString failure;
     const bool read = pages->next(logview::EventListModel::kPageRows, m_model, &failure);
     m_model.endFill();
@@ -296,11 +311,11 @@ void frmLog::Command1_Click() {
     if (List1->isVisible())
         List1->viewport()->repaint(); // on screen before the counting
 
-    const logview::SearchCounts counts = logview::countRows(m_state.DatabasePath, c);
+    const logview::SearchCounts counts = logview::countRows(store, c);
     // The chart reads after the counting, which it would only slow down.
     m_chart->setState(logview::EventChart::State::Loading);
     fillLegend();
-    m_loader.start(m_state.DatabasePath, c.datesOnly());
+    m_loader.start(store, c.datesOnly());
     if (!counts.ok) {
         showDatabaseMissing(m_ui);
         return;
@@ -380,7 +395,8 @@ void frmLog::saveChart() {
 
 void frmLog::Command2_Click() {
     QString failure;
-    if (!logview::purgeOlderThan60Days(m_state.DatabasePath, m_clock.now().date(), &failure))
+    if (!logview::purgeOlderThan60Days(events::EventStore::of(m_state), m_clock.now().date(),
+                                       &failure))
         m_ui.messageBox(QStringLiteral("データベースエラー"), platform::MessageIcon::Critical,
                         platform::Modality::System);
 }

@@ -67,7 +67,7 @@ private:
     std::unique_ptr<logview::EventPages> m_pages;
     logview::ChartLoader m_loader;
     QLineEdit *Y1, *M1, *D1, *Y2, *M2, *D2;
-    QComboBox *KBN, *SKBN;
+    QComboBox *KBN, *SKBN, *STATION;
     QLabel *Label3, *Label5;
     QTreeView* List1;
     QTabWidget* m_tabs;

@@ -1,6 +1,7 @@
 // The shared event store on a PostgreSQL server of the test's own.
 #include "events/EventDatabase.h"
 #include "events/EventLog.h"
+#include "logview/EventSearch.h"
 
 #include "platform/AnsiText.h"
 #include "support/PgServer.h"
@@ -160,4 +161,52 @@ TEST_F(SharedStoreTest, AConnectionThatFailsSaysWhatAndHidesThePassword) {
            "postgresql://db/events?sslmode=require"},
           {"postgresql://db/events?password=pw", "postgresql://db/events"}})
         EXPECT_EQ(events::uriWithoutPassword(QLatin1String(uri)), QLatin1String(shown));
+}
+
+// The viewer over the shared store: its counts are the database's for the
+// same day and station, its pages carry each row's station, and the purge
+// removes exactly the rows before the day 60 days back, of every station.
+TEST_F(SharedStoreTest, TheViewerSearchesCountsAndPurgesEveryStation) {
+    Station maker(server.uri(), QStringLiteral("east"));
+    maker.log().LOG_PRINT(QStringLiteral("first"), QStringLiteral("m"), 1); // makes the table
+    ASSERT_TRUE(maker.written());
+    server.psql(QStringLiteral(
+        "INSERT INTO Pulsewatch(AddDate,ServerName,Message,Error,Station) "
+        "SELECT TIMESTAMP '2026-10-01 00:00:00' + (i * INTERVAL '17 minutes'), 'srv' || (i % 3), "
+        "'m', CASE WHEN i % 7 = 0 THEN -1 ELSE 1 END, CASE WHEN i % 2 = 0 THEN 'east' ELSE 'west' END "
+        "FROM generate_series(1, 6000) AS i"));
+    const events::EventStore store{QString(), server.uri(), QStringLiteral("east")};
+    logview::SearchCriteria day;
+    day.from = day.to = QDate(2026, 10, 20);
+    day.station = QStringLiteral("west");
+    const logview::SearchCounts counts = logview::countRows(store, day);
+    ASSERT_TRUE(counts.ok) << counts.failure.toStdString();
+    const QString where = QStringLiteral(
+        "WHERE Station = 'west' AND AddDate BETWEEN '2026-10-20 00:00:00' AND '2026-10-20 23:59:59'");
+    EXPECT_EQ(QString::number(counts.normal),
+              server.psql(QStringLiteral("SELECT count(*) FROM Pulsewatch ") + where +
+                          QStringLiteral(" AND Error = 1"))
+                  .value(0));
+    EXPECT_EQ(QString::number(counts.errors),
+              server.psql(QStringLiteral("SELECT count(*) FROM Pulsewatch ") + where +
+                          QStringLiteral(" AND Error <> 1"))
+                  .value(0));
+
+    logview::EventListModel model;
+    logview::EventPages pages(store, day);
+    QString failure;
+    ASSERT_TRUE(pages.next(1000, model, &failure)) << failure.toStdString();
+    model.endFill();
+    ASSERT_EQ(model.rowCount(), counts.normal + counts.errors);
+    EXPECT_EQ(model.stationText(0), QStringLiteral("west"));
+    EXPECT_TRUE(model.dateText(0).startsWith(QStringLiteral("2026/10/20")));
+
+    const QString before = server.psql(QStringLiteral(
+        "SELECT count(*) FROM Pulsewatch WHERE AddDate >= '2026-10-09 00:00:00'")).value(0);
+    ASSERT_TRUE(logview::purgeOlderThan60Days(store, QDate(2026, 12, 8), &failure))
+        << failure.toStdString();
+    EXPECT_EQ(server.psql(QStringLiteral("SELECT count(*) FROM Pulsewatch")).value(0), before);
+    EXPECT_EQ(server.psql(QStringLiteral(
+                  "SELECT count(*) FROM Pulsewatch WHERE AddDate < '2026-10-09 00:00:00'")),
+              QStringList{QStringLiteral("0")});
 }
