@@ -3,7 +3,7 @@
 #include "platform/DesktopNotice.h"
 #include "platform/DialogKeys.h"
 #include "platform/Webhook.h"
-#include "settings/FieldCheck.h"
+#include "settings/DetailKeys.h"
 #include "settings/Settings.h"
 
 #include <QCheckBox>
@@ -12,7 +12,6 @@
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSslCertificate>
 
 namespace {
 
@@ -102,19 +101,9 @@ bool frmNotice::fieldsUsable() {
     if (!url.isEmpty())
         if (const QString problem = platform::webhookUrlProblem(url); !problem.isEmpty())
             return refuse(QStringLiteral("【Webhook URL】には") + problem, WEBHOOKURL);
-    if (!WEBHOOKCA->text().isEmpty() &&
-        QSslCertificate::fromPath(WEBHOOKCA->text(), QSsl::Pem,
-                                  QSslCertificate::PatternSyntax::FixedString)
-            .isEmpty())
+    if (!WEBHOOKCA->text().isEmpty() && !settings::holdsCertificates(WEBHOOKCA->text()))
         return refuse(QStringLiteral("【CA ファイル】には証明書 (PEM) のファイルを指定してください。"),
                       WEBHOOKCA);
-    for (const auto& [label, field] : {std::pair{"Webhook URL", WEBHOOKURL},
-                                       std::pair{"CA ファイル", WEBHOOKCA}}) {
-        const QString refusal =
-            settings::unsavableTextMessage(QString::fromUtf8(label), field->text());
-        if (!refusal.isEmpty())
-            return refuse(refusal, field);
-    }
     return true;
 }
 
@@ -161,27 +150,15 @@ void frmNotice::TESTSEND_Click() {
 void frmNotice::OK_Click() {
     if (!fieldsUsable())
         return;
-    const struct {
-        const char* key;
-        QString value;
-    } keys[] = {
-        {"RECOVERY_NOTICE", RECOVERY->isChecked() ? "1" : "0"},
-        {"WEBHOOK_URL", WEBHOOKURL->text().trimmed()},
-        {"WEBHOOK_FORMAT", WEBHOOKFORMAT->currentIndex() == 1 ? "text" : ""},
-        {"WEBHOOK_CAFILE", WEBHOOKCA->text()},
-        {"DESKTOP_NOTICE", DESKTOP->isChecked() ? "1" : "0"},
-    };
-    SaveFailure failure;
-    for (const auto& k : keys) {
-        int error = 0;
-        if (!WriteIniKey(m_state, kSettingsSection, QLatin1String(k.key), k.value, kGeneralFile,
-                         &error) &&
-            !failure.failed())
-            failure = {m_state.AppFolder + kGeneralFile, error};
-    }
-    // In memory exactly what the file now holds; a save that failed is said.
-    LoadSettings(m_state);
-    if (failure.failed())
-        m_ui.messageBox(saveFailureMessage(failure), platform::MessageIcon::Critical);
-    accept();
+    if (settings::saveDetailKeys(
+            m_state, m_ui,
+            {
+                {"RECOVERY_NOTICE", RECOVERY->isChecked() ? "1" : "0", RECOVERY, "復旧の通知"},
+                {"WEBHOOK_URL", WEBHOOKURL->text().trimmed(), WEBHOOKURL, "Webhook URL"},
+                {"WEBHOOK_FORMAT", WEBHOOKFORMAT->currentIndex() == 1 ? "text" : "", WEBHOOKFORMAT,
+                 "形式"},
+                {"WEBHOOK_CAFILE", WEBHOOKCA->text(), WEBHOOKCA, "CA ファイル"},
+                {"DESKTOP_NOTICE", DESKTOP->isChecked() ? "1" : "0", DESKTOP, "デスクトップ通知"},
+            }))
+        accept();
 }

@@ -1,6 +1,7 @@
 #include "settings/frmSMTP.h"
 
 #include "platform/DialogKeys.h"
+#include "settings/DetailKeys.h"
 #include "settings/FieldCheck.h"
 #include "settings/IniFile.h"
 #include "settings/Settings.h"
@@ -10,7 +11,6 @@
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSslCertificate>
 
 namespace {
 
@@ -125,9 +125,7 @@ bool frmSMTP::fieldsUsable() {
     if (!ECAFILE->text().isEmpty()) {
         // The library's own reading of the file: what passes here is what
         // the alert mail will trust.
-        if (QSslCertificate::fromPath(ECAFILE->text(), QSsl::Pem,
-                                      QSslCertificate::PatternSyntax::FixedString)
-                .isEmpty())
+        if (!settings::holdsCertificates(ECAFILE->text()))
             return refuse(
                 QStringLiteral("【CA ファイル】には証明書 (PEM) のファイルを指定してください。"),
                 ECAFILE);
@@ -177,41 +175,15 @@ void frmSMTP::TESTSEND_Click() {
 void frmSMTP::OK_Click() {
     if (!fieldsUsable())
         return;
-    const struct {
-        const char* key;
-        QString value;
-        QWidget* field;
-        const char* label;
-    } keys[] = {
-        {"EMARGE_PORT", EPORT->text(), EPORT, "ポート"},
-        {"EMARGE_SECURITY", QString::number(ESECURITY->currentIndex()), ESECURITY, "暗号化"},
-        {"EMARGE_USER", EUSER->text(), EUSER, "ユーザー名"},
-        {"EMARGE_PWD", EPWD->text(), EPWD, "パスワード"},
-        {"EMARGE_CAFILE", ECAFILE->text(), ECAFILE, "CA ファイル"},
-        {"EMARGE_FROM", EFROM->text(), EFROM, "差出人アドレス"},
-    };
-    const platform::TextEncoding encoding =
-        settings::profileEncoding(m_state.AppFolder + kGeneralFile);
-    for (const auto& k : keys) {
-        const QString refusal =
-            settings::unsavableTextMessage(QString::fromUtf8(k.label), k.value, encoding);
-        if (!refusal.isEmpty()) {
-            m_ui.messageBox(refusal, platform::MessageIcon::Critical);
-            k.field->setFocus();
-            return;
-        }
-    }
-    SaveFailure failure;
-    for (const auto& k : keys) {
-        int error = 0;
-        if (!WriteIniKey(m_state, kSettingsSection, QLatin1String(k.key), k.value, kGeneralFile,
-                         &error) &&
-            !failure.failed())
-            failure = {m_state.AppFolder + kGeneralFile, error};
-    }
-    // In memory exactly what the file now holds; a save that failed is said.
-    LoadSettings(m_state);
-    if (failure.failed())
-        m_ui.messageBox(saveFailureMessage(failure), platform::MessageIcon::Critical);
-    accept();
+    if (settings::saveDetailKeys(m_state, m_ui,
+                                 {
+                                     {"EMARGE_PORT", EPORT->text(), EPORT, "ポート"},
+                                     {"EMARGE_SECURITY", QString::number(ESECURITY->currentIndex()),
+                                      ESECURITY, "暗号化"},
+                                     {"EMARGE_USER", EUSER->text(), EUSER, "ユーザー名"},
+                                     {"EMARGE_PWD", EPWD->text(), EPWD, "パスワード"},
+                                     {"EMARGE_CAFILE", ECAFILE->text(), ECAFILE, "CA ファイル"},
+                                     {"EMARGE_FROM", EFROM->text(), EFROM, "差出人アドレス"},
+                                 }))
+        accept();
 }
