@@ -5,6 +5,7 @@
 // 10.200.0.1 is down at once and nothing leaves the machine; the relay
 // listens in the same namespace and the modem is a virtual serial pair.
 #include "support/Netns.h"
+#include "support/PgServer.h"
 #include "support/ScriptedSmtp.h"
 #include "support/TestFolder.h"
 #include "support/VirtualModem.h"
@@ -312,4 +313,54 @@ TEST_F(ProgramRun, AQuitSignalEndsALookupOnADeadDnsServer) {
     EXPECT_EQ(eventRows(folder.path(QStringLiteral("PLW"))), QStringList());
     dns.kill();
     dns.waitForFinished(3000);
+}
+
+// Two copies of the program, in two folders with two station names, write
+// their cycles into one shared database: each station's rows are there,
+// in order, with its name and the times they were made.
+TEST_F(ProgramRun, TwoStationsShareOneEventStore) {
+    PgServer server;
+    if (!server.failure().isEmpty())
+        GTEST_SKIP() << server.failure().toStdString();
+    TestFolder second;
+    place(second.folder());
+    QProcess other;
+    for (const auto& [dir, name] : {std::pair{folder.folder(), "east"}, {second.folder(), "west"}}) {
+        QFile list(dir + QStringLiteral("/ServerList"));
+        ASSERT_TRUE(list.open(QIODevice::WriteOnly));
+        list.write("[Pulsewatch]\r\nSERVER_CNT=1\r\nSERVER_NAME1=127.0.0.1\r\nSERVER_CHECK1=1\r\n");
+        QFile general(dir + QStringLiteral("/Pulsewatch"));
+        ASSERT_TRUE(general.open(QIODevice::WriteOnly));
+        general.write("[Pulsewatch]\r\nmINTERVAL=1\r\nRETRY=0\r\nUSED_LAN=1\r\nEVENT_DB=" +
+                      server.uri().toUtf8() + "\r\nSTATION_NAME=" + name + "\r\n");
+    }
+    // Loopback of this machine, where the database listens.
+    start(folder.folder(), 300, false, QString());
+    other.start(second.path(QStringLiteral("program_run")), {QStringLiteral("300")});
+    ASSERT_TRUE(other.waitForStarted(5000));
+    const auto rows = [&](const char* station) {
+        return server.psql(QStringLiteral("SELECT AddDate, ServerName FROM Pulsewatch WHERE "
+                                          "Station = '%1' ORDER BY ID")
+                               .arg(QLatin1String(station)));
+    };
+    const auto count = [&](const char* station) {
+        return server
+            .psql(QStringLiteral("SELECT count(*) FROM Pulsewatch WHERE Station = '%1'")
+                      .arg(QLatin1String(station)))
+            .value(0)
+            .toInt();
+    };
+    ASSERT_TRUE(waitUntil([&] { return count("east") >= 3 && count("west") >= 3; }, 20000))
+        << program.readAllStandardError().constData();
+    EXPECT_GE(endWithSignal(), 0);
+    other.terminate();
+    other.waitForFinished(5000);
+    for (const char* station : {"east", "west"}) {
+        const QStringList r = rows(station);
+        QStringList sorted = r;
+        std::sort(sorted.begin(), sorted.end());
+        EXPECT_EQ(r, sorted) << station;
+        for (const QString& row : r)
+            EXPECT_TRUE(row.endsWith(QStringLiteral("|127.0.0.1"))) << row.toStdString();
+    }
 }
