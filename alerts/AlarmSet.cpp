@@ -5,8 +5,7 @@ namespace alerts {
 AlarmSet::AlarmSet(AppState& state, platform::Services& services, events::EventLog& log,
                    dialup::RemoteAccessService& ras)
     : m_state(state), m_services(services), m_log(log), m_ras(ras), m_mail(state, services.clock),
-      m_phone(log, services.sleeper, services.ending),
-      m_notices(state, log, services.ending) {
+      m_phone(log, services.sleeper, services.ending), m_notices(state, log, services.ending) {
     m_mail.setEnding(&services.ending);
 }
 

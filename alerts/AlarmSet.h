@@ -1,11 +1,11 @@
 #pragma once
 
+#include "alerts/Alarms.h"
 #include "alerts/EmargMSG.h"
 #include "alerts/MailAlert.h"
 #include "alerts/Notices.h"
 #include "alerts/Telephone.h"
 #include "dialup/VBRas.h"
-#include "alerts/Alarms.h"
 #include "platform/Services.h"
 
 #include <QPointer>
@@ -31,8 +31,8 @@ public:
     void GoToTelephone(const QString& TEMP, const QString& PORT, const QString& C_Setting) override;
     void showEmergencyWindow() override;
     void noticeDown(const QDeadlineTimer& until) override;
-    bool SendRecoveryMail(const QString& server, const QString& to,
-                          const QList<Recovered>& servers, const QDeadlineTimer& until) override;
+    bool SendRecoveryMail(const QString& server, const QString& to, const QList<Recovered>& servers,
+                          const QDeadlineTimer& until) override;
     void noticeRecovery(const QList<Recovered>& servers, const QDeadlineTimer& until) override;
 
     /// The emergency window while it is open.

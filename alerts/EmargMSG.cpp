@@ -66,9 +66,9 @@ EmargMSG::EmargMSG(const AppState& state, platform::SoundPlayer& sound, events::
     // silent.
     m_sound.onLateFailure = [&log](const QString& why) { log.appendTextLog(why); };
     // Without a sound of its own the alarm plays the one the program ships.
-    const QString problem = m_sound.playLoop(
-        state.EMARGE_SOUND.isEmpty() ? state.AppFolder + QStringLiteral("alarm.wav")
-                                     : state.EMARGE_SOUND);
+    const QString problem = m_sound.playLoop(state.EMARGE_SOUND.isEmpty()
+                                                 ? state.AppFolder + QStringLiteral("alarm.wav")
+                                                 : state.EMARGE_SOUND);
     if (!problem.isEmpty())
         log.appendTextLog(problem);
 }
@@ -95,7 +95,8 @@ void EmargMSG::markRecovered(const QString& name, const QDateTime& upAt) {
                                    [&name](const Line& d) { return d.first == name; });
     if (down == m_down.end())
         return;
-    m_marked.append({name, down->second + QStringLiteral("　→ 復旧 ") + platform::generalDate(upAt)});
+    m_marked.append(
+        {name, down->second + QStringLiteral("　→ 復旧 ") + platform::generalDate(upAt)});
     m_down.erase(down);
     showLines();
 }

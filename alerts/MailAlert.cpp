@@ -4,7 +4,6 @@
 
 #include <algorithm>
 
-
 namespace alerts {
 namespace {
 
@@ -51,10 +50,10 @@ QString MailAlert::reportBody(const AppState& state, const QDateTime& now, const
 bool MailAlert::SendEmail(const QString& strServer, const QString& strSubject, const QString& strTo,
                           const QString& strRealName, const QString& strClosing,
                           const QString& strFrom, const QDeadlineTimer& until) {
-    return send(strServer,
-                {strSubject, strTo, strRealName, reportBody(m_state, m_clock.now(), strClosing),
-                 strFrom},
-                until);
+    return send(
+        strServer,
+        {strSubject, strTo, strRealName, reportBody(m_state, m_clock.now(), strClosing), strFrom},
+        until);
 }
 
 bool MailAlert::SendRecovery(const QString& strServer, const QString& strTo,

@@ -29,7 +29,8 @@ QString recoveryNoticeText(const QList<Recovered>& servers) {
     QString t = QStringLiteral("【Pulsewatch】サーバー復旧");
     for (const Recovered& r : servers)
         t += QStringLiteral("\n・") + r.name +
-             (r.remark.isEmpty() ? QString() : QStringLiteral("（") + r.remark + QStringLiteral("）")) +
+             (r.remark.isEmpty() ? QString()
+                                 : QStringLiteral("（") + r.remark + QStringLiteral("）")) +
              QStringLiteral(": ダウン検出 ") + platform::generalDate(r.downSince) +
              QStringLiteral("、復旧 ") + platform::generalDate(r.upAt) +
              QStringLiteral("、ダウン時間 ") + downTime(r.downSince, r.upAt);
@@ -59,13 +60,13 @@ void Notices::send(const QString& summary, const QString& text, bool critical,
         });
     if (m_state.WEBHOOK_URL.isEmpty())
         return;
-    const QString failure = platform::postWebhook(
-        {m_state.WEBHOOK_URL, m_state.WEBHOOK_FORMAT, m_state.WEBHOOK_CAFILE}, text, until,
-        m_ending);
+    const QString failure =
+        platform::postWebhook({m_state.WEBHOOK_URL, m_state.WEBHOOK_FORMAT, m_state.WEBHOOK_CAFILE},
+                              text, until, m_ending);
     if (!failure.isEmpty() && !m_ending.requested())
-        m_log.appendTextLog(QStringLiteral("Webhook (%1) に送信できませんでした: %2")
-                                .arg(platform::webhookOrigin(QUrl(m_state.WEBHOOK_URL.trimmed())),
-                                     failure));
+        m_log.appendTextLog(
+            QStringLiteral("Webhook (%1) に送信できませんでした: %2")
+                .arg(platform::webhookOrigin(QUrl(m_state.WEBHOOK_URL.trimmed())), failure));
 }
 
 } // namespace alerts

@@ -131,9 +131,9 @@ void TelephoneAlert::GoToTelephone(const QString& TEMP, const QString& PORT,
     // modem as the digits it dials; one it cannot dial is never sent.
     const QString digits = platform::dialString(TEMP);
     if (digits.isEmpty()) {
-        m_log.LOG_PRINT(QStringLiteral("TEL"),
-                        kCallFailed.arg(TEMP, QStringLiteral("ダイヤルできない文字が含まれています")),
-                        -1);
+        m_log.LOG_PRINT(
+            QStringLiteral("TEL"),
+            kCallFailed.arg(TEMP, QStringLiteral("ダイヤルできない文字が含まれています")), -1);
         return;
     }
     const QByteArray dial = "ATDT" + digits.toLatin1() + ";\r";
@@ -196,15 +196,15 @@ void TelephoneAlert::GoToTelephone(const QString& TEMP, const QString& PORT,
         m_log.LOG_PRINT(QStringLiteral("COM"), kPortUnusable, -1);
         return;
     }
-    if (waited == platform::WaitResult::Ended || m_ending.requested() ||
-        result == ModemResult::Ok)
+    if (waited == platform::WaitResult::Ended || m_ending.requested() || result == ModemResult::Ok)
         return;
-    m_log.LOG_PRINT(QStringLiteral("TEL"),
-                    kCallFailed.arg(TEMP, result == ModemResult::None
-                                              ? QStringLiteral("モデムが %1 秒以内に応答しませんでした")
-                                                    .arg(m_answerWaitMs / 1000)
-                                              : resultText(result)),
-                    -1);
+    m_log.LOG_PRINT(
+        QStringLiteral("TEL"),
+        kCallFailed.arg(TEMP, result == ModemResult::None
+                                  ? QStringLiteral("モデムが %1 秒以内に応答しませんでした")
+                                        .arg(m_answerWaitMs / 1000)
+                                  : resultText(result)),
+        -1);
 }
 
 } // namespace alerts

@@ -54,7 +54,8 @@ public:
         QFile::copy(QStringLiteral(PROGRAM_RUN), m_folder.path(QStringLiteral("program_run")));
         QFile::setPermissions(m_folder.path(QStringLiteral("program_run")),
                               QFile::ReadOwner | QFile::ExeOwner);
-        QFile::copy(QStringLiteral(MAILWIRE_LIBRARY), m_folder.path(QStringLiteral("libmailwire.so")));
+        QFile::copy(QStringLiteral(MAILWIRE_LIBRARY),
+                    m_folder.path(QStringLiteral("libmailwire.so")));
         m_folder.write(QStringLiteral("ServerList"),
                        "[Pulsewatch]\r\nSERVER_CNT=1\r\nSERVER_NAME1=" +
                            QByteArray(peers.deadDns ? "srv.pulsewatch.test" : "10.200.0.1") +
@@ -158,12 +159,17 @@ int main(int argc, char** argv) {
     } quits[] = {
         {"relay wait", {true, true, {}, false}, [](Run& r) { return r.relay().connections() > 0; }},
         // A modem that dials and never says how it went.
-        {"modem dialling", {false, false, "\r\n", false},
+        {"modem dialling",
+         {false, false, "\r\n", false},
          [](Run& r) { return r.modem().received().contains("ATDT"); }},
-        {"modem holding the line", {false, false, "\r\nOK\r\n", false},
+        {"modem holding the line",
+         {false, false, "\r\nOK\r\n", false},
          [](Run& r) { return r.modem().received().contains("ATDT"); }},
-        {"pause after hang-up", {false, false, {}, true}, [](Run& r) { return r.at("hangup") > 0; }},
-        {"name lookup, DNS server dead", {false, false, {}, false, true},
+        {"pause after hang-up",
+         {false, false, {}, true},
+         [](Run& r) { return r.at("hangup") > 0; }},
+        {"name lookup, DNS server dead",
+         {false, false, {}, false, true},
          [](Run& r) { return r.at("tick") > 0; }},
     };
     out << "SIGTERM to exit (median of " << std::max(rounds, 5) << "):\n";

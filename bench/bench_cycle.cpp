@@ -52,10 +52,10 @@ std::vector<double> cliCycles(const QString& ns, int count, const QStringList& h
     if (copies.size() != 2)
         return ms;
     QProcess p;
-    p.start(QStringLiteral("ip"), QStringList{QStringLiteral("netns"), QStringLiteral("exec"), ns,
-                                              copies[0], copies[1], QString::number(count),
-                                              QStringLiteral("1")} +
-                                      hosts);
+    p.start(QStringLiteral("ip"),
+            QStringList{QStringLiteral("netns"), QStringLiteral("exec"), ns, copies[0], copies[1],
+                        QString::number(count), QStringLiteral("1")} +
+                hosts);
     if (!p.waitForFinished(300000))
         return ms;
     for (const QString& line : QString::fromUtf8(p.readAllStandardOutput()).split('\n'))
@@ -74,8 +74,8 @@ int main(int argc, char** argv) {
     const QStringList silent = range("10.99.1", 11, 10);
     const QStringList answering = range("10.99.2", 11, 10);
     QString a, c;
-    if (const QString why = netns.addEchoPeers(&a, silent, answering + QStringList{"10.99.2.53"},
-                                               nullptr, &c);
+    if (const QString why =
+            netns.addEchoPeers(&a, silent, answering + QStringList{"10.99.2.53"}, nullptr, &c);
         !why.isEmpty()) {
         out << "bench_cycle: " << why << "\n";
         return 1;

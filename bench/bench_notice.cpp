@@ -35,8 +35,8 @@ int main(int argc, char** argv) {
     platform::Ending ending;
     alerts::MailAlert mail(state, clock, QStringLiteral(MAILWIRE_LIBRARY));
     alerts::Notices notices(state, log, ending);
-    const QList<alerts::Recovered> servers{{QStringLiteral("db1"), QStringLiteral("本社"),
-                                            clock.now().addSecs(-3600), clock.now()}};
+    const QList<alerts::Recovered> servers{
+        {QStringLiteral("db1"), QStringLiteral("本社"), clock.now().addSecs(-3600), clock.now()}};
 
     std::vector<double> both, mailOnly, hookOnly;
     for (int r = 0; r < rounds; ++r) {

@@ -38,9 +38,9 @@ int main(int argc, char** argv) {
     events::EventLog plwLog(plw, clock), pgLog(pg, clock);
     const auto cycle = [](events::EventLog& log) {
         for (int i = 0; i < 10; ++i)
-            log.LOG_PRINT(QStringLiteral("10.0.0.%1").arg(i),
-                          QStringLiteral("Reply from 10.0.0.%1: Bytes = 32 RTT = 1 ms TTL = 64").arg(i),
-                          1);
+            log.LOG_PRINT(
+                QStringLiteral("10.0.0.%1").arg(i),
+                QStringLiteral("Reply from 10.0.0.%1: Bytes = 32 RTT = 1 ms TTL = 64").arg(i), 1);
     };
     cycle(pgLog); // the connection and the table, once
     while (pgLog.waitingRows() > 0)
@@ -72,20 +72,22 @@ int main(int argc, char** argv) {
     const int millions = std::max(1, atoi(argv[2]));
     out << "filling " << millions << " million rows of 10 stations...\n";
     out.flush();
-    server.psql(QStringLiteral("INSERT INTO Pulsewatch(AddDate,ServerName,Message,Error,Station) "
-                               "SELECT TIMESTAMP '2026-09-01 00:00:00' + (i * INTERVAL '1 second') "
-                               "* 0.86, 'srv' || (i % 10), 'Reply from 10.0.0.1: Bytes = 32 RTT = 1 "
-                               "ms TTL = 64', CASE WHEN i % 50 = 0 THEN -1 ELSE 1 END, "
-                               "'station' || (i % 10) FROM generate_series(1, %1) AS i; ANALYZE")
-                    .arg(millions * 1000000));
+    server.psql(
+        QStringLiteral("INSERT INTO Pulsewatch(AddDate,ServerName,Message,Error,Station) "
+                       "SELECT TIMESTAMP '2026-09-01 00:00:00' + (i * INTERVAL '1 second') "
+                       "* 0.86, 'srv' || (i % 10), 'Reply from 10.0.0.1: Bytes = 32 RTT = 1 "
+                       "ms TTL = 64', CASE WHEN i % 50 = 0 THEN -1 ELSE 1 END, "
+                       "'station' || (i % 10) FROM generate_series(1, %1) AS i; ANALYZE")
+            .arg(millions * 1000000));
     const events::EventStore store{QString(), server.uri(), QStringLiteral("station3")};
     logview::SearchCriteria day;
     day.from = day.to = QDate(2026, 9, 30);
     day.station = QStringLiteral("station3");
-    const QString where = logview::whereClause(day)
-                              .replace(QStringLiteral(":from"), QStringLiteral("'2026-09-30 00:00:00'"))
-                              .replace(QStringLiteral(":to"), QStringLiteral("'2026-09-30 23:59:59'"))
-                              .replace(QStringLiteral(":station"), QStringLiteral("'station3'"));
+    const QString where =
+        logview::whereClause(day)
+            .replace(QStringLiteral(":from"), QStringLiteral("'2026-09-30 00:00:00'"))
+            .replace(QStringLiteral(":to"), QStringLiteral("'2026-09-30 23:59:59'"))
+            .replace(QStringLiteral(":station"), QStringLiteral("'station3'"));
     std::vector<double> viewer, psql;
     for (int r = 0; r < 5; ++r) {
         QElapsedTimer t;
@@ -104,9 +106,10 @@ int main(int argc, char** argv) {
         t.restart();
         server.psql(QStringLiteral("SELECT ID,AddDate,ServerName,Message,Error,Station FROM "
                                    "Pulsewatch") +
-                    where + QStringLiteral(" ORDER BY AddDate,ID LIMIT 500; SELECT COUNT(*),"
-                                           "SUM(CASE WHEN Error=1 THEN 1 ELSE 0 END) FROM "
-                                           "Pulsewatch") +
+                    where +
+                    QStringLiteral(" ORDER BY AddDate,ID LIMIT 500; SELECT COUNT(*),"
+                                   "SUM(CASE WHEN Error=1 THEN 1 ELSE 0 END) FROM "
+                                   "Pulsewatch") +
                     where);
         psql.push_back(t.nsecsElapsed() / 1e6);
     }

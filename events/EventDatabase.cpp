@@ -54,8 +54,9 @@ EventDatabase::EventDatabase(const EventStore& store, int busyTimeoutMs, bool re
     const QUrl url(store.uri, QUrl::StrictMode);
     if (!url.isValid() || (url.scheme() != QLatin1String("postgresql") &&
                            url.scheme() != QLatin1String("postgres"))) {
-        m_error = QStringLiteral("EVENT_DB は postgresql://ユーザー@ホスト:ポート/データベース の形で"
-                                 "指定してください。");
+        m_error =
+            QStringLiteral("EVENT_DB は postgresql://ユーザー@ホスト:ポート/データベース の形で"
+                           "指定してください。");
         return;
     }
     m_db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_name);
@@ -70,7 +71,8 @@ EventDatabase::EventDatabase(const EventStore& store, int busyTimeoutMs, bool re
     QStringList options;
     for (const auto& [key, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded))
         options << key + QStringLiteral("='") +
-                       QString(value).replace(QLatin1Char('\\'), QStringLiteral("\\\\"))
+                       QString(value)
+                           .replace(QLatin1Char('\\'), QStringLiteral("\\\\"))
                            .replace(QLatin1Char('\''), QStringLiteral("\\'")) +
                        QLatin1Char('\'');
     // Every wait bounded: connecting, each statement, a peer gone silent.
@@ -124,7 +126,8 @@ QString EventDatabase::describeFailure(const QString& driverText, const QString&
         {"Connection refused", "データベースサーバーに接続できません（接続を拒否されました）"},
         {"timeout expired", "データベースサーバーが時間内に応答しません"},
         {"server closed the connection", "データベースサーバーとの接続が切れました"},
-        {"password authentication failed", "ログインできません（ユーザー名かパスワードが違います）"},
+        {"password authentication failed",
+         "ログインできません（ユーザー名かパスワードが違います）"},
         {"no password supplied", "ログインできません（パスワードがありません）"},
         {"role \"", "ログインできません（そのユーザーはありません）"},
         {"database \"", "そのデータベースはありません"},

@@ -56,11 +56,10 @@ bool EventLog::sharedStore() {
         m_writer->store().station != store.station) {
         m_writer.reset();
         m_writer = std::make_unique<StoreWriter>(
-            store, StoreWriter::Hooks{[this] { return takeForWriter(); },
-                                      [this](quint64 seq) { writtenByWriter(seq); },
-                                      [this](bool failing, const QString& why) {
-                                          writerState(failing, why);
-                                      }});
+            store,
+            StoreWriter::Hooks{
+                [this] { return takeForWriter(); }, [this](quint64 seq) { writtenByWriter(seq); },
+                [this](bool failing, const QString& why) { writerState(failing, why); }});
     }
     return true;
 }
@@ -254,8 +253,7 @@ QDateTime EventLog::downSince(const QString& serverName, bool* readable) {
     if (!database.isOpen())
         return QDateTime();
     // A shared table holds the rows of every station: this one's only.
-    const QString station =
-        store.shared() ? QStringLiteral(" AND Station = :station") : QString();
+    const QString station = store.shared() ? QStringLiteral(" AND Station = :station") : QString();
     QSqlQuery q(database.db());
     // In the order the rows were written: several rows share a second.
     if (!q.prepare(QStringLiteral("SELECT MIN(AddDate) FROM Pulsewatch WHERE ServerName = :server "
@@ -278,7 +276,7 @@ QDateTime EventLog::downSince(const QString& serverName, bool* readable) {
         return QDateTime();
     const QVariant v = q.value(0);
     return v.typeId() == QMetaType::QDateTime ? v.toDateTime()
-                                                : QDateTime::fromString(v.toString(), kMadeFormat);
+                                              : QDateTime::fromString(v.toString(), kMadeFormat);
 }
 
 bool EventLog::insertRow(const QString& serverName, const QString& message, qint16 error,

@@ -61,8 +61,8 @@ QByteArray header(qint64 payload) {
 }
 
 QByteArray lineOf(const WaitingRow& row) {
-    return row.made.toString(kMadeFormat).toLatin1() + '\t' + QByteArray::number(row.error) +
-           '\t' + escaped(row.serverName) + '\t' + escaped(row.message) + '\n';
+    return row.made.toString(kMadeFormat).toLatin1() + '\t' + QByteArray::number(row.error) + '\t' +
+           escaped(row.serverName) + '\t' + escaped(row.message) + '\n';
 }
 
 // Makes room up to size bytes in fd where the file does not own it yet.

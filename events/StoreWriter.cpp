@@ -69,12 +69,13 @@ void StoreWriter::run() {
             }
             QSqlDatabase& c = db->db();
             QSqlQuery q(c);
-            bool ok = c.transaction() &&
-                      q.prepare(stations ? QStringLiteral(
-                                               "INSERT INTO Pulsewatch(AddDate,ServerName,Message,"
+            bool ok =
+                c.transaction() &&
+                q.prepare(stations
+                              ? QStringLiteral("INSERT INTO Pulsewatch(AddDate,ServerName,Message,"
                                                "Error,Station) VALUES(?,?,?,?,?)")
-                                         : QStringLiteral("INSERT INTO Pulsewatch(AddDate,"
-                                                          "ServerName,Message,Error) VALUES(?,?,?,?)"));
+                              : QStringLiteral("INSERT INTO Pulsewatch(AddDate,"
+                                               "ServerName,Message,Error) VALUES(?,?,?,?)"));
             for (const WaitingRow& row : rows) {
                 if (!ok)
                     break;

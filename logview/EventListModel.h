@@ -73,7 +73,7 @@ private:
     qsizetype m_lastServer = -1; // consecutive rows often share a server
     qsizetype m_lastStation = -1;
     bool m_stationsShown = false;
-    qsizetype m_longest = -1;    // row of the longest message
+    qsizetype m_longest = -1; // row of the longest message
     int m_shown = 0;
     std::function<bool(int)> m_more;
 };

@@ -138,9 +138,10 @@ bool EventPages::next(int n, EventListModel& model, QString* failure) {
         m_lastId = q.value(0).toLongLong();
         m_lastDate = q.value(1);
         // PostgreSQL gives a timestamp, SQLite its text: the list takes the text.
-        const QString date = m_lastDate.typeId() == QMetaType::QDateTime
-                                 ? m_lastDate.toDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-                                 : m_lastDate.toString();
+        const QString date =
+            m_lastDate.typeId() == QMetaType::QDateTime
+                ? m_lastDate.toDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                : m_lastDate.toString();
         model.append(date, q.value(2).toString(), q.value(3).toString(),
                      static_cast<qint16>(q.value(4).toInt()),
                      stations ? q.value(5).toString() : QString());

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "logview/EventListModel.h"
 #include "events/EventDatabase.h"
+#include "logview/EventListModel.h"
 
 #include <QDate>
 #include <QSqlQuery>

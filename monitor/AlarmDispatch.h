@@ -57,7 +57,7 @@ private:
     const platform::Ending& m_ending;
     const platform::Clock& m_clock;
     QHash<QString, QDateTime> m_downSince; // watched servers down, by name
-    bool m_dialled = false; // this cycle's dial-up step opened a link
+    bool m_dialled = false;                // this cycle's dial-up step opened a link
 };
 
 } // namespace monitor

@@ -101,8 +101,7 @@ void MonitorCycle::runCycle() {
         const QString line = !s.error.isEmpty() ? s.error
                              : !o.resolved
                                  ? kUnresolvable
-                                 : outcomeLine(o.code, o.strCode,
-                                               lookup.host(s.index).hostName,
+                                 : outcomeLine(o.code, o.strCode, lookup.host(s.index).hostName,
                                                o.ipAddress, o.bytes, o.rtt, o.ttl);
         ServerEntry& server = m_state.Servers[s.slot];
         result = s.code() == 0;

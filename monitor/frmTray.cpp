@@ -198,8 +198,7 @@ void frmTray::runDeferred() {
 
 // Once, and without stopping anything: the timer goes on under the box.
 void frmTray::tellIfNoTray() {
-    if (m_unloaded || m_services.ui.trayAvailable() ||
-        deferDuringCycle([this] { tellIfNoTray(); }))
+    if (m_unloaded || m_services.ui.trayAvailable() || deferDuringCycle([this] { tellIfNoTray(); }))
         return;
     m_services.ui.messageBox(kNoTray, platform::MessageIcon::Warning);
 }

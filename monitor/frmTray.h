@@ -1,8 +1,8 @@
 #pragma once
 
 #include "alerts/AlarmSet.h"
-#include "monitor/AlarmDispatch.h"
 #include "events/EventLog.h"
+#include "monitor/AlarmDispatch.h"
 #include "monitor/MonitorCycle.h"
 #include "monitor/ToolWindows.h"
 #include "platform/Services.h"

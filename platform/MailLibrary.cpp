@@ -83,11 +83,11 @@ QString sendMail(const QString& libraryPath, const MailRelay& relay, const MailT
     // Mail servers refuse a sender that is no address (the alarm's own
     // "P/L/W(Pulsewatch)"): pulsewatch@ this machine stands in for it.
     static const QRegularExpression address(QStringLiteral("^[^@\\s<>()\\[\\],;:\"]+@[^@\\s]+$"));
-    mailer->setClientMailAddress(
-        !relay.from.isEmpty()                   ? relay.from
-        : relay.user.contains(QLatin1Char('@')) ? relay.user
-        : address.match(mail.from).hasMatch()   ? mail.from
-                                                : QStringLiteral("pulsewatch@") + senderDomain(*mailer));
+    mailer->setClientMailAddress(!relay.from.isEmpty()                   ? relay.from
+                                 : relay.user.contains(QLatin1Char('@')) ? relay.user
+                                 : address.match(mail.from).hasMatch()
+                                     ? mail.from
+                                     : QStringLiteral("pulsewatch@") + senderDomain(*mailer));
     mailer->setClientRealName(mail.realName);
     mailer->SetTo(mail.to);
     mailer->SetSubject(mail.subject);

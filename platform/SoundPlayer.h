@@ -40,10 +40,10 @@ private:
 
 /// What a WAV file holds, as the player will play it.
 struct WavFile {
-    QString problem;        ///< why it cannot play; "" when it can
-    QByteArray fmt;         ///< its "fmt " chunk
-    qint64 dataOffset = 0;  ///< where its samples start
-    qint64 dataBytes = 0;   ///< how many bytes of whole frames the file really holds
+    QString problem;         ///< why it cannot play; "" when it can
+    QByteArray fmt;          ///< its "fmt " chunk
+    qint64 dataOffset = 0;   ///< where its samples start
+    qint64 dataBytes = 0;    ///< how many bytes of whole frames the file really holds
     bool sizesWrong = false; ///< the header's sizes are not the file's (streamed, cut short)
 };
 

@@ -146,7 +146,7 @@ QString QtWindowSystem::getOpenFileName(QWidget* parent, const QString& folder) 
 }
 
 QString QtWindowSystem::getSaveFileName(QWidget* parent, const QString& path,
-                                       const QString& filter) {
+                                        const QString& filter) {
     return QFileDialog::getSaveFileName(parent, QString(), path, filter);
 }
 

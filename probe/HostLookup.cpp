@@ -84,8 +84,8 @@ struct HostLookup::Job {
                     h.resolved = true;
                     h.address = address;
                     h.ipAddress = dottedAddress(address);
-                    h.hostName =
-                        QString::fromUtf8(list->ai_canonname ? list->ai_canonname : name.constData());
+                    h.hostName = QString::fromUtf8(list->ai_canonname ? list->ai_canonname
+                                                                      : name.constData());
                 }
             }
             if (list)

@@ -9,10 +9,10 @@
 #include <chrono>
 #include <cstring>
 #include <linux/errqueue.h>
+#include <memory>
 #include <netinet/in.h>
 #include <netinet/ip.h>
 #include <netinet/ip_icmp.h>
-#include <memory>
 #include <random>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -159,9 +159,8 @@ std::vector<EchoOutcome> IcmpSocket::echo(const std::vector<quint32>& addresses,
         wake = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
     const std::chrono::milliseconds wait(std::max(waitMs, 0));
     const Clock::time_point lastDue = waiting.back().sent + wait;
-    const QDeadlineTimer deadline(
-        std::max<qint64>(0, std::chrono::ceil<std::chrono::milliseconds>(lastDue - Clock::now())
-                                .count()));
+    const QDeadlineTimer deadline(std::max<qint64>(
+        0, std::chrono::ceil<std::chrono::milliseconds>(lastDue - Clock::now()).count()));
     bool stopped = false;
     // What is queued is read before any deadline is judged, so a reply that
     // came while the event loop ran long still counts.

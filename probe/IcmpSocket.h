@@ -60,8 +60,8 @@ private:
         Clock::time_point sent;
         EchoOutcome* outcome;
     };
-    bool send(quint32 address, quint16 seq, const QByteArray& payload, std::vector<Request>& waiting,
-              EchoOutcome* out);
+    bool send(quint32 address, quint16 seq, const QByteArray& payload,
+              std::vector<Request>& waiting, EchoOutcome* out);
     void readAll(std::vector<Request>& waiting);
     int readErrors(std::vector<Request>& waiting);
     EchoOutcome* take(std::vector<Request>& waiting, quint16 seq, const quint32* address,

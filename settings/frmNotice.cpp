@@ -102,8 +102,9 @@ bool frmNotice::fieldsUsable() {
         if (const QString problem = platform::webhookUrlProblem(url); !problem.isEmpty())
             return refuse(QStringLiteral("【Webhook URL】には") + problem, WEBHOOKURL);
     if (!WEBHOOKCA->text().isEmpty() && !settings::holdsCertificates(WEBHOOKCA->text()))
-        return refuse(QStringLiteral("【CA ファイル】には証明書 (PEM) のファイルを指定してください。"),
-                      WEBHOOKCA);
+        return refuse(
+            QStringLiteral("【CA ファイル】には証明書 (PEM) のファイルを指定してください。"),
+            WEBHOOKCA);
     return true;
 }
 

@@ -132,7 +132,8 @@ TEST(WavCheck, TheSamplesAreWhatTheFileHolds) {
         bool sizesWrong;
     } cases[] = {
         {"good.wav", good, "", samples.size(), false},
-        {"streamed.wav", withSizes("\xff\xff\xff\xff", "\xff\xff\xff\xff"), "", samples.size(), true},
+        {"streamed.wav", withSizes("\xff\xff\xff\xff", "\xff\xff\xff\xff"), "", samples.size(),
+         true},
         {"cut.wav", withSizes("\x00\x10\0\0", "\x00\x10\0\0", 1001), "", 1000, true},
         {"empty.wav", withSizes("\x24\0\0\0", "\0\0\0\0", 0), "音のデータがありません", 0, false},
         {"float.wav", floatWav, "PCM", 0, false},

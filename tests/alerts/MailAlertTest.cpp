@@ -3,9 +3,9 @@
 #include "support/SmtpSink.h"
 #include "support/TestFolder.h"
 
+#include "support/OpenSmtpd.h"
 #include <QDir>
 #include <QTcpServer>
-#include "support/OpenSmtpd.h"
 
 #include <QRegularExpression>
 #include <gtest/gtest.h>
@@ -76,7 +76,8 @@ TEST_F(MailAlertTest, TheMailArrivesThroughTheLoadedLibrary) {
     const auto messages = sink.messages();
     ASSERT_EQ(messages.size(), 1);
     // "P/L/W(Pulsewatch)" is no address mail servers take.
-    const QRegularExpression sender(QStringLiteral("^FROM:<pulsewatch@[A-Za-z0-9-]+(\\.[A-Za-z0-9-]+)+>$"));
+    const QRegularExpression sender(
+        QStringLiteral("^FROM:<pulsewatch@[A-Za-z0-9-]+(\\.[A-Za-z0-9-]+)+>$"));
     EXPECT_TRUE(sender.match(messages[0].rawMailFrom).hasMatch()) << messages[0].rawMailFrom;
     EXPECT_EQ(messages[0].rcptTos, QStringList{QStringLiteral("ops@example.jp")});
     const auto decoded = testsupport::decodeWithPython(messages[0].data);
@@ -116,7 +117,8 @@ TEST_F(MailAlertTest, TheDefaultAlarmMailIsTakenByStrictServers) {
     ASSERT_EQ(delivered.size(), 1) << mta.log().toStdString();
     EXPECT_FALSE(testsupport::headerField(delivered[0], "Message-ID").isEmpty());
     EXPECT_FALSE(testsupport::headerField(delivered[0], "Date").isEmpty());
-    EXPECT_TRUE(testsupport::headerField(delivered[0], "From").contains(QStringLiteral("<pulsewatch@")));
+    EXPECT_TRUE(
+        testsupport::headerField(delivered[0], "From").contains(QStringLiteral("<pulsewatch@")));
 }
 
 TEST_F(MailAlertTest, AnUnreachableServerOrAMissingLibraryIsFalse) {

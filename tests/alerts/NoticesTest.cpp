@@ -3,10 +3,10 @@
 // test's own on a private session bus.
 #include "alerts/Notices.h"
 
+#include "platform/AnsiText.h"
 #include "support/PeerProcess.h"
 #include "support/SmtpSink.h"
 #include "support/TestFolder.h"
-#include "platform/AnsiText.h"
 
 #include <QElapsedTimer>
 #include <QJsonDocument>
@@ -27,9 +27,9 @@ protected:
     events::EventLog log{state, clock};
     platform::Ending ending;
     alerts::Notices notices{state, log, ending};
-    const QList<alerts::Recovered> recovered{
-        {QStringLiteral("db1"), QStringLiteral("本社"), QDateTime(QDate(2026, 12, 8), QTime(1, 0)),
-         QDateTime(QDate(2026, 12, 8), QTime(3, 4, 5))}};
+    const QList<alerts::Recovered> recovered{{QStringLiteral("db1"), QStringLiteral("本社"),
+                                              QDateTime(QDate(2026, 12, 8), QTime(1, 0)),
+                                              QDateTime(QDate(2026, 12, 8), QTime(3, 4, 5))}};
 
     void SetUp() override {
         state.SERVER_CNT = 2;
@@ -116,8 +116,8 @@ TEST_F(NoticesTest, AWebhookThatFailsIsOneLineWithoutItsSecret) {
 TEST_F(NoticesTest, TheDesktopGetsTheNoticesOrOneLineOnce) {
     QProcess bus;
     bus.start(QStringLiteral("dbus-daemon"),
-              {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--nopidfile"),
-               QStringLiteral("--print-address=1")});
+              {QStringLiteral("--session"), QStringLiteral("--nofork"),
+               QStringLiteral("--nopidfile"), QStringLiteral("--print-address=1")});
     if (!bus.waitForStarted(5000) || !bus.waitForReadyRead(5000))
         GTEST_SKIP() << "dbus-daemon cannot run here (scripts/install-deps.sh installs it)";
     const QByteArray address = bus.readLine().trimmed();
@@ -134,7 +134,8 @@ TEST_F(NoticesTest, TheDesktopGetsTheNoticesOrOneLineOnce) {
     const QList<QJsonObject> shown = service.logged();
     EXPECT_EQ(shown[0][QStringLiteral("app")].toString(), QStringLiteral("Pulsewatch"));
     EXPECT_EQ(shown[0][QStringLiteral("icon")].toString(), QStringLiteral("pulsewatch"));
-    EXPECT_EQ(shown[0][QStringLiteral("summary")].toString(), QStringLiteral("サーバーダウンの可能性"));
+    EXPECT_EQ(shown[0][QStringLiteral("summary")].toString(),
+              QStringLiteral("サーバーダウンの可能性"));
     EXPECT_TRUE(shown[0][QStringLiteral("body")].toString().contains(QStringLiteral("db1")));
     EXPECT_EQ(shown[0][QStringLiteral("urgency")].toInt(), 2);
     EXPECT_EQ(shown[1][QStringLiteral("summary")].toString(), QStringLiteral("サーバー復旧"));

@@ -91,12 +91,14 @@ TEST_F(TelephoneTest, TheNumberIsDialledAsDigitsOrNotAtAll) {
     SKIP_WITHOUT(modem);
     phone.GoToTelephone(QStringLiteral("０３-1234-5678"), modem.programSide(),
                         QStringLiteral("9600,N,8,1"));
-    phone.GoToTelephone(QStringLiteral("03;ATH"), modem.programSide(), QStringLiteral("9600,N,8,1"));
+    phone.GoToTelephone(QStringLiteral("03;ATH"), modem.programSide(),
+                        QStringLiteral("9600,N,8,1"));
     const QByteArray sent = "ATDT0312345678;\rATH\r";
     EXPECT_EQ(modem.received(sent.size()), sent);
-    EXPECT_EQ(eventRows(state.DatabasePath),
-              QStringList{QStringLiteral(
-                  "TEL|電話 03;ATH の呼び出しに失敗しました: ダイヤルできない文字が含まれています|-1")});
+    EXPECT_EQ(
+        eventRows(state.DatabasePath),
+        QStringList{QStringLiteral(
+            "TEL|電話 03;ATH の呼び出しに失敗しました: ダイヤルできない文字が含まれています|-1")});
 }
 
 TEST_F(TelephoneTest, AnOkInPiecesIsFound) {
@@ -122,7 +124,8 @@ TEST_F(TelephoneTest, AModemThatDoesNotConnectIsHungUpAtOnceWithARow) {
         QString row;
     } cases[] = {
         {"\r\nBUSY\r\n", failed + QStringLiteral("話し中です (BUSY)|-1")},
-        {"\r\nNO CARRIER\r\n", failed + QStringLiteral("回線がつながりませんでした (NO CARRIER)|-1")},
+        {"\r\nNO CARRIER\r\n",
+         failed + QStringLiteral("回線がつながりませんでした (NO CARRIER)|-1")},
         {"\r\nERROR\r\n",
          failed + QStringLiteral("モデムがダイヤルのコマンドを受け付けませんでした (ERROR)|-1")},
         {"\r\nNO DIALTONE\r\n",
@@ -174,12 +177,14 @@ TEST_F(TelephoneTest, TheProgramsEndHangsUpTheCallAtOnce) {
         QTimer::singleShot(800, [&end] { end.request(); });
         QElapsedTimer t;
         t.start();
-        call.GoToTelephone(QStringLiteral("117"), modem.programSide(), QStringLiteral("9600,N,8,1"));
+        call.GoToTelephone(QStringLiteral("117"), modem.programSide(),
+                           QStringLiteral("9600,N,8,1"));
         EXPECT_LT(t.elapsed(), 2500);
         const QByteArray sent = "ATDT117;\rATH\r";
         EXPECT_EQ(modem.received(sent.size()), sent);
         // A call asked for after the end is not made at all.
-        call.GoToTelephone(QStringLiteral("118"), modem.programSide(), QStringLiteral("9600,N,8,1"));
+        call.GoToTelephone(QStringLiteral("118"), modem.programSide(),
+                           QStringLiteral("9600,N,8,1"));
         QThread::msleep(200);
         EXPECT_EQ(modem.received(), sent) << "the modem was sent more after the hang-up";
         EXPECT_EQ(eventRows(state.DatabasePath), QStringList());

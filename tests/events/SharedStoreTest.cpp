@@ -60,12 +60,13 @@ TEST_F(SharedStoreTest, TwoStationsWriteOneTableInOrder) {
     for (int i = 0; i < 4; ++i)
         for (Station* s : {&east, &west}) {
             s->clock.set(kNight.addSecs(60 * i));
-            s->log().LOG_PRINT(QStringLiteral("srv'%1").arg(i), QStringLiteral("m"), i % 2 ? -1 : 1);
+            s->log().LOG_PRINT(QStringLiteral("srv'%1").arg(i), QStringLiteral("m"),
+                               i % 2 ? -1 : 1);
         }
     ASSERT_TRUE(east.written());
     ASSERT_TRUE(west.written());
-    EXPECT_EQ(server.psql(QStringLiteral(
-                  "SELECT AddDate, ServerName, Error FROM Pulsewatch WHERE Station = 'west' ORDER BY ID")),
+    EXPECT_EQ(server.psql(QStringLiteral("SELECT AddDate, ServerName, Error FROM Pulsewatch WHERE "
+                                         "Station = 'west' ORDER BY ID")),
               (QStringList{"2026-12-08 02:00:00|srv'0|1", "2026-12-08 02:01:00|srv'1|-1",
                            "2026-12-08 02:02:00|srv'2|1", "2026-12-08 02:03:00|srv'3|-1"}));
     EXPECT_EQ(server.psql(QStringLiteral("SELECT count(*) FROM Pulsewatch WHERE Station = 'east'")),
@@ -97,7 +98,8 @@ TEST_F(SharedStoreTest, AnOutageLosesNothingDoublesNothingAndHoldsNothing) {
     }
     EXPECT_LT(slowest, 100) << "the cycle waited for the database";
     ASSERT_TRUE(QTest::qWaitFor([&] { return !told.isEmpty(); }, 10000));
-    EXPECT_TRUE(told[0].startsWith(QStringLiteral("データベースサーバー"))) << told[0].toStdString();
+    EXPECT_TRUE(told[0].startsWith(QStringLiteral("データベースサーバー")))
+        << told[0].toStdString();
     QElapsedTimer t;
     t.start();
     EXPECT_EQ(station.log().endOfProgram(), 20);
@@ -107,23 +109,25 @@ TEST_F(SharedStoreTest, AnOutageLosesNothingDoublesNothingAndHoldsNothing) {
     ASSERT_TRUE(server.start());
     station.log().startUp();
     ASSERT_TRUE(station.written());
-    const QStringList rows = server.psql(
-        QStringLiteral("SELECT AddDate, ServerName FROM Pulsewatch ORDER BY ID"));
+    const QStringList rows =
+        server.psql(QStringLiteral("SELECT AddDate, ServerName FROM Pulsewatch ORDER BY ID"));
     ASSERT_EQ(rows.size(), 21);
     EXPECT_TRUE(rows[0].endsWith(QStringLiteral("|before")));
     EXPECT_EQ(rows[1], QStringLiteral("2026-12-08 02:00:00|during0"));
     EXPECT_EQ(rows[20], QStringLiteral("2026-12-08 02:19:00|during19"));
     const QStringList lines = textLog(station.folder);
     ASSERT_FALSE(lines.isEmpty());
-    EXPECT_TRUE(lines.last().contains(QStringLiteral("20 件を記録しました"))) << lines.join('\n').toStdString();
+    EXPECT_TRUE(lines.last().contains(QStringLiteral("20 件を記録しました")))
+        << lines.join('\n').toStdString();
     for (const QString& line : lines)
         EXPECT_FALSE(line.contains(QLatin1String(PgServer::kPassword)));
 }
 
 TEST_F(SharedStoreTest, ATableOfAnOlderVersionIsUsedAsItIs) {
-    server.psql(QStringLiteral("CREATE TABLE Pulsewatch (ID BIGSERIAL PRIMARY KEY, AddDate "
-                               "TIMESTAMP(0) NOT NULL DEFAULT LOCALTIMESTAMP(0), ServerName TEXT, "
-                               "Message TEXT, Error SMALLINT); ALTER TABLE Pulsewatch OWNER TO watch"));
+    server.psql(
+        QStringLiteral("CREATE TABLE Pulsewatch (ID BIGSERIAL PRIMARY KEY, AddDate "
+                       "TIMESTAMP(0) NOT NULL DEFAULT LOCALTIMESTAMP(0), ServerName TEXT, "
+                       "Message TEXT, Error SMALLINT); ALTER TABLE Pulsewatch OWNER TO watch"));
     Station old(server.uri(), QStringLiteral("east"));
     old.log().LOG_PRINT(QStringLiteral("srv"), QStringLiteral("m"), 1);
     ASSERT_TRUE(old.written());
@@ -144,7 +148,8 @@ TEST_F(SharedStoreTest, AConnectionThatFailsSaysWhatAndHidesThePassword) {
          "そのデータベースはありません"},
         {QStringLiteral("postgresql://watch:%1@127.0.0.1:1/events").arg(PgServer::kPassword),
          "接続を拒否されました"},
-        {QStringLiteral("postgresql://watch:%1@%2/events?sslmode=require").arg(PgServer::kPassword, host),
+        {QStringLiteral("postgresql://watch:%1@%2/events?sslmode=require")
+             .arg(PgServer::kPassword, host),
          "TLS（SSL）で接続できません"},
     };
     for (const auto& c : cases) {
@@ -173,7 +178,8 @@ TEST_F(SharedStoreTest, TheViewerSearchesCountsAndPurgesEveryStation) {
     server.psql(QStringLiteral(
         "INSERT INTO Pulsewatch(AddDate,ServerName,Message,Error,Station) "
         "SELECT TIMESTAMP '2026-10-01 00:00:00' + (i * INTERVAL '17 minutes'), 'srv' || (i % 3), "
-        "'m', CASE WHEN i % 7 = 0 THEN -1 ELSE 1 END, CASE WHEN i % 2 = 0 THEN 'east' ELSE 'west' END "
+        "'m', CASE WHEN i % 7 = 0 THEN -1 ELSE 1 END, CASE WHEN i % 2 = 0 THEN 'east' ELSE 'west' "
+        "END "
         "FROM generate_series(1, 6000) AS i"));
     const events::EventStore store{QString(), server.uri(), QStringLiteral("east")};
     logview::SearchCriteria day;
@@ -181,15 +187,17 @@ TEST_F(SharedStoreTest, TheViewerSearchesCountsAndPurgesEveryStation) {
     day.station = QStringLiteral("west");
     const logview::SearchCounts counts = logview::countRows(store, day);
     ASSERT_TRUE(counts.ok) << counts.failure.toStdString();
-    const QString where = QStringLiteral(
-        "WHERE Station = 'west' AND AddDate BETWEEN '2026-10-20 00:00:00' AND '2026-10-20 23:59:59'");
+    const QString where = QStringLiteral("WHERE Station = 'west' AND AddDate BETWEEN '2026-10-20 "
+                                         "00:00:00' AND '2026-10-20 23:59:59'");
     EXPECT_EQ(QString::number(counts.normal),
-              server.psql(QStringLiteral("SELECT count(*) FROM Pulsewatch ") + where +
-                          QStringLiteral(" AND Error = 1"))
+              server
+                  .psql(QStringLiteral("SELECT count(*) FROM Pulsewatch ") + where +
+                        QStringLiteral(" AND Error = 1"))
                   .value(0));
     EXPECT_EQ(QString::number(counts.errors),
-              server.psql(QStringLiteral("SELECT count(*) FROM Pulsewatch ") + where +
-                          QStringLiteral(" AND Error <> 1"))
+              server
+                  .psql(QStringLiteral("SELECT count(*) FROM Pulsewatch ") + where +
+                        QStringLiteral(" AND Error <> 1"))
                   .value(0));
 
     logview::EventListModel model;
@@ -201,8 +209,11 @@ TEST_F(SharedStoreTest, TheViewerSearchesCountsAndPurgesEveryStation) {
     EXPECT_EQ(model.stationText(0), QStringLiteral("west"));
     EXPECT_TRUE(model.dateText(0).startsWith(QStringLiteral("2026/10/20")));
 
-    const QString before = server.psql(QStringLiteral(
-        "SELECT count(*) FROM Pulsewatch WHERE AddDate >= '2026-10-09 00:00:00'")).value(0);
+    const QString before =
+        server
+            .psql(QStringLiteral(
+                "SELECT count(*) FROM Pulsewatch WHERE AddDate >= '2026-10-09 00:00:00'"))
+            .value(0);
     ASSERT_TRUE(logview::purgeOlderThan60Days(store, QDate(2026, 12, 8), &failure))
         << failure.toStdString();
     EXPECT_EQ(server.psql(QStringLiteral("SELECT count(*) FROM Pulsewatch")).value(0), before);

@@ -303,8 +303,11 @@ TEST_F(AlarmDispatchTest, ARecoveryIsToldOnceWithSinceWhenItWasDown) {
     } cycles[] = {
         {0, -1, 1, {"mail", "mail", kTel1, kTel2, "window"}},
         {5, -1, 1, {"mail", "mail", kTel1, kTel2, "window"}},
-        {77, 1, -1, {"mail", "mail", "recovery mail", "recovery mail", "notice recovery 1", kTel1,
-                     kTel2, "window"}},
+        {77,
+         1,
+         -1,
+         {"mail", "mail", "recovery mail", "recovery mail", "notice recovery 1", kTel1, kTel2,
+          "window"}},
         {80, 1, 1, {"recovery mail", "recovery mail", "notice recovery 1"}},
         {85, 1, 1, {}},
     };

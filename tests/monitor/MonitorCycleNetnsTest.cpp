@@ -196,17 +196,18 @@ protected:
             more << QStringLiteral("10.99.2.%1").arg(i);
         answering += more;
         QString b;
-        const QString why =
-            netns.addEchoPeers(&a, {}, more + QStringList{"10.99.2.53"}, &b, &c);
+        const QString why = netns.addEchoPeers(&a, {}, more + QStringList{"10.99.2.53"}, &b, &c);
         if (!why.isEmpty())
             GTEST_SKIP() << why.toStdString();
         ASSERT_TRUE(netns.exec(b, QStringLiteral("sysctl -qw net.ipv4.ip_forward=1")));
-        ASSERT_TRUE(Netns::sh(QStringLiteral("ip -n %1 route add unreachable 10.99.8.0/24").arg(b)));
+        ASSERT_TRUE(
+            Netns::sh(QStringLiteral("ip -n %1 route add unreachable 10.99.8.0/24").arg(b)));
         ASSERT_TRUE(
             Netns::sh(QStringLiteral("ip -n %1 route add 10.99.8.0/24 via 10.99.1.1").arg(a)));
         ASSERT_TRUE(netns.setResolvConf(a, "nameserver 10.99.2.53\n"));
         ASSERT_TRUE(startDns(true));
-        copies = Netns::copiesForNobody(dir, {QStringLiteral(CYCLE_CLI), QStringLiteral(PW_EMPTY_DB)});
+        copies =
+            Netns::copiesForNobody(dir, {QStringLiteral(CYCLE_CLI), QStringLiteral(PW_EMPTY_DB)});
         ASSERT_EQ(copies.size(), 2);
     }
 
@@ -249,8 +250,9 @@ protected:
         const QStringList command =
             QStringList{copies[0], copies[1], QString::number(count), QStringLiteral("1")} + hosts;
         p.start(QStringLiteral("ip"),
-                asNobody ? Netns::execAsNobody(a, command)
-                         : QStringList{QStringLiteral("netns"), QStringLiteral("exec"), a} + command);
+                asNobody
+                    ? Netns::execAsNobody(a, command)
+                    : QStringList{QStringLiteral("netns"), QStringLiteral("exec"), a} + command);
     }
     Run cycles(int count, const QStringList& hosts, bool asNobody = false) {
         QProcess p;
@@ -273,7 +275,8 @@ qint64 median(QList<qint64> v) {
 // B sends such errors at the kernel's route error rate (5 at once, then one a
 // second), so most cycles get one.
 TEST_F(CycleProcess, OnThePingSocketNoAnsweringServerIsDownForAnothersError) {
-    ASSERT_TRUE(netns.exec(a, QStringLiteral("sysctl -qw net.ipv4.ping_group_range='0 2147483647'")));
+    ASSERT_TRUE(
+        netns.exec(a, QStringLiteral("sysctl -qw net.ipv4.ping_group_range='0 2147483647'")));
     const Run run =
         cycles(20, QStringList{QStringLiteral("10.99.8.8")} + answering.mid(0, 9), true);
     ASSERT_EQ(run.rows.size(), 20 * 10) << run.rows.join('\n').toStdString();

@@ -47,8 +47,9 @@ protected:
         ns = netns.add(QStringLiteral("R"));
         ASSERT_FALSE(ns.isEmpty());
         place(folder.folder());
-        folder.write(QStringLiteral("ServerList"),
-                     "[Pulsewatch]\r\nSERVER_CNT=1\r\nSERVER_NAME1=10.200.0.1\r\nSERVER_CHECK1=1\r\n");
+        folder.write(
+            QStringLiteral("ServerList"),
+            "[Pulsewatch]\r\nSERVER_CNT=1\r\nSERVER_NAME1=10.200.0.1\r\nSERVER_CHECK1=1\r\n");
         QObject::connect(&program, &QProcess::readyReadStandardOutput,
                          [this] { out += program.readAllStandardOutput(); });
     }
@@ -63,8 +64,8 @@ protected:
         ASSERT_TRUE(QFile::copy(QStringLiteral(PROGRAM_RUN), dir + QStringLiteral("/program_run")));
         QFile::setPermissions(dir + QStringLiteral("/program_run"),
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        ASSERT_TRUE(QFile::copy(QStringLiteral(MAILWIRE_LIBRARY),
-                                dir + QStringLiteral("/libmailwire.so")));
+        ASSERT_TRUE(
+            QFile::copy(QStringLiteral(MAILWIRE_LIBRARY), dir + QStringLiteral("/libmailwire.so")));
     }
 
     void settings(const QByteArray& lines) {
@@ -87,12 +88,8 @@ protected:
     }
 
     // Serves the relay (same thread) while waiting.
-    bool waitUntil(const std::function<bool()>& done, int ms) {
-        return QTest::qWaitFor(done, ms);
-    }
-    int said(const char* what) const {
-        return static_cast<int>(out.count(QByteArray(what) + ' '));
-    }
+    bool waitUntil(const std::function<bool()>& done, int ms) { return QTest::qWaitFor(done, ms); }
+    int said(const char* what) const { return static_cast<int>(out.count(QByteArray(what) + ' ')); }
     qint64 saidAt(const char* what) const {
         const QRegularExpression line(QLatin1String(what) + QStringLiteral(" (\\d+)"));
         const auto m = line.match(QString::fromUtf8(out));
@@ -145,9 +142,10 @@ TEST_F(ProgramRun, AQuitSignalEndsEveryWaitAtOnce) {
         });
         if (!modem.failure().isEmpty())
             GTEST_SKIP() << modem.failure();
-        settings(QByteArray(c.relay ? "EMARGE_SERVER=127.0.0.1:" + QByteArray::number(relay->port()) +
-                                          "\r\nEMARGE_MAIL=ops@example.jp\r\n"
-                                    : "") +
+        settings(QByteArray(c.relay
+                                ? "EMARGE_SERVER=127.0.0.1:" + QByteArray::number(relay->port()) +
+                                      "\r\nEMARGE_MAIL=ops@example.jp\r\n"
+                                : "") +
                  (c.dialup ? "USED_LAN=0\r\nDIAL_ENTRY=isp\r\n" : "USED_LAN=1\r\n") +
                  "TEL1=03\r\nTEL2=1234\r\nTEL3=5678\r\nCOMPORT=" + modem.programSide().toUtf8() +
                  "\r\n");
@@ -181,8 +179,8 @@ TEST_F(ProgramRun, IntervalsGoOnWhileTheAlarmWindowIsOpen) {
     settings("USED_LAN=1\r\n");
     start(400);
     ASSERT_TRUE(waitUntil([&] { return said("sound") == 1; }, 15000)) << out.constData();
-    ASSERT_TRUE(waitUntil([&] { return eventRows(folder.path(QStringLiteral("PLW"))).size() >= 4; },
-                          15000))
+    ASSERT_TRUE(
+        waitUntil([&] { return eventRows(folder.path(QStringLiteral("PLW"))).size() >= 4; }, 15000))
         << "rows: " << eventRows(folder.path(QStringLiteral("PLW"))).size();
     EXPECT_EQ(said("sound"), 1);
     EXPECT_EQ(said("silence"), 0);
@@ -243,8 +241,8 @@ TEST_F(ProgramRun, RowsWaitingOnAFullDiskSurviveTheQuit) {
     // The program itself lives outside: a bind mount puts it in the folder.
     const QString binary = app + QStringLiteral("/program_run");
     QFile(binary).open(QIODevice::WriteOnly);
-    ASSERT_EQ(::mount(PROGRAM_RUN, QFile::encodeName(binary).constData(), nullptr, MS_BIND, nullptr),
-              0);
+    ASSERT_EQ(
+        ::mount(PROGRAM_RUN, QFile::encodeName(binary).constData(), nullptr, MS_BIND, nullptr), 0);
     const struct Unbind {
         QByteArray path;
         ~Unbind() { ::umount2(path.constData(), MNT_DETACH); }
@@ -260,8 +258,8 @@ TEST_F(ProgramRun, RowsWaitingOnAFullDiskSurviveTheQuit) {
     general.close();
 
     start(app, 250);
-    ASSERT_TRUE(waitUntil([&] { return eventRows(app + QStringLiteral("/PLW")).size() >= 1; },
-                          10000));
+    ASSERT_TRUE(
+        waitUntil([&] { return eventRows(app + QStringLiteral("/PLW")).size() >= 1; }, 10000));
     const QString filler = app + QStringLiteral("/filler");
     const int fd = ::open(QFile::encodeName(filler).constData(), O_WRONLY | O_CREAT, 0600);
     ASSERT_GE(fd, 0);
@@ -274,7 +272,8 @@ TEST_F(ProgramRun, RowsWaitingOnAFullDiskSurviveTheQuit) {
     const QDateTime signalled = QDateTime::currentDateTime();
     EXPECT_GE(endWithSignal(), 0);
     const QString said = QString::fromLocal8Bit(program.readAllStandardError());
-    const auto kept = QRegularExpression(QStringLiteral("記録できなかったイベント (\\d+) 件")).match(said);
+    const auto kept =
+        QRegularExpression(QStringLiteral("記録できなかったイベント (\\d+) 件")).match(said);
     ASSERT_TRUE(kept.hasMatch()) << said.toStdString();
     const int waiting = kept.captured(1).toInt();
     EXPECT_GE(waiting, 2);
@@ -287,8 +286,8 @@ TEST_F(ProgramRun, RowsWaitingOnAFullDiskSurviveTheQuit) {
     const QStringList rows = eventRows(app + QStringLiteral("/PLW"), true);
     ASSERT_EQ(rows.size(), before + waiting);
     for (int i = before; i < rows.size(); ++i) {
-        const QDateTime made = QDateTime::fromString(rows[i].section(QLatin1Char('|'), 0, 0),
-                                                     "yyyy-MM-dd HH:mm:ss");
+        const QDateTime made =
+            QDateTime::fromString(rows[i].section(QLatin1Char('|'), 0, 0), "yyyy-MM-dd HH:mm:ss");
         EXPECT_LE(made, signalled) << rows[i];
         EXPECT_TRUE(rows[i].contains(QStringLiteral("|127.0.0.1|Reply from 127.0.0.1:")));
     }
@@ -300,8 +299,9 @@ TEST_F(ProgramRun, AQuitSignalEndsALookupOnADeadDnsServer) {
     ASSERT_TRUE(netns.setResolvConf(ns, "nameserver 127.0.0.53\n"));
     QProcess dns;
     ASSERT_TRUE(Netns::startDns(dns, ns, QStringLiteral("127.0.0.53"), false, {}));
-    folder.write(QStringLiteral("ServerList"), "[Pulsewatch]\r\nSERVER_CNT=1\r\n"
-                                               "SERVER_NAME1=srv.pulsewatch.test\r\nSERVER_CHECK1=1\r\n");
+    folder.write(QStringLiteral("ServerList"),
+                 "[Pulsewatch]\r\nSERVER_CNT=1\r\n"
+                 "SERVER_NAME1=srv.pulsewatch.test\r\nSERVER_CHECK1=1\r\n");
     settings("USED_LAN=1\r\n");
     start(300);
     ASSERT_TRUE(waitUntil([&] { return said("tick") > 0; }, 10000)) << out.constData();
@@ -325,7 +325,8 @@ TEST_F(ProgramRun, TwoStationsShareOneEventStore) {
     TestFolder second;
     place(second.folder());
     QProcess other;
-    for (const auto& [dir, name] : {std::pair{folder.folder(), "east"}, {second.folder(), "west"}}) {
+    for (const auto& [dir, name] :
+         {std::pair{folder.folder(), "east"}, {second.folder(), "west"}}) {
         QFile list(dir + QStringLiteral("/ServerList"));
         ASSERT_TRUE(list.open(QIODevice::WriteOnly));
         list.write("[Pulsewatch]\r\nSERVER_CNT=1\r\nSERVER_NAME1=127.0.0.1\r\nSERVER_CHECK1=1\r\n");

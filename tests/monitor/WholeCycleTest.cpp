@@ -107,8 +107,8 @@ TEST(WholeCycle, AServerDownRaisesEveryAlarm) {
     const QByteArray dialled = "ATDT0312345678;\rATH\rATDT09011112222;\rATH\r";
     EXPECT_EQ(modem.received(dialled.size()), dialled);
     EXPECT_EQ(sleeper.waits, (QList<int>{10000, 10000}));
-    EXPECT_EQ(windowList, QStringLiteral(
-                              "【10.99.1.1】 - Reply from 10.99.1.1: : ICMP Request Timeout\r\n"));
+    EXPECT_EQ(windowList,
+              QStringLiteral("【10.99.1.1】 - Reply from 10.99.1.1: : ICMP Request Timeout\r\n"));
     EXPECT_TRUE(ras.calls.isEmpty()) << "dialled on a LAN";
 
     // Two more intervals with the window still open: each probes, records
@@ -173,8 +173,9 @@ TEST(WholeCycle, AServerBackAfterARestartGetsOneRecoveryMail) {
         monitor::AlarmDispatch dispatch(state, cycle, log, alarms, sleeper, ending, clock);
         dispatch.restoreDownSince();
         cycle.setAlarmSteps(dispatch.steps());
-        netns.exec(b, QStringLiteral("sysctl -qw net.ipv4.icmp_echo_ignore_all=%1")
-                          .arg(answering ? 0 : 1));
+        netns.exec(
+            b,
+            QStringLiteral("sysctl -qw net.ipv4.icmp_echo_ignore_all=%1").arg(answering ? 0 : 1));
         EnterNetns inA(a);
         cycle.Timer1_Timer();
         cycle.setAlarmSteps({});
@@ -186,13 +187,15 @@ TEST(WholeCycle, AServerBackAfterARestartGetsOneRecoveryMail) {
     ASSERT_EQ(rows.size(), 3);
     const auto mails = sink.messages();
     ASSERT_EQ(mails.size(), 3);
-    EXPECT_EQ(decodeWithPython(mails[0].data).subject.simplified(), QStringLiteral("サーバーダウンの可能性"));
+    EXPECT_EQ(decodeWithPython(mails[0].data).subject.simplified(),
+              QStringLiteral("サーバーダウンの可能性"));
     const DecodedMail recovery = decodeWithPython(mails[2].data);
     EXPECT_EQ(recovery.subject.simplified(), QStringLiteral("サーバー復旧"));
     const QDateTime firstDown = QDateTime::fromString(rows[0].section(QLatin1Char('|'), 0, 0),
                                                       QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     for (const QString& line :
-         {QStringLiteral("サーバー名　　　　= 10.99.1.1"), QStringLiteral("備考　　　　　　　= 基幹DB"),
+         {QStringLiteral("サーバー名　　　　= 10.99.1.1"),
+          QStringLiteral("備考　　　　　　　= 基幹DB"),
           QStringLiteral("ダウン検出時刻　　= ") + platform::generalDate(firstDown),
           QStringLiteral("ダウン時間　　　　= 0時間0分"),
           QStringLiteral("以上サーバーが復旧しました。")})

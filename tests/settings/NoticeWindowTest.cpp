@@ -38,14 +38,16 @@ TEST_F(NoticeWindowTest, FieldsAreCheckedThenSavedAndLoaded) {
     } refused[] = {
         {"ftp://hooks.example.jp/x", "",
          "【Webhook URL】にはhttp:// または https:// で始まる URL を入力してください。"},
-        {"https://", "", "【Webhook URL】にはhttp:// または https:// で始まる URL を入力してください。"},
+        {"https://", "",
+         "【Webhook URL】にはhttp:// または https:// で始まる URL を入力してください。"},
         {"https://hooks.example.jp/x", "ca.pem",
          "【CA ファイル】には証明書 (PEM) のファイルを指定してください。"},
     };
     for (const auto& r : refused) {
         frmNotice w(state, ui);
         child<QLineEdit>(w, "WEBHOOKURL")->setText(QLatin1String(r.url));
-        child<QLineEdit>(w, "WEBHOOKCA")->setText(*r.ca ? folder.path(QLatin1String(r.ca)) : QString());
+        child<QLineEdit>(w, "WEBHOOKCA")
+            ->setText(*r.ca ? folder.path(QLatin1String(r.ca)) : QString());
         child<QPushButton>(w, "OK")->click();
         ASSERT_FALSE(ui.messages.isEmpty());
         EXPECT_EQ(ui.messages.last().text, QString::fromUtf8(r.refusal));
@@ -70,9 +72,9 @@ TEST_F(NoticeWindowTest, FieldsAreCheckedThenSavedAndLoaded) {
 
 TEST_F(NoticeWindowTest, TheTestSendSaysWhatEachChannelDid) {
     for (const bool refuses : {false, true}) {
-        testsupport::WebhookServer hook(false, refuses ? QStringList{QStringLiteral("--status"),
-                                                                     QStringLiteral("403")}
-                                                       : QStringList());
+        testsupport::WebhookServer hook(
+            false, refuses ? QStringList{QStringLiteral("--status"), QStringLiteral("403")}
+                           : QStringList());
         ASSERT_EQ(hook.failure(), QString());
         frmNotice w(state, ui);
         child<QLineEdit>(w, "WEBHOOKURL")

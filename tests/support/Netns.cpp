@@ -45,26 +45,30 @@ bool Netns::setResolvConf(const QString& ns, const QByteArray& content) {
 bool Netns::startDns(QProcess& process, const QString& ns, const QString& address, bool answer,
                      const QStringList& records) {
     const QString mode = answer ? QStringLiteral("answer") : QStringLiteral("drop");
-    process.start(QStringLiteral("ip"), QStringList{QStringLiteral("netns"), QStringLiteral("exec"),
-                                                    ns, QStringLiteral("/usr/bin/python3"),
-                                                    QStringLiteral(PW_DNS_RESPONDER), address,
-                                                    mode} +
-                                            records);
+    process.start(QStringLiteral("ip"),
+                  QStringList{QStringLiteral("netns"), QStringLiteral("exec"), ns,
+                              QStringLiteral("/usr/bin/python3"), QStringLiteral(PW_DNS_RESPONDER),
+                              address, mode} +
+                      records);
     return process.waitForReadyRead(10000) && process.readLine().trimmed() == "ready";
 }
 
 QStringList Netns::execAsNobody(const QString& ns, const QStringList& command) {
-    return QStringList{QStringLiteral("netns"),         QStringLiteral("exec"),
-                       ns,                              QStringLiteral("setpriv"),
-                       QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                       QStringLiteral("--clear-groups"), QStringLiteral("--inh-caps=-all"),
+    return QStringList{QStringLiteral("netns"),
+                       QStringLiteral("exec"),
+                       ns,
+                       QStringLiteral("setpriv"),
+                       QStringLiteral("--reuid=65534"),
+                       QStringLiteral("--regid=65534"),
+                       QStringLiteral("--clear-groups"),
+                       QStringLiteral("--inh-caps=-all"),
                        QStringLiteral("--bounding-set=-all")} +
            command;
 }
 
 QStringList Netns::copiesForNobody(const QTemporaryDir& dir, const QStringList& files) {
-    const auto everyone = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                          QFile::ReadOther | QFile::ExeOther;
+    const auto everyone =
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther;
     QStringList copies;
     if (!QFile::setPermissions(dir.path(), everyone))
         return {};

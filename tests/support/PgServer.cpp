@@ -23,8 +23,9 @@ quint16 freePort() {
 
 PgServer::PgServer() {
     if (!QFile::exists(kBin + QStringLiteral("initdb"))) {
-        m_failure = QStringLiteral("PostgreSQL 15 is not installed (scripts/install-deps.sh installs "
-                                   "postgresql and libqt6sql6-psql)");
+        m_failure =
+            QStringLiteral("PostgreSQL 15 is not installed (scripts/install-deps.sh installs "
+                           "postgresql and libqt6sql6-psql)");
         return;
     }
     m_data = m_dir.filePath(QStringLiteral("data"));
@@ -107,8 +108,8 @@ QStringList PgServer::psql(const QString& sql, const QString& database) const {
     QString out;
     run({QStringLiteral("psql"), QStringLiteral("-h"), m_dir.path(), QStringLiteral("-p"),
          QString::number(m_port), QStringLiteral("-U"), QStringLiteral("postgres"),
-         QStringLiteral("-d"), database, QStringLiteral("-At"),
-         QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-c"), sql},
+         QStringLiteral("-d"), database, QStringLiteral("-At"), QStringLiteral("-v"),
+         QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-c"), sql},
         false, &out);
     return out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
@@ -124,8 +125,8 @@ bool PgServer::run(const QStringList& command, bool asOwner, QString* output) co
     // The database "events" does not exist when the first psql runs.
     p.setWorkingDirectory(QDir::tempPath());
     p.start(argv.takeFirst(), argv);
-    const bool ok = p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit &&
-                    p.exitCode() == 0;
+    const bool ok =
+        p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
     if (output)
         *output = QString::fromLocal8Bit(p.readAll()).trimmed();
     return ok;
