@@ -101,7 +101,7 @@ protected:
     bool waitUntilGone(qint64 pid) const {
         QElapsedTimer t;
         t.start();
-        while (QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)) && t.elapsed() < 3000) {
+        while (QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)) && t.elapsed() < 10000) {
             QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
             if (stat.open(QIODevice::ReadOnly) && stat.readAll().contains(") Z "))
                 break;
