@@ -3,6 +3,7 @@
 #include "dialup/VBRas.h"
 #include "platform/DialogKeys.h"
 #include "platform/NumericText.h"
+#include "settings/DetailKeys.h"
 #include "settings/FieldCheck.h"
 #include "settings/IniFile.h"
 #include "settings/LIST.h"
@@ -254,10 +255,7 @@ void Config::Command1_Click() {
 }
 
 bool Config::refuse(const QString& message, QWidget* focus) {
-    m_ui.messageBox(message, platform::MessageIcon::Critical);
-    if (focus)
-        focus->setFocus();
-    return false;
+    return settings::refuseField(m_ui, message, focus);
 }
 
 void Config::SMTPDETAIL_Click() {

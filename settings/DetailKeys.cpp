@@ -4,6 +4,7 @@
 #include "settings/IniFile.h"
 #include "settings/Settings.h"
 
+#include <QLineEdit>
 #include <QSslCertificate>
 #include <QWidget>
 
@@ -31,6 +32,19 @@ bool saveDetailKeys(AppState& state, platform::WindowSystem& ui, const QList<Det
     if (failure.failed())
         ui.messageBox(saveFailureMessage(failure), platform::MessageIcon::Critical);
     return true;
+}
+
+bool refuseField(platform::WindowSystem& ui, const QString& message, QWidget* focus) {
+    ui.messageBox(message, platform::MessageIcon::Critical);
+    if (focus)
+        focus->setFocus();
+    return false;
+}
+
+void chooseCaFile(platform::WindowSystem& ui, QWidget* parent, QLineEdit* field) {
+    const QString chosen = ui.getOpenFileName(parent, QStringLiteral("/etc/ssl/certs"));
+    if (!chosen.isEmpty())
+        field->setText(chosen);
 }
 
 bool holdsCertificates(const QString& path) {

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 
+class QLineEdit;
 class QWidget;
 
 namespace settings {
@@ -25,6 +26,13 @@ struct DetailKey {
 /// every key is written, the settings are reloaded so that memory holds what
 /// the file now holds, and a save that failed is said. False when refused.
 bool saveDetailKeys(AppState& state, platform::WindowSystem& ui, const QList<DetailKey>& keys);
+
+/// A settings window's refusal of a field: the message box, then the field
+/// focused. Always false, for "return refuseField(...)".
+bool refuseField(platform::WindowSystem& ui, const QString& message, QWidget* focus);
+
+/// The chooser of a CA file field, starting in the system's certificates.
+void chooseCaFile(platform::WindowSystem& ui, QWidget* parent, QLineEdit* field);
 
 /// True when path is a PEM file with at least one certificate: what a CA
 /// file field takes, read as the TLS code will read it.

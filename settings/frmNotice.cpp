@@ -86,16 +86,12 @@ frmNotice::frmNotice(AppState& state, platform::WindowSystem& ui, QWidget* paren
 }
 
 void frmNotice::CASELECT_Click() {
-    const QString chosen = m_ui.getOpenFileName(this, QStringLiteral("/etc/ssl/certs"));
-    if (!chosen.isEmpty())
-        WEBHOOKCA->setText(chosen);
+    settings::chooseCaFile(m_ui, this, WEBHOOKCA);
 }
 
 bool frmNotice::fieldsUsable() {
     const auto refuse = [this](const QString& message, QWidget* focus) {
-        m_ui.messageBox(message, platform::MessageIcon::Critical);
-        focus->setFocus();
-        return false;
+        return settings::refuseField(m_ui, message, focus);
     };
     const QString url = WEBHOOKURL->text().trimmed();
     if (!url.isEmpty())

@@ -100,16 +100,12 @@ frmSMTP::frmSMTP(AppState& state, platform::WindowSystem& ui, const QString& ser
 }
 
 void frmSMTP::CASELECT_Click() {
-    const QString chosen = m_ui.getOpenFileName(this, QStringLiteral("/etc/ssl/certs"));
-    if (!chosen.isEmpty())
-        ECAFILE->setText(chosen);
+    settings::chooseCaFile(m_ui, this, ECAFILE);
 }
 
 bool frmSMTP::fieldsUsable() {
     const auto refuse = [this](const QString& message, QWidget* focus) {
-        m_ui.messageBox(message, platform::MessageIcon::Critical);
-        focus->setFocus();
-        return false;
+        return settings::refuseField(m_ui, message, focus);
     };
     bool number = false;
     const int port = EPORT->text().toInt(&number);

@@ -20,38 +20,52 @@
 
 using namespace testsupport;
 
-TEST(WholeCycle, AServerDownRaisesEveryAlarm) {
-    const QString reason = Netns::unavailableReason();
-    if (!reason.isEmpty())
-        GTEST_SKIP() << reason;
-    Netns netns;
-    const QString a = netns.add(QStringLiteral("A"));
-    const QString b = netns.add(QStringLiteral("B"));
-    ASSERT_TRUE(netns.link(a, QStringLiteral("vA"), QStringLiteral("10.99.1.2/24"), b,
-                           QStringLiteral("vB"), QStringLiteral("10.99.1.1/24")));
-    ASSERT_TRUE(netns.exec(b, QStringLiteral("sysctl -qw net.ipv4.icmp_echo_ignore_all=1")));
+namespace {
 
-    // The mail server lives where the cycle runs: in namespace A.
-    SmtpSink sink({QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("exec"), a});
-    ASSERT_EQ(sink.failure(), QString());
+// Namespace A, where the cycle and its mail server run, linked to B
+// (10.99.1.1); a program folder with the mail library and the event table.
+class WholeCycle : public ::testing::Test {
+protected:
+    Netns netns;
+    QString a, b;
+    std::unique_ptr<SmtpSink> sink;
+    TestFolder folder;
+    AppState state{folder.folder()};
+
+    void SetUp() override {
+        const QString reason = Netns::unavailableReason();
+        if (!reason.isEmpty())
+            GTEST_SKIP() << reason;
+        a = netns.add(QStringLiteral("A"));
+        b = netns.add(QStringLiteral("B"));
+        ASSERT_TRUE(netns.link(a, QStringLiteral("vA"), QStringLiteral("10.99.1.2/24"), b,
+                               QStringLiteral("vB"), QStringLiteral("10.99.1.1/24")));
+        sink = std::make_unique<SmtpSink>(
+            QStringList{QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("exec"), a});
+        ASSERT_EQ(sink->failure(), QString());
+        ASSERT_TRUE(QFile::copy(QStringLiteral(MAILWIRE_LIBRARY),
+                                folder.path(QStringLiteral("libmailwire.so"))));
+        state.DatabasePath = state.AppFolder + QStringLiteral("PLW");
+        state.USED_LAN = 1;
+        state.EMARGE_SERVER = QStringLiteral("127.0.0.1:%1").arg(sink->port());
+        state.EMARGE_MAIL = QStringLiteral("ops@example.jp");
+    }
+};
+
+} // namespace
+
+TEST_F(WholeCycle, AServerDownRaisesEveryAlarm) {
+    ASSERT_TRUE(netns.exec(b, QStringLiteral("sysctl -qw net.ipv4.icmp_echo_ignore_all=1")));
     VirtualModem modem([](const QByteArray&) {
         return QList<VirtualModem::Piece>{{50, "\r\nOK\r\n"}};
     });
     if (!modem.failure().isEmpty())
         GTEST_SKIP() << modem.failure();
 
-    TestFolder folder;
-    ASSERT_TRUE(QFile::copy(QStringLiteral(MAILWIRE_LIBRARY),
-                            folder.path(QStringLiteral("libmailwire.so"))));
-    AppState state(folder.folder());
-    state.DatabasePath = state.AppFolder + QStringLiteral("PLW");
     state.SERVER_CNT = 3;
     state.Servers[1] = {QStringLiteral("127.0.0.1"), QString(), QString(), 1, 0};
     state.Servers[2] = {QStringLiteral("10.99.1.1"), QString(), QString(), 1, 0};
     state.Servers[3] = {QStringLiteral("localhost"), QString(), QString(), 1, 0};
-    state.USED_LAN = 1;
-    state.EMARGE_SERVER = QStringLiteral("127.0.0.1:%1").arg(sink.port());
-    state.EMARGE_MAIL = QStringLiteral("ops@example.jp");
     state.EMARGE_MAIL2 = QStringLiteral("boss@example.jp");
     state.TEL1 = QStringLiteral("03");
     state.TEL2 = QStringLiteral("1234");
@@ -95,7 +109,7 @@ TEST(WholeCycle, AServerDownRaisesEveryAlarm) {
     EXPECT_EQ(rows[1], QStringLiteral("10.99.1.1|Reply from 10.99.1.1: : ICMP Request Timeout|-1"));
     EXPECT_TRUE(rows[2].endsWith(QStringLiteral("|1")));
 
-    const auto mails = sink.messages();
+    const auto mails = sink->messages();
     ASSERT_EQ(mails.size(), 2);
     EXPECT_EQ(mails[0].rcptTos, QStringList{QStringLiteral("ops@example.jp")});
     EXPECT_EQ(mails[1].rcptTos, QStringList{QStringLiteral("boss@example.jp")});
@@ -121,7 +135,7 @@ TEST(WholeCycle, AServerDownRaisesEveryAlarm) {
         cycle.Timer1_Timer();
         EXPECT_EQ(eventRows(state.DatabasePath).size(), 3 + 2 * (interval - 1));
     }
-    EXPECT_EQ(sink.messages().size(), 6);
+    EXPECT_EQ(sink->messages().size(), 6);
     EXPECT_EQ(ui.modelessShown.size(), 1);
     EXPECT_EQ(sound.started.size(), 1);
     EXPECT_EQ(alarms.emergencyWindow()->listText(),
@@ -134,29 +148,10 @@ TEST(WholeCycle, AServerDownRaisesEveryAlarm) {
 // was restarted: each silent cycle mails its down report, and the cycle
 // that finds it answering mails exactly one recovery notice, with the time
 // of the first failing row read back from the event table.
-TEST(WholeCycle, AServerBackAfterARestartGetsOneRecoveryMail) {
-    const QString reason = Netns::unavailableReason();
-    if (!reason.isEmpty())
-        GTEST_SKIP() << reason;
-    Netns netns;
-    const QString a = netns.add(QStringLiteral("A"));
-    const QString b = netns.add(QStringLiteral("B"));
-    ASSERT_TRUE(netns.link(a, QStringLiteral("vA"), QStringLiteral("10.99.1.2/24"), b,
-                           QStringLiteral("vB"), QStringLiteral("10.99.1.1/24")));
-    SmtpSink sink({QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("exec"), a});
-    ASSERT_EQ(sink.failure(), QString());
-
-    TestFolder folder;
-    ASSERT_TRUE(QFile::copy(QStringLiteral(MAILWIRE_LIBRARY),
-                            folder.path(QStringLiteral("libmailwire.so"))));
-    AppState state(folder.folder());
-    state.DatabasePath = state.AppFolder + QStringLiteral("PLW");
+TEST_F(WholeCycle, AServerBackAfterARestartGetsOneRecoveryMail) {
     state.SERVER_CNT = 1;
     state.Servers[1] = {QStringLiteral("10.99.1.1"), QString(), QStringLiteral("基幹DB"), 1, 0};
-    state.USED_LAN = 1;
     state.RECOVERY_NOTICE = 1;
-    state.EMARGE_SERVER = QStringLiteral("127.0.0.1:%1").arg(sink.port());
-    state.EMARGE_MAIL = QStringLiteral("ops@example.jp");
 
     FakeWindowSystem ui;
     platform::SystemClock clock;
@@ -185,7 +180,7 @@ TEST(WholeCycle, AServerBackAfterARestartGetsOneRecoveryMail) {
     run(true); // after a restart
     const QStringList rows = eventRows(state.DatabasePath, true);
     ASSERT_EQ(rows.size(), 3);
-    const auto mails = sink.messages();
+    const auto mails = sink->messages();
     ASSERT_EQ(mails.size(), 3);
     EXPECT_EQ(decodeWithPython(mails[0].data).subject.simplified(),
               QStringLiteral("サーバーダウンの可能性"));
